@@ -1,0 +1,84 @@
+// The updater's main window: a modal dialog (template 102) with the change
+// history, a status line, a progress bar and the buttons Start and Close.
+// Everything the updater does runs inside its handlers on the one UI thread.
+//
+//   app/UpdaterDialog.cpp   initialisation, painting, progress, wait window
+//   app/UpdateDriver.cpp    OnStart, RunUpdate
+//   app/Restart.cpp         resume entry, restart question, restart
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "app/DialogBase.h"
+#include "app/ProgressTarget.h"
+
+// Posted to itself in a resume run; both parameters 0.
+constexpr UINT WM_RESUMEUPDATE = WM_USER + 11;
+
+// Control and resource ids.
+constexpr int kIdd_Main = 102;
+constexpr int kIdd_Wait = 375;
+constexpr int kIdi_App = 128;
+constexpr int kIdc_Start = 1000;
+constexpr int kIdc_Progress = 1003;
+constexpr int kIdc_History = 1004;
+constexpr int kIdc_Status = 1005;
+constexpr int kIdc_WaitText = 1012;
+
+// Modeless "please wait" window (template 375) owned by the main dialog.
+class WaitDialog : public DialogBase {
+ public:
+  WaitDialog() : DialogBase(kIdd_Wait) {}
+
+ protected:
+  BOOL OnInitDialog() override;
+};
+
+class UpdaterDialog : public DialogBase {
+ public:
+  UpdaterDialog();
+  ~UpdaterDialog() override;
+
+  // --- progress (the engine's ProgressFn is ReportProgress) ---
+  static int32_t ReportProgress(ProgressTarget* target, int32_t done, int32_t reserved,
+                                const char* text);
+  int32_t SetProgress(int32_t done, int32_t total);
+  int32_t PumpOneMessage();
+
+  // --- update driver ---
+  void OnStart();
+  void RunUpdate();
+
+  // --- restart and resume ---
+  int32_t RemoveResumeEntry();
+  bool AskRestart();
+  void RequestRestart();
+  void EnableShutdownPrivilege(const char* privilegeName);
+
+  // --- system integration (owner of their message boxes) ---
+  int32_t CloseLauncherWindow();
+  int32_t RunServiceInstaller(int32_t install);
+  int32_t UpdateUninstallEntry();
+
+  // --- display helpers for the driver ---
+  void SetStatusText(const char* text);
+  void EnableButtons(bool enable);
+  void ShowWaitWindow();
+  void DestroyWaitWindow();
+  bool HasWaitWindow() const { return waitWindow_ != nullptr; }
+  ProgressTarget& progressTarget() { return progressTarget_; }
+
+ protected:
+  BOOL OnInitDialog() override;
+  void OnCommand(int id, int code) override;
+  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) override;
+
+ private:
+  void PaintMinimised();
+
+  HICON icon_ = nullptr;
+  ProgressTarget progressTarget_;
+  WaitDialog* waitWindow_ = nullptr;
+};

@@ -1,0 +1,97 @@
+// Platform probes: which Windows this is, WOW64 file-system redirection, and
+// small file and disk questions. None shows a message; each answers by its
+// result, with the neutral answer when a system call fails.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+// Version codes (22 = not classified) and the coarse classes built on them:
+// 0 other, 1 9x/Me, 2 2000/XP/2003 32-bit, 3 XP/2003 64-bit,
+// 4 Vista and later 32-bit, 5 Vista and later 64-bit.
+enum OsVersionCode : int32_t {
+  kOsWin95 = 0, kOsWin95Osr2 = 1, kOsWin98 = 2, kOsWin98Se = 3, kOsWinMe = 4,
+  kOsWin32s = 5, kOsNt3 = 6, kOsNt4 = 7,
+  kOsWin2000Datacenter = 8, kOsWin2000Advanced = 9, kOsWin2000Server = 10, kOsWin2000Pro = 11,
+  kOsXpHome = 12, kOsXpPro = 13,
+  kOs2003Datacenter = 14, kOs2003Enterprise = 15, kOs2003Web = 16, kOs2003Standard = 17,
+  kOs2003x64 = 18, kOsXpPro64 = 19, kOsVista32 = 20, kOsVista64 = 21,
+  kOsUnclassified = 22
+};
+
+// Classifies a version record. wow64 is what IsWow64Process says of the
+// running process (only asked for 5.2 and 6.x). Returns 1 when classified
+// (code set), 0 when not (code left 22).
+int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool wow64, int32_t* code);
+// Class of a code; any code outside 0..22 gives 0.
+int32_t OsClassOfCode(int32_t code);
+
+// The running Windows, classified once by its owner (the update list).
+class OsVersionInfo {
+ public:
+  OsVersionInfo();
+  virtual ~OsVersionInfo() = default;
+  // Fills the record and the code; 1 when classified, 0 when not. Keeps the
+  // result as the detection flag.
+  int32_t DetectOsVersion();
+  // Class by the detection flag: not classified gives 2 on NT, 1 otherwise.
+  int32_t GetOsClass() const;
+  int32_t code() const { return code_; }
+  int32_t detected() const { return detected_; }
+  const OSVERSIONINFOEXA& record() const { return record_; }
+
+ private:
+  OSVERSIONINFOEXA record_;
+  int32_t code_ = kOsUnclassified;
+  int32_t detected_ = 0;
+};
+
+// 1 when GetVersionExA reports the NT platform; asked afresh every call.
+int32_t IsNtPlatform();
+
+// Run-time binding of kernel32's IsWow64Process and
+// Wow64EnableWow64FsRedirection. Redirection switched off through this guard
+// is switched on again when the guard is destroyed, on every path.
+class Wow64FsGuard {
+ public:
+  Wow64FsGuard() = default;
+  virtual ~Wow64FsGuard();
+  Wow64FsGuard(const Wow64FsGuard&) = delete;
+  Wow64FsGuard& operator=(const Wow64FsGuard&) = delete;
+
+  HMODULE Bind(const char* libraryPath);  // null when either export is missing
+  void Unbind();
+  BOOL IsWow64(HANDLE process, BOOL* wow64);  // 0 when unbound
+  BOOL EnableRedirection(BOOL enable);        // FALSE when unbound
+  bool bound() const { return module_ != nullptr; }
+
+ private:
+  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  using EnableRedirectionFn = BOOLEAN(WINAPI*)(BOOLEAN);
+  HMODULE module_ = nullptr;
+  IsWow64ProcessFn isWow64Process_ = nullptr;
+  EnableRedirectionFn enableRedirection_ = nullptr;
+  bool switchedOff_ = false;
+};
+
+// Switches redirection off for its lifetime when asked to (and only then).
+class ScopedRedirectionOff {
+ public:
+  explicit ScopedRedirectionOff(bool off);
+  ~ScopedRedirectionOff();
+  ScopedRedirectionOff(const ScopedRedirectionOff&) = delete;
+  ScopedRedirectionOff& operator=(const ScopedRedirectionOff&) = delete;
+
+ private:
+  Wow64FsGuard guard_;
+  bool off_ = false;
+};
+
+int32_t FileExists(const char* path);       // 1: exists and is no directory
+DWORD GetFileSize32(const char* path);      // low 32 bits; 0 when missing
+int32_t IsFileLocked(const char* path);     // 1: exists, no exclusive write open
+int32_t GetFileTimes(const char* path, FILETIME* creation, FILETIME* access, FILETIME* write);
+int32_t SetFileTimes(const char* path, const FILETIME* time);  // all three times
+double GetDiskFree(const char* folder, int32_t* ok);         // total free bytes
+int32_t AppendCharIfMissing(char* text, size_t capacity, char character);

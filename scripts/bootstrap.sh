@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs every build and test dependency on a Debian bookworm machine (run as root).
+# Idempotent: returns in well under a second when everything is already there.
+set -euo pipefail
+
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+have i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686)
+have wine || need+=(wine)
+dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+dpkg -s wine64 >/dev/null 2>&1 || need+=(wine64)
+have Xvfb || need+=(xvfb)
+have xauth || need+=(xauth)
+have xwd || need+=(x11-apps)
+dpkg -s fonts-ipafont-gothic >/dev/null 2>&1 || need+=(fonts-ipafont-gothic)
+dpkg -s fonts-wine >/dev/null 2>&1 || need+=(fonts-wine)
+have msexpand || need+=(mscompress)
+have cmake || need+=(cmake)
+have ninja || need+=(ninja-build)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+have python3 || need+=(python3)
+# ImageMagick for screenshots (a stand-in "convert" may exist that cannot read xwd)
+dpkg -s imagemagick >/dev/null 2>&1 || need+=(imagemagick)
+have iconv || need+=(libc-bin)
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "bootstrap: missing packages (${need[*]}); run this script as root" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+# A mirror in the middle of a sync can fail one index; the install below
+# still works from the others, so retry once and then go on.
+apt-get update -qq || { sleep 5; apt-get update -qq || true; }
+apt-get install -t bookworm -y -qq --no-install-recommends "${need[@]}" >/dev/null
+echo "bootstrap: installed ${need[*]}"

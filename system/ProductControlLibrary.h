@@ -1,0 +1,41 @@
+// Run-time binding of the product's control library "QfControl.dll", and the
+// query of the product's shared folders that it answers.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+class ProductControlLibrary {
+ public:
+  ProductControlLibrary() = default;
+  virtual ~ProductControlLibrary();  // unloads
+  ProductControlLibrary(const ProductControlLibrary&) = delete;
+  ProductControlLibrary& operator=(const ProductControlLibrary&) = delete;
+
+  // Binds all seven exports or nothing; restores the current directory.
+  HMODULE Load(const char* libraryPath);
+  int32_t Unload();
+  // QfCtrl_GetFolder(number), or null when not loaded.
+  const char* GetFolder(int32_t number);
+  // QfCtrl_GetCommonPath(buffer of 260 bytes), or 0 when not loaded.
+  int32_t GetCommonPath(char* buffer260);
+
+  HMODULE module() const { return module_; }
+
+ private:
+  HMODULE module_ = nullptr;
+  FARPROC entries_[7] = {};
+};
+
+// Fills CommonFolder, EditionCommonFolder and SharedLibraryFolder once per
+// process (again only while one of the first two... see the .cpp), and
+// deletes "QfControl_res.dll" from the program folder.
+void QueryProductFolders(ProductControlLibrary& library);
+
+// Process-wide folder texts, empty until found; each ends in a backslash.
+const char* CommonFolder();
+const char* EditionCommonFolder();
+const char* SharedLibraryFolder();
+// Tests only: forget what the query found.
+void ResetProductFoldersForTest();

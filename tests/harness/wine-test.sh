@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine in a prefix of its own.
+#
+#   wine-test.sh [--arch win64|win32] [--winver VER] [--display] [--nobody]
+#                [--keep] [--drive LETTER=DIR] -- program.exe [args...]
+#
+# The prefix is a copy (hard links, registry files copied for real) of a
+# template made once per build tree and architecture; its wineserver and, with
+# --display, an Xvfb server of its own are started here and stopped again by
+# PID. Nothing is left running and the prefix is removed afterwards (kept with
+# --keep or VR_KEEP_PREFIX=1 when the program failed).
+#
+# Environment: VR_WINE_TEMPLATES  folder of the templates (default: beside this
+#              script's build tree, ./wine-templates)
+#              VR_ARTIFACTS       folder where programs may save screenshots;
+#                                 passed on unchanged
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+arch=win64 winver="" display=0 nobody=0 keep=${VR_KEEP_PREFIX:-0}
+drives=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --arch) arch=$2; shift 2 ;;
+    --winver) winver=$2; shift 2 ;;
+    --display) display=1; shift ;;
+    --nobody) nobody=1; shift ;;
+    --keep) keep=1; shift ;;
+    --drive) drives+=("$2"); shift 2 ;;
+    --) shift; break ;;
+    *) echo "wine-test: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+[ $# -ge 1 ] || { echo "wine-test: no program" >&2; exit 2; }
+
+templates=${VR_WINE_TEMPLATES:-$PWD/wine-templates}
+flavour=$arch
+[ $nobody -eq 1 ] && flavour=$arch-nobody
+"$here/make-template.sh" "$templates" "$arch" "$nobody" || exit 2
+template=$templates/$flavour
+
+work=$(mktemp -d /tmp/vrtest.XXXXXX)
+pfx=$work/pfx
+runas=()
+if [ $nobody -eq 1 ]; then
+  chmod 755 "$work"
+  runas=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+
+xvfb_pid=""
+cleanup() {
+  local rc=$?
+  WINEPREFIX=$pfx "${runas[@]}" wineserver -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  if [ "$keep" = 1 ] && [ "${status:-1}" -ne 0 ]; then
+    echo "wine-test: prefix kept in $pfx" >&2
+  else
+    rm -rf "$work"
+  fi
+  return $rc
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Hard-linked copy; files Wine rewrites in place get real copies so the
+# template never changes.
+cp -al "$template" "$pfx"
+for f in "$pfx"/*.reg "$pfx"/drive_c/windows/win.ini "$pfx"/drive_c/windows/system.ini; do
+  [ -f "$f" ] && cp --remove-destination "$template/${f#"$pfx"/}" "$f"
+done
+if [ $nobody -eq 1 ]; then
+  chown 65534:65534 "$pfx" "$pfx"/*.reg "$pfx"/drive_c/windows/win.ini "$pfx"/drive_c/windows/system.ini 2>/dev/null
+  export HOME=$work/home; mkdir -p "$HOME"; chown 65534:65534 "$HOME"
+fi
+if [ -n "$winver" ]; then
+  printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$winver" >> "$pfx/user.reg"
+fi
+for d in "${drives[@]}"; do
+  letter=${d%%=*}; dir=${d#*=}
+  ln -sfn "$dir" "$pfx/dosdevices/${letter,,}:"
+done
+
+export WINEPREFIX=$pfx WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree=;mshtml="
+unset DISPLAY
+if [ $display -eq 1 ]; then
+  dfile=$work/display
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$dfile" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$dfile" ] && break; sleep 0.05; done
+  export DISPLAY=:$(tr -d '\n' < "$dfile")
+fi
+
+# The first process of a new wineserver starts Wine's helper processes; they
+# must not inherit a pipe of ctest's, so start them with stdio detached.
+"${runas[@]}" wineserver -p >/dev/null 2>&1 </dev/null
+"${runas[@]}" wine wineboot </dev/null >/dev/null 2>&1
+
+LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "${runas[@]}" wine "$@" </dev/null
+status=$?
+exit $status

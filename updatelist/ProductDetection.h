@@ -1,0 +1,20 @@
+// Finding the installed product and judging its files by version.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+// Buffer sizes the callers must provide.
+constexpr size_t kProgramFolderCapacity = 270;  // >= 261: 259 chars + '\' + zero
+constexpr size_t kVersionTextCapacity = 256;
+
+// Program folder from App Paths "Path", then Uninstall "InstallLocation";
+// ends in a backslash. 1 when found, 0 when the product is not installed.
+int32_t GetProgramFolder(char* buffer, size_t capacity);
+// Reads one folder value under HKLM (32-bit view); 1 when read.
+int32_t ReadFolderValue(char* buffer, size_t capacity, const char* keyText, const char* valueName);
+// "ProductVersion" of the first translation of path's version resource.
+int32_t GetFileProductVersion(const char* path, char* out, size_t capacity);
+// "10,2,9,0" -> 10.29: digits after the first separator form one fraction run.
+double VersionTextToNumber(const char* text);

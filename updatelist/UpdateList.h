@@ -1,0 +1,151 @@
+// The parsed update list and the engine state around it. An UpdateList is a
+// local object of one check or update run: it owns the list's tables, the
+// LZ32 binding, the Windows classification and the product control library,
+// and releases all of them when it is destroyed.
+//
+// Its operations live in several files by concern:
+//   updatelist/UpdateList.cpp    construction, LoadList, ClearList, targets
+//   engine/GroupCheck.cpp        CheckGroup, key file, driver state, sound set
+//   engine/InstallPasses.cpp     CountApplicableFiles, Install*, Register*
+//   engine/ReplaceFile.cpp       ReplaceFile, MakeTempFileBeside
+//   engine/InUseChecks.cpp       PreflightInUse, CheckAllGroups and helpers
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+#include <memory>
+
+#include "app/ProgressTarget.h"
+#include "engine/Lz32Library.h"
+#include "engine/Platform.h"
+#include "system/ProductControlLibrary.h"
+
+struct VersionEntry {
+  char version[256];  // "Version%d", e.g. "10,2,9,0"
+  DWORD length;       // "Length%d": size of the key file of that version
+};
+
+struct UpdateFile {
+  char targetPath[260];  // empty when the list path has no file name
+  DWORD timeLow;         // "PathTimeL%d"
+  DWORD timeHigh;        // "PathTimeH%d"
+  int32_t registerServer;  // "RegSvr%d"
+};
+
+struct UpdateGroup {
+  int32_t fileCount;
+  std::unique_ptr<UpdateFile[]> files;
+  int32_t keyNumber;      // "KeyNo"; 999: the file named like "KeyFile"
+  char keyVersion[256];   // "KeyVersion"
+  char name[256];         // "Name"
+  char os[256];           // "OS"
+  char folderText[260];   // "Install Path"; the resolved folder for "driver"/"SYS"
+  int32_t existOnly;      // "Exist"
+  int32_t redirectionOff; // 1: files lie in the real 64-bit system folder
+};
+
+enum GroupVerdict : int32_t {
+  kSkip = 0,
+  kApply = 1,
+  kInstalledNewer = 2,
+  kNothingToUpdate = 4,
+  kDeclined = 5,
+};
+
+enum class FolderKind { Program, SharedLibrary, Common, EditionCommon, System, VirtualDrive };
+
+// How one ReplaceFile ended; the list counts failures so the driver can tell
+// a complete update from one that left files behind.
+enum class ReplaceOutcome { Replaced, Skipped, Failed };
+
+class UpdateList {
+ public:
+  // Detects the running Windows, fixes the driver state and queries the
+  // product's folders (once per process), in this order.
+  UpdateList();
+  virtual ~UpdateList();
+  UpdateList(const UpdateList&) = delete;
+  UpdateList& operator=(const UpdateList&) = delete;
+
+  // --- set by the update driver before the list is used ---
+  void SetCaption(const char* caption);  // title of every message box
+  void SetOwner(HWND owner) { owner_ = owner; }
+  void SetResumeRun(bool resume) { resumeRun_ = resume; }
+
+  // --- the list (updatelist/UpdateList.cpp) ---
+  int32_t LoadList();   // total files read; 0: not loadable or empty
+  int32_t ClearList();  // always 1
+  // Fills out (260 chars) for one file; false when the path cannot be
+  // composed within 259 characters (out is then empty).
+  bool BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind,
+                       char* out, size_t capacity);
+  UpdateFile* GetFileEntry(int32_t group, int32_t file);
+  static FolderKind KindOfInstallPath(const char* installPath);
+
+  // --- group selection and passes (engine/GroupCheck.cpp, InstallPasses.cpp) ---
+  GroupVerdict CheckGroup(int32_t group, bool interactive, int32_t* needsRedirectionOff);
+  int32_t CountApplicableFiles();
+  int32_t InstallAll(ProgressTarget* target, ProgressFn progress);
+  int32_t InstallGroup(int32_t group, ProgressTarget* target, ProgressFn progress);
+  int32_t RegisterAll(int32_t registerServers, ProgressTarget* target, ProgressFn progress,
+                      UINT messageId);
+  int32_t RegisterGroup(int32_t group, int32_t registerServers, ProgressTarget* target,
+                        ProgressFn progress, UINT messageId);
+  int32_t GetDriverState();  // process-wide cache: 1, 2 or 3
+  int32_t ProbeSoundEffectSet(const char* libraryPath);
+  int32_t FindKeyFile(int32_t group);
+  bool IsKeyFile(const char* path) const;
+  bool KeyFileMatchesLength(int32_t group, int32_t file);
+
+  // --- file replacement (engine/ReplaceFile.cpp) ---
+  int32_t ReplaceFile(int32_t group, int32_t file, int32_t existOnly);
+  static int32_t MakeTempFileBeside(char* out, size_t capacity, const char* path);
+
+  // --- in-use checks (engine/InUseChecks.cpp) ---
+  int32_t PreflightInUse();  // 0, -1, -2, -3
+  int32_t ScanGroupInUse(int32_t group);
+  int32_t IsPayloadFileBusy(int32_t group, int32_t file, int32_t redirectionOff);
+  int32_t CheckAllGroups(bool testInUse);
+  int32_t CheckGroupFiles(int32_t group, bool testInUse);
+  int32_t CheckFileFree(int32_t group, int32_t file, bool testInUse);
+  int32_t CanWriteProgramFolder();
+  static int32_t CanOpenKeyForWrite(const char* subkey);
+
+  // --- state that the driver and tests read ---
+  GroupVerdict lastVerdict() const { return lastVerdict_; }
+  int32_t failedFiles() const { return failedFiles_; }  // ReplaceOutcome::Failed this list
+  ReplaceOutcome lastReplaceOutcome() const { return lastReplaceOutcome_; }
+  int32_t GetOsClass() const { return os_.GetOsClass(); }
+  const OsVersionInfo& os() const { return os_; }
+  Lz32Library& lz32() { return lz32_; }
+
+  // --- the parsed list; read by the passes and by tests ---
+  int32_t versionCount = 0;
+  std::unique_ptr<VersionEntry[]> versions;
+  char keyFile[270] = {};
+  char keyPath[270] = {};
+  int32_t groupCount = 0;
+  std::unique_ptr<UpdateGroup[]> groups;
+  char programFolder[270] = {};
+
+  // --- engine run flags ---
+  int32_t doneCount = 0;
+  bool abort = false;
+  bool reporting = false;
+  bool reupdateConfirmed = false;
+
+ protected:
+  // Message box of the engine: owner window, caption, string-table text.
+  int ShowStringMessage(UINT id, UINT type);
+
+  HWND owner_ = nullptr;
+  char caption_[255] = {};
+  bool resumeRun_ = false;
+  OsVersionInfo os_;
+  Lz32Library lz32_;
+  ProductControlLibrary control_;
+  GroupVerdict lastVerdict_ = kSkip;
+  int32_t failedFiles_ = 0;
+  ReplaceOutcome lastReplaceOutcome_ = ReplaceOutcome::Skipped;
+};
