@@ -1,0 +1,165 @@
+// Classification of the running Windows by its version record.
+#include "engine/Platform.h"
+
+#include <string.h>
+
+namespace {
+
+// Product type and suite bits of the extended record.
+constexpr BYTE kWorkstation = 1;    // VER_NT_WORKSTATION
+constexpr WORD kDatacenter = 0x80;  // VER_SUITE_DATACENTER
+constexpr WORD kEnterprise = 0x2;   // VER_SUITE_ENTERPRISE
+constexpr WORD kPersonal = 0x200;   // VER_SUITE_PERSONAL
+constexpr WORD kBlade = 0x400;      // VER_SUITE_BLADE (Web Edition)
+
+// The 9x family keeps the version in the high word of the build number.
+DWORD Build9x(const OSVERSIONINFOEXA& r) { return r.dwBuildNumber & 0xFFFF; }
+
+int32_t Classify9x(const OSVERSIONINFOEXA& r, int32_t* code) {
+  const DWORD build = Build9x(r);
+  switch (r.dwMinorVersion) {
+    case 0:
+      if (build == 950) {
+        *code = kOsWin95;
+      } else if (build > 1000) {
+        *code = kOsWin95Osr2;
+      } else {
+        return 0;
+      }
+      return 1;
+    case 10:
+      if (build == 1998) {
+        *code = kOsWin98;
+      } else if (build > 1998) {
+        *code = kOsWin98Se;
+      } else {
+        return 0;
+      }
+      return 1;
+    case 90:
+      *code = kOsWinMe;
+      return 1;
+    default:
+      return 1;  // a 9x we do not know: classified as "unclassified"
+  }
+}
+
+int32_t ClassifyNt(const OSVERSIONINFOEXA& r, bool wow64, int32_t* code) {
+  const WORD suite = r.wSuiteMask;
+  switch (r.dwMajorVersion) {
+    case 3:
+      *code = kOsNt3;
+      return 1;
+    case 4:
+      *code = kOsNt4;
+      return 1;
+    case 5:
+      switch (r.dwMinorVersion) {
+        case 0:
+          if (r.wProductType == kWorkstation) {
+            *code = kOsWin2000Pro;
+          } else if (suite & kDatacenter) {
+            *code = kOsWin2000Datacenter;
+          } else if (suite & kEnterprise) {
+            *code = kOsWin2000Advanced;
+          } else {
+            *code = kOsWin2000Server;
+          }
+          return 1;
+        case 1:
+          *code = (suite & kPersonal) ? kOsXpHome : kOsXpPro;
+          return 1;
+        case 2:
+          if (wow64) {
+            *code = r.wProductType == kWorkstation ? kOsXpPro64 : kOs2003x64;
+          } else if (suite & kDatacenter) {
+            *code = kOs2003Datacenter;
+          } else if (suite & kEnterprise) {
+            *code = kOs2003Enterprise;
+          } else if (suite == kBlade) {
+            *code = kOs2003Web;
+          } else {
+            *code = kOs2003Standard;
+          }
+          return 1;
+        default:
+          return 0;
+      }
+    case 6:
+      *code = wow64 ? kOsVista64 : kOsVista32;
+      return 1;
+    default:
+      return 0;  // newer than the update knows
+  }
+}
+
+// Only 5.2 and 6.x need to know whether this is a WOW64 process.
+bool NeedsWow64Answer(const OSVERSIONINFOEXA& r) {
+  return r.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+         ((r.dwMajorVersion == 5 && r.dwMinorVersion == 2) || r.dwMajorVersion == 6);
+}
+
+}  // namespace
+
+int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool wow64, int32_t* code) {
+  int32_t scratch = kOsUnclassified;
+  if (!code) code = &scratch;
+  *code = kOsUnclassified;
+  switch (record.dwPlatformId) {
+    case VER_PLATFORM_WIN32s:
+      *code = kOsWin32s;
+      return 1;
+    case VER_PLATFORM_WIN32_WINDOWS:
+      return Classify9x(record, code);
+    case VER_PLATFORM_WIN32_NT:
+      return ClassifyNt(record, wow64, code);
+    default:
+      return 1;
+  }
+}
+
+int32_t OsClassOfCode(int32_t code) {
+  if (code >= kOsWin95 && code <= kOsWinMe) return 1;
+  if (code >= kOsWin2000Datacenter && code <= kOs2003Standard) return 2;
+  if (code == kOs2003x64 || code == kOsXpPro64) return 3;
+  if (code == kOsVista32) return 4;
+  if (code == kOsVista64) return 5;
+  return 0;  // Win32s, NT 3/4, unclassified and anything out of range
+}
+
+OsVersionInfo::OsVersionInfo() { memset(&record_, 0, sizeof record_); }
+
+int32_t OsVersionInfo::DetectOsVersion() {
+  code_ = kOsUnclassified;
+  detected_ = 0;
+  memset(&record_, 0, sizeof record_);
+  // The short record first: Windows before NT 4.0 SP6 refuses the long one.
+  record_.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+  if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record_))) return 0;
+  if (record_.dwPlatformId == VER_PLATFORM_WIN32_NT && record_.dwMajorVersion >= 4) {
+    record_.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record_))) return 0;
+  }
+  BOOL wow64 = FALSE;
+  if (NeedsWow64Answer(record_)) {
+    // Where the export is missing the guard stays unbound and answers "no".
+    Wow64FsGuard guard;
+    guard.Bind("kernel32.dll");
+    if (!guard.IsWow64(GetCurrentProcess(), &wow64)) wow64 = FALSE;
+  }
+  detected_ = ClassifyOsVersion(record_, wow64 != FALSE, &code_);
+  return detected_;
+}
+
+int32_t OsVersionInfo::GetOsClass() const {
+  if (!detected_) return IsNtPlatform() ? 2 : 1;
+  return OsClassOfCode(code_);
+}
+
+int32_t IsNtPlatform() {
+  OSVERSIONINFOA info;
+  memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!GetVersionExA(&info)) return 0;
+  return info.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
+}
