@@ -1,0 +1,33 @@
+/* Resource ids shared by the resource scripts and the code that loads them. */
+#ifndef VR_RES_RESOURCE_H
+#define VR_RES_RESOURCE_H
+
+#define IDD_MAIN 102
+#define IDD_WAIT 375
+#define IDI_APP 128
+
+#define IDC_START 1000
+#define IDC_PROGRESS 1003
+#define IDC_HISTORY 1004
+#define IDC_STATUS 1005
+#define IDC_WAIT_TEXT 1012
+
+#define IDS_REUPDATE_QUESTION 102
+#define IDS_TITLE 103
+#define IDS_INSTALLED_NEWER 104
+#define IDS_NOTHING_TO_UPDATE 105
+#define IDS_APP_RUNNING 106
+#define IDS_RESTART_QUESTION 107
+#define IDS_CANNOT_WRITE 108
+#define IDS_UPDATING_FMT 109
+#define IDS_NOT_INSTALLED 110
+#define IDS_DISPLAY_NAME 111
+#define IDS_PROCESSING_FMT 121
+#define IDS_DISK_FULL 122
+#define IDS_APP_PATHS_KEY 125
+#define IDS_UNINSTALL_KEY 132
+#define IDS_PREPARING 137
+#define IDS_FILES_IN_USE 145
+#define IDS_DISPLAY_VERSION 200
+
+#endif
