@@ -1,0 +1,78 @@
+// Where the simulated product keeps its settings: the installer writes the
+// folders it chose and the behaviour options that tests ask for under one key
+// of the machine hive, and every component reads them from there (the updater
+// starts the components with fixed command lines, so options cannot travel on
+// the command line). All components are 32-bit, so they use the 32-bit view,
+// as the installer does.
+#pragma once
+
+#include <windows.h>
+
+#include "win32/UniqueHandle.h"
+
+namespace testbed {
+
+inline constexpr char kFoldersKey[] = "SOFTWARE\\Marrowick\\TestbedFolders";
+inline constexpr char kOptionsKey[] = "SOFTWARE\\Marrowick\\TestbedOptions";
+inline constexpr char kMarksKey[] = "SOFTWARE\\Marrowick\\TestbedMarks";
+
+// Values of kFoldersKey (REG_SZ): the texts QfControl.dll reports.
+inline constexpr char kCommonValue[] = "Common";
+inline constexpr char kSharedValue[] = "Shared";
+
+// Values of kOptionsKey (REG_DWORD).
+inline constexpr char kServinstDelayValue[] = "ServinstRemoveDelayMs";
+inline constexpr char kServinstRefuseValue[] = "ServinstRefuseRemove";
+inline constexpr char kSoundFxCountValue[] = "SoundFxFilterCount";
+
+// Values of kMarksKey: counters (REG_DWORD) the components raise when run.
+inline constexpr char kDrvInstRunsValue[] = "DrvInstRuns";
+inline constexpr char kServinstRunsValue[] = "ServinstRuns";
+
+// Reads a REG_SZ value into buf; false when the key or value is missing, is
+// not a text or does not fit.
+inline bool ReadText(const char* key, const char* name, char* buf, DWORD capacity) {
+  win32::RegKey k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD type = 0;
+  DWORD size = capacity - 1;  // room for a terminator the value may lack
+  if (RegQueryValueExA(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ)
+    return false;
+  buf[size] = '\0';
+  return true;
+}
+
+// Reads a REG_DWORD value; fallback when missing or of another type.
+inline DWORD ReadDword(const char* key, const char* name, DWORD fallback) {
+  win32::RegKey k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+      ERROR_SUCCESS)
+    return fallback;
+  DWORD type = 0, value = 0, size = sizeof value;
+  if (RegQueryValueExA(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD)
+    return fallback;
+  return value;
+}
+
+inline bool WriteDword(const char* key, const char* name, DWORD value) {
+  win32::RegKey k;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+                      k.put(), nullptr) != ERROR_SUCCESS)
+    return false;
+  return RegSetValueExA(k.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                        sizeof value) == ERROR_SUCCESS;
+}
+
+// Raises a run counter by one, so a test can see that a component ran and
+// how often.
+inline bool CountRun(const char* name) {
+  return WriteDword(kMarksKey, name, ReadDword(kMarksKey, name, 0) + 1);
+}
+
+}  // namespace testbed
