@@ -1,0 +1,6 @@
+// Facts the update needs fixed once per process before the user can press
+// Start (classification of the running Windows, the driver state, the
+// product's folders). The main dialog calls this while it initialises.
+#pragma once
+
+void FixProcessWideFacts();

@@ -1,0 +1,198 @@
+// Initialisation, painting, progress display and the wait window of the main
+// dialog. The update driver, restart and system members live in their own
+// files (see UpdaterDialog.h).
+#include "app/UpdaterDialog.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/ProcessFacts.h"
+#include "app/RunMode.h"
+#include "engine/PayloadStore.h"
+#include "win32/ResString.h"
+#include "win32/Seams.h"
+
+namespace {
+constexpr UINT kIds_Title = 103;
+constexpr UINT kIds_Preparing = 137;
+constexpr int kTitleCapacity = 256;
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// WaitDialog
+
+BOOL WaitDialog::OnInitDialog() {
+  char text[256];
+  win32::LoadResString(kIds_Preparing, text, sizeof text);
+  SetDlgItemTextA(hwnd(), kIdc_WaitText, text);
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------
+// UpdaterDialog
+
+UpdaterDialog::UpdaterDialog() : DialogBase(kIdd_Main) {
+  icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kIdi_App));
+  progressTarget_.dialog = this;
+}
+
+UpdaterDialog::~UpdaterDialog() { DestroyWaitWindow(); }
+
+BOOL UpdaterDialog::OnInitDialog() {
+  HWND dialog = hwnd();
+  SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+  // step 3: the facts every later group check relies on are fixed now, before
+  // the user can press Start.
+  FixProcessWideFacts();
+
+  HWND progress = GetDlgItem(dialog, kIdc_Progress);
+  SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  SendMessageA(progress, PBM_SETPOS, 0, 0);
+
+  char title[kTitleCapacity];
+  if (win32::LoadResString(kIds_Title, title, sizeof title)) SetWindowTextA(dialog, title);
+
+  // The history is shown as stored (Shift-JIS, CR LF); without it the box
+  // simply stays empty.
+  std::string history;
+  if (PayloadStore::LoadResourceText(history, seams::StoreModule(), "msg.txt",
+                                     PayloadStore::kType)) {
+    SetDlgItemTextA(dialog, kIdc_History, history.c_str());
+  }
+
+  if (GetRunMode() == RunMode::Resume) {
+    // Visible and painted before the update starts; the update itself runs
+    // once the dialog's message loop picks up the posted message.
+    ShowWindow(dialog, SW_SHOW);
+    UpdateWindow(dialog);
+    PostMessageA(dialog, WM_RESUMEUPDATE, 0, 0);
+  }
+  return TRUE;  // focus to the first tab stop, Start
+}
+
+void UpdaterDialog::OnCommand(int id, int code) {
+  if (id == kIdc_Start) {
+    if (code == BN_CLICKED) OnStart();
+    return;
+  }
+  if (id == IDCANCEL) {
+    // Escape reaches here even while Close is disabled; an update that runs
+    // must not be interrupted by any route, so follow the button's state.
+    HWND close = GetDlgItem(hwnd(), IDCANCEL);
+    if (close && !IsWindowEnabled(close)) return;
+  }
+  DialogBase::OnCommand(id, code);
+}
+
+INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) {
+  *handled = false;
+  switch (message) {
+    case WM_RESUMEUPDATE:
+      *handled = true;
+      RunUpdate();
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      // A read-only edit box asks as a static control; keep the history white.
+      if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hwnd(), kIdc_History)) {
+        *handled = true;
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        if (dc) SetBkColor(dc, RGB(255, 255, 255));
+        return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+      }
+      return 0;
+    case WM_PAINT:
+      if (IsIconic(hwnd())) {
+        *handled = true;
+        PaintMinimised();
+      }
+      return 0;
+    case WM_QUERYDRAGICON:
+      *handled = true;
+      return reinterpret_cast<INT_PTR>(icon_);
+    default:
+      return 0;
+  }
+}
+
+void UpdaterDialog::PaintMinimised() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd(), &ps);
+  if (!dc) return;
+  SendMessageA(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  int iconWidth = GetSystemMetrics(SM_CXICON);
+  int iconHeight = GetSystemMetrics(SM_CYICON);
+  RECT client;
+  GetClientRect(hwnd(), &client);
+  int x = (client.right - client.left - iconWidth + 1) / 2;
+  int y = (client.bottom - client.top - iconHeight + 1) / 2;
+  DrawIcon(dc, x, y, icon_);
+  EndPaint(hwnd(), &ps);
+}
+
+// ---------------------------------------------------------------------------
+// Progress
+
+int32_t UpdaterDialog::ReportProgress(ProgressTarget* target, int32_t done, int32_t /*reserved*/,
+                                      const char* text) {
+  if (!target || !target->dialog) return 0;
+  if (text) target->dialog->SetStatusText(text);
+  return target->dialog->SetProgress(done, target->total);
+}
+
+int32_t UpdaterDialog::SetProgress(int32_t done, int32_t total) {
+  HWND progress = hwnd() ? GetDlgItem(hwnd(), kIdc_Progress) : nullptr;
+  if (progress) {
+    if (total < 1) total = 100;
+    double percent = done * 100.0 / total;
+    // The bar keeps itself within 0..100; clamping first keeps the
+    // conversion defined for any pair of 32-bit counts.
+    if (percent < 0.0) percent = 0.0;
+    if (percent > 100.0) percent = 100.0;
+    SendMessageA(progress, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(percent)), 0);
+  }
+  PumpOneMessage();
+  return 1;  // there is no way to stop a pass from here
+}
+
+int32_t UpdaterDialog::PumpOneMessage() {
+  if (!hwnd()) return 1;
+  MSG msg;
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return 1;
+  if (IsDialogMessageA(hwnd(), &msg)) return 1;
+  // Only painting is let through; anything else for other windows of the
+  // thread is dropped, so nothing else runs while the engine works.
+  if (msg.message == WM_PAINT || msg.message == WM_NCPAINT) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Display helpers for the update driver
+
+void UpdaterDialog::SetStatusText(const char* text) {
+  if (hwnd()) SetDlgItemTextA(hwnd(), kIdc_Status, text ? text : "");
+}
+
+void UpdaterDialog::EnableButtons(bool enable) {
+  if (!hwnd()) return;
+  EnableWindow(GetDlgItem(hwnd(), kIdc_Start), enable ? TRUE : FALSE);
+  EnableWindow(GetDlgItem(hwnd(), IDCANCEL), enable ? TRUE : FALSE);
+}
+
+void UpdaterDialog::ShowWaitWindow() {
+  if (waitWindow_) return;
+  waitWindow_ = new WaitDialog();
+  HWND wait = waitWindow_->CreateModeless(hwnd());
+  // Paint the text now: the driver blocks the thread right after this.
+  if (wait) UpdateWindow(wait);
+}
+
+void UpdaterDialog::DestroyWaitWindow() {
+  delete waitWindow_;  // destroys its window
+  waitWindow_ = nullptr;
+}
