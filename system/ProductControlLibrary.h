@@ -29,7 +29,7 @@ class ProductControlLibrary {
 };
 
 // Fills CommonFolder, EditionCommonFolder and SharedLibraryFolder once per
-// process (again only while one of the first two... see the .cpp), and
+// process (a later call queries again only while one of them is unknown), and
 // deletes "QfControl_res.dll" from the program folder.
 void QueryProductFolders(ProductControlLibrary& library);
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <stdint.h>
+#include <memory>
 
 class IniFile {
  public:
@@ -19,8 +20,14 @@ class IniFile {
   // to size - 1. Missing section/key/buffer: 0 and the buffer unchanged.
   int32_t GetString(const char* section, const char* key, char* buffer, DWORD size) const;
 
+  // Names of all sections, or of the keys of one section: zero-terminated
+  // texts followed by an empty one. 0 (and no list) when there is none to read.
+  int32_t GetSectionNames(std::unique_ptr<char[]>& names) const;
+  int32_t GetKeyNames(const char* section, std::unique_ptr<char[]>& names) const;
+
   const char* path() const { return path_; }
 
  private:
+  int32_t ReadNameList(const char* section, std::unique_ptr<char[]>& names) const;
   char path_[MAX_PATH] = {};
 };

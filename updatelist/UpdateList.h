@@ -21,6 +21,8 @@
 #include "engine/Platform.h"
 #include "system/ProductControlLibrary.h"
 
+class IniFile;
+
 struct VersionEntry {
   char version[256];  // "Version%d", e.g. "10,2,9,0"
   DWORD length;       // "Length%d": size of the key file of that version
@@ -134,6 +136,14 @@ class UpdateList {
   bool abort = false;
   bool reporting = false;
   bool reupdateConfirmed = false;
+
+ private:
+  // Reads section "Group<index>" into groups[index]; false when a target
+  // cannot be composed within the path length.
+  bool LoadGroup(const IniFile& ini, int32_t index, int64_t* total);
+  // The system directory with a backslash, plus "drivers\" (NT) or
+  // "IOSUBSYS\" (9x) for the driver folder; false when it does not fit.
+  static bool ResolveSystemFolder(bool driver, char* folder, size_t capacity);
 
  protected:
   // Message box of the engine: owner window, caption, string-table text.

@@ -1,0 +1,160 @@
+// Run-time binding of the product's control library, and the one query the
+// updater makes of it: where the maker's common folder and the product's
+// shared library folder are.
+#include "system/ProductControlLibrary.h"
+
+#include <string.h>
+
+#include "updatelist/ProductDetection.h"
+#include "win32/BoundedString.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+constexpr const char* kExportNames[7] = {
+    "QfCtrl_Init",          "QfCtrl_GetFolder",     "QfCtrl_SetMyRootFolder", "QfCtrl_GetAppPath",
+    "QfCtrl_GetSharedPath", "QfCtrl_GetCommonPath", "QfCtrl_AppendExelink",
+};
+constexpr int kGetFolder = 1;
+constexpr int kGetCommonPath = 5;
+constexpr size_t kCommonPathBytes = 260;
+constexpr int32_t kSharedLibraryFolderNumber = 17;
+
+// Folder texts of the process: 259 characters, a backslash and, for the
+// edition folder, "\Saffra9\" fit.
+constexpr size_t kFolderCapacity = 270;
+char g_commonFolder[kFolderCapacity];
+char g_editionCommonFolder[kFolderCapacity];
+char g_sharedLibraryFolder[kFolderCapacity];
+
+// Calls a one-argument export whatever its calling convention: the library
+// is the product's, and whether it pops its argument (stdcall) or leaves it
+// to the caller (cdecl) is not ours to know. The stack pointer is kept in a
+// callee-saved register and put back after the call either way.
+intptr_t CallWithOneArgument(FARPROC function, intptr_t argument) {
+  intptr_t result;
+  __asm__ __volatile__(
+      "movl %%esp, %%esi\n\t"
+      "pushl %2\n\t"
+      "call *%1\n\t"
+      "movl %%esi, %%esp\n\t"
+      : "=a"(result)
+      : "r"(function), "r"(argument)
+      : "esi", "ecx", "edx", "memory", "cc");
+  return result;
+}
+
+// Folder part of a path ("C:\P\QfControl.dll" -> "C:\P\"); false when the
+// path has no folder or the folder does not fit.
+bool FolderOf(const char* path, char* folder, size_t capacity) {
+  folder[0] = '\0';
+  const char* name = win32::AfterLastBackslash(path);
+  if (!name) return false;
+  size_t length = static_cast<size_t>(name - path);
+  if (length >= capacity) return false;
+  memcpy(folder, path, length);
+  folder[length] = '\0';
+  return true;
+}
+
+}  // namespace
+
+ProductControlLibrary::~ProductControlLibrary() { Unload(); }
+
+HMODULE ProductControlLibrary::Load(const char* libraryPath) {
+  Unload();
+  if (!libraryPath) return nullptr;
+  char folder[MAX_PATH] = {};
+  FolderOf(libraryPath, folder, sizeof folder);
+  win32::ScopedCurrentDirectory currentDirectory;
+  currentDirectory.ChangeTo(folder);
+  // By full path, and with the library's own folder first for whatever it
+  // loads in turn: never the updater's folder.
+  win32::Module module(LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!module) return nullptr;
+  FARPROC entries[7] = {};
+  for (int i = 0; i < 7; ++i) {
+    entries[i] = GetProcAddress(module.get(), kExportNames[i]);
+    if (!entries[i]) return nullptr;  // all or nothing; the module is freed
+  }
+  memcpy(entries_, entries, sizeof entries_);
+  module_ = module.release();
+  return module_;
+}
+
+int32_t ProductControlLibrary::Unload() {
+  if (module_) FreeLibrary(module_);
+  module_ = nullptr;
+  memset(entries_, 0, sizeof entries_);
+  return 1;
+}
+
+const char* ProductControlLibrary::GetFolder(int32_t number) {
+  if (!module_ || !entries_[kGetFolder]) return nullptr;
+  return reinterpret_cast<const char*>(CallWithOneArgument(entries_[kGetFolder], number));
+}
+
+int32_t ProductControlLibrary::GetCommonPath(char* buffer260) {
+  if (!module_ || !entries_[kGetCommonPath] || !buffer260) return 0;
+  memset(buffer260, 0, kCommonPathBytes);
+  auto result = static_cast<int32_t>(
+      CallWithOneArgument(entries_[kGetCommonPath], reinterpret_cast<intptr_t>(buffer260)));
+  // A folder that reaches the last byte is no terminated folder of 259.
+  if (result && buffer260[kCommonPathBytes - 1] != '\0') {
+    buffer260[0] = '\0';
+    return 0;
+  }
+  return result;
+}
+
+void QueryProductFolders(ProductControlLibrary& library) {
+  if (g_sharedLibraryFolder[0] != '\0' && g_commonFolder[0] != '\0') return;
+
+  char programFolder[kProgramFolderCapacity] = {};
+  const bool haveProgramFolder = GetProgramFolder(programFolder, sizeof programFolder) != 0;
+  char libraryPath[MAX_PATH] = {};
+  if (haveProgramFolder &&
+      win32::FormatText(libraryPath, sizeof libraryPath, "%sQfControl.dll", programFolder) &&
+      library.Load(libraryPath)) {
+    char common[kCommonPathBytes] = {};
+    if (library.GetCommonPath(common)) {
+      char folder[kFolderCapacity] = {};
+      char edition[kFolderCapacity] = {};
+      if (common[0] != '\0' && win32::CopyText(folder, sizeof folder, common) &&
+          win32::AppendBackslashIfMissing(folder, sizeof folder) &&
+          win32::FormatText(edition, sizeof edition, "%s\\Saffra9\\", folder)) {
+        win32::CopyText(g_commonFolder, sizeof g_commonFolder, folder);
+        win32::CopyText(g_editionCommonFolder, sizeof g_editionCommonFolder, edition);
+      }
+    }
+    const char* shared = library.GetFolder(kSharedLibraryFolderNumber);
+    if (shared) {
+      // Measured with a bound: the text is the library's, not ours.
+      const size_t length = strnlen(shared, MAX_PATH);
+      char folder[kFolderCapacity] = {};
+      if (length > 0 && length < MAX_PATH && win32::CopyText(folder, sizeof folder, shared) &&
+          win32::AppendBackslashIfMissing(folder, sizeof folder)) {
+        win32::CopyText(g_sharedLibraryFolder, sizeof g_sharedLibraryFolder, folder);
+      }
+    }
+  }
+  library.Unload();
+  if (haveProgramFolder) {
+    // Left behind by the library; its absence is no error.
+    char resourcePath[MAX_PATH] = {};
+    if (win32::FormatText(resourcePath, sizeof resourcePath, "%sQfControl_res.dll",
+                          programFolder)) {
+      DeleteFileA(resourcePath);
+    }
+  }
+}
+
+const char* CommonFolder() { return g_commonFolder; }
+const char* EditionCommonFolder() { return g_editionCommonFolder; }
+const char* SharedLibraryFolder() { return g_sharedLibraryFolder; }
+
+void ResetProductFoldersForTest() {
+  g_commonFolder[0] = '\0';
+  g_editionCommonFolder[0] = '\0';
+  g_sharedLibraryFolder[0] = '\0';
+}

@@ -1,0 +1,160 @@
+// The installed product's program folder from the registry, and the version
+// texts by which its files are judged.
+#include "updatelist/ProductDetection.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "engine/Platform.h"
+#include "res/resource.h"
+#include "win32/BoundedString.h"
+#include "win32/ResString.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+// A folder value holds at most 259 characters plus its zero; the one byte
+// beyond what RegQueryValueExA is offered keeps even an unterminated value
+// terminated.
+constexpr DWORD kFolderValueBytes = 260;
+
+// version.dll is no Known DLL: bind it from the system directory, never
+// from wherever the updater happens to run.
+class VersionLibrary {
+ public:
+  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+  VersionLibrary() {
+    char path[MAX_PATH] = {};
+    UINT n = GetSystemDirectoryA(path, sizeof path);
+    if (n == 0 || n >= sizeof path) return;
+    if (!win32::AppendBackslashIfMissing(path, sizeof path) ||
+        !win32::AppendText(path, sizeof path, "version.dll")) {
+      return;
+    }
+    win32::Module module(LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!module) return;
+    size = reinterpret_cast<SizeFn>(GetProcAddress(module.get(), "GetFileVersionInfoSizeA"));
+    info = reinterpret_cast<InfoFn>(GetProcAddress(module.get(), "GetFileVersionInfoA"));
+    query = reinterpret_cast<QueryFn>(GetProcAddress(module.get(), "VerQueryValueA"));
+    if (size && info && query) {
+      module_ = std::move(module);
+    } else {
+      size = nullptr;
+      info = nullptr;
+      query = nullptr;
+    }
+  }
+  bool bound() const { return static_cast<bool>(module_); }
+
+  SizeFn size = nullptr;
+  InfoFn info = nullptr;
+  QueryFn query = nullptr;
+
+ private:
+  win32::Module module_;
+};
+
+}  // namespace
+
+int32_t ReadFolderValue(char* buffer, size_t capacity, const char* keyText, const char* valueName) {
+  if (!buffer || !keyText || !valueName || capacity == 0) return 0;
+  buffer[0] = '\0';
+  win32::RegKey key;
+  // No view flag: a 32-bit program reads the 32-bit view on 64-bit Windows.
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyText, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    return 0;
+  }
+  char value[kFolderValueBytes + 1] = {};
+  DWORD bytes = kFolderValueBytes;
+  if (RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                       &bytes) != ERROR_SUCCESS) {
+    return 0;  // missing, or more than 260 bytes
+  }
+  if (bytes > kFolderValueBytes) return 0;
+  value[bytes] = '\0';
+  const size_t length = strnlen(value, sizeof value);
+  // 260 characters without a zero do not fit the folder's 259.
+  if (length >= kFolderValueBytes) return 0;
+  // An empty folder is no folder: it would make every target the drive root.
+  if (length == 0) return 0;
+  if (!win32::AppendBackslashIfMissing(value, sizeof value)) return 0;
+  return win32::CopyText(buffer, capacity, value) ? 1 : 0;
+}
+
+int32_t GetProgramFolder(char* buffer, size_t capacity) {
+  if (!buffer || capacity == 0) return 0;
+  buffer[0] = '\0';
+  char keyText[512] = {};
+  if (win32::LoadResString(IDS_APP_PATHS_KEY, keyText, sizeof keyText) &&
+      ReadFolderValue(buffer, capacity, keyText, "Path")) {
+    return 1;
+  }
+  if (!win32::LoadResString(IDS_UNINSTALL_KEY, keyText, sizeof keyText)) return 0;
+  return ReadFolderValue(buffer, capacity, keyText, "InstallLocation");
+}
+
+int32_t GetFileProductVersion(const char* path, char* out, size_t capacity) {
+  if (!path || !out || capacity == 0) return 0;
+  if (strnlen(path, MAX_PATH) >= MAX_PATH) return 0;
+  if (!FileExists(path)) return 0;
+
+  VersionLibrary version;
+  if (!version.bound()) return 0;
+  DWORD handle = 0;
+  DWORD size = version.size(path, &handle);
+  if (size == 0) return 0;
+  std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[static_cast<size_t>(size) + 1]());
+  if (!block) return 0;
+  if (!version.info(path, 0, size, block.get())) return 0;
+
+  void* translation = nullptr;
+  UINT translationBytes = 0;
+  if (!version.query(block.get(), "\\VarFileInfo\\Translation", &translation, &translationBytes) ||
+      !translation || translationBytes < 4) {
+    return 0;
+  }
+  // Only the first entry: language in the low word, code page in the high.
+  DWORD entry = 0;
+  memcpy(&entry, translation, sizeof entry);
+  char subBlock[64] = {};
+  if (!win32::FormatText(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\ProductVersion",
+                         static_cast<unsigned>(LOWORD(entry)),
+                         static_cast<unsigned>(HIWORD(entry)))) {
+    return 0;
+  }
+  void* text = nullptr;
+  UINT textLength = 0;
+  if (!version.query(block.get(), subBlock, &text, &textLength) || !text) return 0;
+  // The length counts characters, the zero included when there is one;
+  // never read beyond it.
+  size_t length = strnlen(static_cast<const char*>(text), textLength);
+  size_t keep = capacity - 1 < kVersionTextCapacity - 1 ? capacity - 1 : kVersionTextCapacity - 1;
+  if (length > keep) length = keep;
+  memcpy(out, text, length);
+  out[length] = '\0';
+  return 1;
+}
+
+double VersionTextToNumber(const char* text) {
+  if (!text || text[0] == '\0') return 0;
+  // Everything after the first separator is one run of fraction digits.
+  std::string number = "0";
+  bool separatorSeen = false;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      number += *p;
+    } else if (!separatorSeen && (*p == ',' || *p == '.')) {
+      number += '.';
+      separatorSeen = true;
+    }
+  }
+  return strtod(number.c_str(), nullptr);
+}

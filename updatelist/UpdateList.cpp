@@ -1,0 +1,320 @@
+// The update list: construction of the list object, loading the embedded
+// list into the model, and the target path of every file.
+#include "updatelist/UpdateList.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+
+#include "engine/PayloadStore.h"
+#include "updatelist/IniFile.h"
+#include "updatelist/ProductDetection.h"
+#include "win32/BoundedString.h"
+#include "win32/ResString.h"
+#include "win32/Seams.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+constexpr size_t kTargetCapacity = sizeof(UpdateFile::targetPath);  // 259 characters
+constexpr const char* kVirtualDriveFolder = "virtualQuirra\\Vista";
+
+// Tables sized by counts from the list: a size that the address space cannot
+// hold, or memory that is not there, gives no table instead of an exception.
+template <typename T>
+std::unique_ptr<T[]> MakeTable(int32_t count) {
+  if (count <= 0) return nullptr;
+  if (static_cast<size_t>(count) > static_cast<size_t>(-1) / sizeof(T)) return nullptr;
+  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]());
+}
+
+// Highest d + 1 among names "<prefix><d>" of a name list (compared without
+// regard to case, d decimal): entries beyond it have no key at all and read
+// as defaults, which spares a list with an absurd count millions of reads.
+int32_t IndexLimit(const char* names, const char* const* prefixes, size_t prefixCount) {
+  int32_t limit = 0;
+  if (!names) return 0x7FFFFFFF;  // no list to go by: read every entry
+  for (const char* name = names; *name != '\0'; name += strlen(name) + 1) {
+    for (size_t i = 0; i < prefixCount; ++i) {
+      const size_t prefixLength = strlen(prefixes[i]);
+      if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, static_cast<int>(prefixLength),
+                         prefixes[i], static_cast<int>(prefixLength)) != CSTR_EQUAL) {
+        continue;
+      }
+      const char* digits = name + prefixLength;
+      char* end = nullptr;
+      if (*digits < '0' || *digits > '9') continue;
+      unsigned long index = strtoul(digits, &end, 10);
+      if (index < 0x7FFFFFFFul && static_cast<int32_t>(index) + 1 > limit) {
+        limit = static_cast<int32_t>(index) + 1;
+      }
+    }
+  }
+  return limit;
+}
+
+int32_t CappedReadCount(int32_t count, int32_t limit) { return count < limit ? count : limit; }
+
+// The user's temporary folder, accepted only when it fits.
+bool TempFolder(char* buffer, DWORD capacity) {
+  DWORD n = GetTempPathA(capacity, buffer);
+  if (n == 0 || n >= capacity) {
+    buffer[0] = '\0';
+    return false;
+  }
+  return win32::AppendBackslashIfMissing(buffer, capacity);
+}
+
+}  // namespace
+
+UpdateList::UpdateList() {
+  os_.DetectOsVersion();
+  GetDriverState();
+  QueryProductFolders(control_);
+}
+
+UpdateList::~UpdateList() { ClearList(); }
+
+void UpdateList::SetCaption(const char* caption) {
+  caption_[0] = '\0';
+  if (!caption) return;
+  // A caption may be cut; it is only shown.
+  size_t length = strnlen(caption, sizeof caption_ - 1);
+  memcpy(caption_, caption, length);
+  caption_[length] = '\0';
+}
+
+int UpdateList::ShowStringMessage(UINT id, UINT type) {
+  char text[1024] = {};
+  win32::LoadResString(id, text, sizeof text);
+  return seams::ShowMessage(owner_, text, caption_, type);
+}
+
+int32_t UpdateList::ClearList() {
+  groups.reset();  // each group frees its file table
+  versions.reset();
+  groupCount = 0;
+  versionCount = 0;
+  keyFile[0] = '\0';
+  keyPath[0] = '\0';
+  return 1;
+}
+
+UpdateFile* UpdateList::GetFileEntry(int32_t group, int32_t file) {
+  if (!groups || group < 0 || group >= groupCount) return nullptr;
+  UpdateGroup& g = groups[group];
+  if (!g.files || file < 0 || file >= g.fileCount) return nullptr;
+  return &g.files[file];
+}
+
+FolderKind UpdateList::KindOfInstallPath(const char* installPath) {
+  if (!installPath) return FolderKind::Program;
+  static const struct {
+    const char* text;
+    FolderKind kind;
+  } kKeywords[] = {
+      {"SharedLib", FolderKind::SharedLibrary},
+      {"MarrowickCommon", FolderKind::Common},
+      {"MarrowickCommon_Saffra9", FolderKind::EditionCommon},
+      {"driver", FolderKind::System},
+      {"SYS", FolderKind::System},
+      {"VirtualQuirraVista", FolderKind::VirtualDrive},
+  };
+  for (const auto& keyword : kKeywords) {
+    if (lstrcmpiA(installPath, keyword.text) == 0) return keyword.kind;
+  }
+  return FolderKind::Program;
+}
+
+bool UpdateList::BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind,
+                                 char* out, size_t capacity) {
+  if (!out || capacity == 0) return false;
+  out[0] = '\0';
+  if (capacity > kTargetCapacity) capacity = kTargetCapacity;
+  if (!listPath || listPath[0] == '\0') return true;
+  // Only the file name counts; the build machine's folders mean nothing here.
+  const char* name = win32::AfterLastBackslash(listPath);
+  if (!name || name[0] == '\0') return true;
+
+  char folder[kTargetCapacity] = {};
+  bool fits = true;
+  switch (kind) {
+    case FolderKind::Program:
+      if (programFolder[0] != '\0') {
+        fits = win32::CopyText(folder, sizeof folder, programFolder) &&
+               (!folderText || win32::AppendText(folder, sizeof folder, folderText));
+      }
+      break;
+    case FolderKind::System:
+      if (folderText) fits = win32::CopyText(folder, sizeof folder, folderText);
+      break;
+    case FolderKind::SharedLibrary:
+      fits = win32::CopyText(folder, sizeof folder, SharedLibraryFolder());
+      break;
+    case FolderKind::Common:
+      fits = win32::CopyText(folder, sizeof folder, CommonFolder());
+      break;
+    case FolderKind::EditionCommon:
+      fits = win32::CopyText(folder, sizeof folder, EditionCommonFolder());
+      break;
+    case FolderKind::VirtualDrive:
+      if (programFolder[0] != '\0') {
+        fits =
+            win32::FormatText(folder, sizeof folder, "%s%s\\", programFolder, kVirtualDriveFolder);
+      }
+      break;
+  }
+  if (!fits) return false;
+  // A folder that is not known gives no target: an empty folder would put
+  // the file into the root of the current drive.
+  if (folder[0] == '\0') return true;
+  if (!win32::AppendBackslashIfMissing(folder, sizeof folder) ||
+      !win32::FormatText(out, capacity, "%s%s", folder, name)) {
+    out[0] = '\0';
+    return false;
+  }
+  if (kind == FolderKind::VirtualDrive) {
+    // The driver's folder is created here, one level under the program
+    // folder, so the install pass finds it.
+    char virtualFolder[kTargetCapacity] = {};
+    if (win32::FormatText(virtualFolder, sizeof virtualFolder, "%s%s", programFolder,
+                          kVirtualDriveFolder)) {
+      DWORD attributes = GetFileAttributesA(virtualFolder);
+      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CreateDirectoryA(virtualFolder, nullptr);
+      }
+    }
+  }
+  return true;
+}
+
+int32_t UpdateList::LoadList() {
+  ClearList();
+  if (!lz32_.module() && !lz32_.Load(nullptr)) return 0;
+
+  char tempFolder[MAX_PATH] = {};
+  char tempPath[MAX_PATH] = {};
+  if (!TempFolder(tempFolder, sizeof tempFolder)) return 0;
+  if (GetTempFileNameA(tempFolder, "tmp", 0, tempPath) == 0) return 0;
+  // GetTempFileNameA created the file; it goes again on every path.
+  win32::ScopedDeleteFile deleteTemp(tempPath);
+  if (!deleteTemp.path()[0]) {
+    DeleteFileA(tempPath);
+    return 0;
+  }
+  if (!GetProgramFolder(programFolder, sizeof programFolder)) return 0;
+  char tempAgain[MAX_PATH] = {};
+  if (!TempFolder(tempAgain, sizeof tempAgain)) return 0;
+  if (!PayloadStore::ExtractResourceToFile(tempPath, seams::StoreModule(), "uplist.ini",
+                                           PayloadStore::kType)) {
+    return 0;
+  }
+
+  IniFile ini(tempPath);
+  std::unique_ptr<char[]> names;
+
+  versionCount = ini.GetInt("General", "Versions", 0);
+  ini.GetString("General", "KeyPath", keyPath, 259);
+  ini.GetString("General", "KeyFile", keyFile, 259);
+  versions = MakeTable<VersionEntry>(versionCount);
+  if (!versions) versionCount = 0;
+  if (versionCount > 0) {
+    static const char* const kVersionKeys[] = {"Version", "Length"};
+    ini.GetKeyNames("General", names);
+    const int32_t reads = CappedReadCount(versionCount, IndexLimit(names.get(), kVersionKeys, 2));
+    char key[32];
+    for (int32_t d = 0; d < reads; ++d) {
+      win32::FormatText(key, sizeof key, "Version%d", d);
+      ini.GetString("General", key, versions[d].version, 255);
+      win32::FormatText(key, sizeof key, "Length%d", d);
+      versions[d].length = ini.GetDword("General", key, 0);
+    }
+  }
+
+  const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
+  groups = MakeTable<UpdateGroup>(declaredGroups);
+  groupCount = groups ? declaredGroups : 0;
+  int64_t total = 0;
+  bool composed = true;
+  if (groupCount > 0) {
+    static const char* const kGroupSections[] = {"Group"};
+    ini.GetSectionNames(names);
+    const int32_t sections =
+        CappedReadCount(groupCount, IndexLimit(names.get(), kGroupSections, 1));
+    for (int32_t g = 0; g < sections && composed; ++g) {
+      composed = LoadGroup(ini, g, &total);
+    }
+  }
+  if (!composed) {
+    // A target that does not fit must not be dropped silently: an empty key
+    // file target would let its group through without a version check.
+    ClearList();
+    return 0;
+  }
+  return total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
+}
+
+bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
+  char section[32];
+  win32::FormatText(section, sizeof section, "Group%d", index);
+  UpdateGroup& group = groups[index];
+  ini.GetString(section, "Name", group.name, 255);
+  group.keyNumber = ini.GetInt(section, "KeyNo", 0);
+  ini.GetString(section, "KeyVersion", group.keyVersion, 255);
+  ini.GetString(section, "OS", group.os, 255);
+  group.existOnly = ini.GetInt(section, "Exist", 0);
+  ini.GetString(section, "Install Path", group.folderText, 260);
+
+  const FolderKind kind = KindOfInstallPath(group.folderText);
+  if (kind == FolderKind::System) {
+    const bool driver = lstrcmpiA(group.folderText, "driver") == 0;
+    group.folderText[0] = '\0';
+    if (!ResolveSystemFolder(driver, group.folderText, sizeof group.folderText)) return false;
+    const int32_t osClass = os_.GetOsClass();
+    group.redirectionOff = (osClass == 3 || osClass == 5) ? 1 : 0;
+  }
+
+  const int32_t declaredFiles = ini.GetInt(section, "Files", 0);
+  group.files = MakeTable<UpdateFile>(declaredFiles);
+  if (!group.files) return true;  // no table: a group without files
+  group.fileCount = declaredFiles;
+  *total += declaredFiles;
+
+  static const char* const kFileKeys[] = {"Path", "PathTimeL", "PathTimeH", "RegSvr"};
+  std::unique_ptr<char[]> names;
+  ini.GetKeyNames(section, names);
+  const int32_t reads = CappedReadCount(declaredFiles, IndexLimit(names.get(), kFileKeys, 4));
+  char key[32];
+  char listPath[261];
+  for (int32_t d = 0; d < reads; ++d) {
+    UpdateFile& file = group.files[d];
+    win32::FormatText(key, sizeof key, "Path%d", d);
+    ini.GetString(section, key, listPath, 260);
+    if (!BuildTargetPath(listPath, group.folderText, kind, file.targetPath,
+                         sizeof file.targetPath)) {
+      return false;
+    }
+    win32::FormatText(key, sizeof key, "PathTimeL%d", d);
+    file.timeLow = ini.GetDword(section, key, 0);
+    win32::FormatText(key, sizeof key, "PathTimeH%d", d);
+    file.timeHigh = ini.GetDword(section, key, 0);
+    win32::FormatText(key, sizeof key, "RegSvr%d", d);
+    file.registerServer = ini.GetInt(section, key, 0);
+  }
+  return true;
+}
+
+bool UpdateList::ResolveSystemFolder(bool driver, char* folder, size_t capacity) {
+  folder[0] = '\0';
+  char system[MAX_PATH] = {};
+  UINT n = GetSystemDirectoryA(system, sizeof system);
+  // Without a system directory the group's targets stay empty.
+  if (n == 0 || n >= sizeof system) return true;
+  if (!win32::AppendBackslashIfMissing(system, sizeof system)) return false;
+  if (driver &&
+      !win32::AppendText(system, sizeof system, IsNtPlatform() ? "drivers\\" : "IOSUBSYS\\")) {
+    return false;
+  }
+  return win32::CopyText(folder, capacity, system);
+}
