@@ -1,5 +1,11 @@
 #include "app/ProcessFacts.h"
 
-// Nothing to fix yet: the update list that computes these facts is built by
-// its own module and replaces this body.
-void FixProcessWideFacts() {}
+#include "updatelist/UpdateList.h"
+
+// Building a list classifies the running Windows, caches the driver state
+// and, the first time in the process, queries the product's folders; the
+// list itself is thrown away again.
+void FixProcessWideFacts() {
+  UpdateList list;
+  list.GetDriverState();
+}
