@@ -1,0 +1,244 @@
+// vrrobot: drives the updater's windows for tests and demonstrations.
+//
+//   vrrobot [options] -- updater.exe [arguments]
+//     --resume               append " /r" to the updater's command line
+//     --start                press Start (button 1000) once the main dialog shows
+//     --answer ID=BUTTON     answer the box showing string ID with BUTTON
+//                            (OK, Cancel, Yes, No, Retry, ...); repeatable.
+//                            Default: OK, else No, else Cancel.
+//     --expect ID,ID,...     the string ids the boxes must show, in order
+//     --close-when-idle MS   press Close once no box or wait window has been
+//                            seen for MS milliseconds
+//     --shot-dir DIR         before answering a box (and once for the main
+//                            dialog) print "SHOT <name>" and wait until the
+//                            caller has created DIR\<name>.done (at most 10 s)
+//     --timeout SECONDS      give up (and end the updater) after this; 120
+//
+// One line per event on stdout (UTF-8): MAIN, WAIT, BOX, PRESS, SHOT, EXIT.
+// Exit code: 0 the updater ended (and --expect matched), 1 --expect did not
+// match, 2 timeout, 3 the updater could not be started, 4 bad arguments.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testbed/robot/Robot.h"
+
+namespace {
+
+struct Options {
+  bool resume = false;
+  bool start = false;
+  std::vector<std::pair<int, int>> answers;  // string id -> button id
+  bool checkExpect = false;
+  std::vector<int> expect;
+  DWORD closeWhenIdleMs = 0;
+  std::string shotDir;
+  DWORD timeoutMs = 120000;
+  std::string exe;
+  std::string arguments;
+};
+
+void Line(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprintf(format, args);
+  va_end(args);
+  printf("\n");
+  fflush(stdout);
+}
+
+bool ParseOptions(int argc, char** argv, Options* o) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&](std::string* value) {
+      if (i + 1 >= argc) return false;
+      *value = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--") {
+      ++i;
+      break;
+    } else if (a == "--resume") {
+      o->resume = true;
+    } else if (a == "--start") {
+      o->start = true;
+    } else if (a == "--answer" && next(&v)) {
+      size_t eq = v.find('=');
+      int button = eq == std::string::npos ? 0 : robot::ButtonIdOfName(v.substr(eq + 1));
+      if (!button) return false;
+      o->answers.emplace_back(atoi(v.substr(0, eq).c_str()), button);
+    } else if (a == "--expect" && next(&v)) {
+      o->checkExpect = true;
+      for (size_t pos = 0; pos < v.size();) {
+        size_t comma = v.find(',', pos);
+        if (comma == std::string::npos) comma = v.size();
+        if (comma > pos) o->expect.push_back(atoi(v.substr(pos, comma - pos).c_str()));
+        pos = comma + 1;
+      }
+    } else if (a == "--close-when-idle" && next(&v)) {
+      o->closeWhenIdleMs = static_cast<DWORD>(atoi(v.c_str()));
+    } else if (a == "--shot-dir" && next(&v)) {
+      o->shotDir = robot::ToWindowsPath(v);
+    } else if (a == "--timeout" && next(&v)) {
+      o->timeoutMs = static_cast<DWORD>(atoi(v.c_str())) * 1000;
+    } else {
+      return false;
+    }
+  }
+  if (i >= argc) return false;
+  o->exe = robot::ToWindowsPath(argv[i++]);
+  for (; i < argc; ++i) {
+    if (!o->arguments.empty()) o->arguments += ' ';
+    o->arguments += argv[i];
+  }
+  return true;
+}
+
+// Asks the caller to take a screenshot now and waits until it says done, so
+// the picture shows the box before it is answered.
+void Shot(const Options& o, const std::string& name) {
+  if (o.shotDir.empty()) return;
+  Line("SHOT %s", name.c_str());
+  std::string done = o.shotDir + "\\" + name + ".done";
+  for (int i = 0; i < 200; ++i) {
+    if (GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    Sleep(50);
+  }
+  Line("SHOT %s not acknowledged", name.c_str());
+}
+
+std::string ButtonList(const std::vector<int>& ids) {
+  std::string out;
+  for (int id : ids) {
+    if (!out.empty()) out += '/';
+    out += robot::ButtonName(id);
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseOptions(argc, argv, &o)) {
+    fprintf(stderr,
+            "usage: vrrobot [--resume] [--start] [--answer ID=BUTTON]... "
+            "[--expect ID,...] [--close-when-idle MS] [--shot-dir DIR] "
+            "[--timeout S] -- updater.exe [args]\n");
+    return 4;
+  }
+  robot::StringTable table;
+  if (!table.Load(o.exe.c_str())) Line("WARN no string table in %s", o.exe.c_str());
+
+  robot::Process updater;
+  if (!updater.Start(o.exe, o.arguments, o.resume)) {
+    Line("ERROR cannot start %s (error %lu)", o.exe.c_str(), GetLastError());
+    return 3;
+  }
+
+  std::set<HWND> handled;  // boxes answered and still on screen
+  std::vector<int> seen;
+  bool mainSeen = false, waitShown = false, startPressed = false;
+  DWORD started = GetTickCount(), lastActivity = started;
+  DWORD exitCode = 0;
+  bool exited = false;
+  while (!(exited = updater.WaitExit(50, &exitCode))) {
+    DWORD now = GetTickCount();
+    if (now - started > o.timeoutMs) break;
+
+    std::vector<HWND> dialogs = robot::ProcessDialogs(updater.pid());
+    for (auto it = handled.begin(); it != handled.end();) {
+      bool present = false;
+      for (HWND d : dialogs) present = present || d == *it;
+      it = present ? std::next(it) : handled.erase(it);
+    }
+
+    HWND main = nullptr;
+    bool busy = false;
+    for (HWND d : dialogs) {
+      switch (robot::Classify(d)) {
+        case robot::WindowKind::MainDialog:
+          main = d;
+          break;
+        case robot::WindowKind::WaitWindow:
+          busy = true;
+          if (!waitShown) {
+            waitShown = true;
+            Line("WAIT text=\"%s\"", robot::LogText(robot::ControlText(d, 1012)).c_str());
+          }
+          break;
+        case robot::WindowKind::MessageBox: {
+          busy = true;
+          if (handled.count(d)) break;
+          Sleep(150);  // let the box finish painting before it is read
+          std::string text = robot::ControlText(d, 0xFFFF);
+          std::string caption = robot::WindowText(d);
+          std::vector<int> buttons = robot::ButtonIds(d);
+          int id = table.Match(text);
+          int answer = robot::DefaultAnswer(buttons);
+          for (const auto& a : o.answers) {
+            if (a.first == id) answer = a.second;
+          }
+          seen.push_back(id);
+          Line("BOX id=%d buttons=%s answer=%s caption=\"%s\" text=\"%s\"", id,
+               ButtonList(buttons).c_str(), robot::ButtonName(answer),
+               robot::LogText(caption).c_str(), robot::LogText(text).c_str());
+          char name[32];
+          snprintf(name, sizeof name, "box%02u-%d", static_cast<unsigned>(seen.size()), id);
+          Shot(o, name);
+          robot::Press(d, answer);
+          handled.insert(d);
+          break;
+        }
+        case robot::WindowKind::Other:
+          break;
+      }
+    }
+    if (!main) continue;
+    if (!mainSeen) {
+      mainSeen = true;
+      Sleep(200);  // the first paint
+      Line("MAIN title=\"%s\"", robot::LogText(robot::WindowText(main)).c_str());
+      Shot(o, "main");
+    }
+    if (busy) {
+      lastActivity = now;
+      continue;
+    }
+    if (waitShown && !busy) waitShown = false;
+    if (o.start && !startPressed && IsWindowEnabled(GetDlgItem(main, 1000))) {
+      startPressed = true;
+      lastActivity = now;
+      Line("PRESS Start");
+      robot::Press(main, 1000);
+      continue;
+    }
+    if (o.closeWhenIdleMs && now - lastActivity >= o.closeWhenIdleMs &&
+        IsWindowEnabled(GetDlgItem(main, IDCANCEL))) {
+      lastActivity = now;
+      Line("PRESS Close");
+      robot::Press(main, IDCANCEL);
+    }
+  }
+
+  if (!exited) {
+    Line("TIMEOUT after %lu s; ending the updater", o.timeoutMs / 1000);
+    updater.Terminate();
+    return 2;
+  }
+  std::string ids;
+  for (int id : seen) ids += (ids.empty() ? "" : ",") + std::to_string(id);
+  Line("EXIT code=%lu boxes=%u ids=%s", exitCode, static_cast<unsigned>(seen.size()), ids.c_str());
+  if (o.checkExpect && seen != o.expect) {
+    Line("MISMATCH expected other boxes");
+    return 1;
+  }
+  return 0;
+}
