@@ -1,0 +1,258 @@
+// Which groups of the update list apply to this system, judged by their
+// names, their "OS" filter and the installed version of their key file; the
+// process-wide state of the 64-bit driver; and the probe of the installed
+// sound-effect filter library.
+#include <stdint.h>
+
+#include "engine/GroupRules.h"
+#include "engine/Platform.h"
+#include "res/resource.h"
+#include "updatelist/ProductDetection.h"
+#include "updatelist/UpdateList.h"
+#include "win32/BoundedString.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+// "KeyNo" value that means: the file named like the list's "KeyFile".
+constexpr int32_t kKeyNoByName = 999;
+
+// Computed once per process; 0 until then.
+int32_t g_driverState = 0;
+
+// The sound-effect library's FilterLoad is documented as a C function of two
+// text pointers. A library built with another convention would pop its own
+// arguments; restoring the stack pointer from a saved copy keeps the caller
+// sound either way.
+__attribute__((noinline)) int CallFilterLoad(FARPROC entry, const char* registryKey,
+                                             const char* tempFolder) {
+  // eax carries the entry point in and the result out; esi keeps the stack
+  // pointer across the call (it is saved by every convention).
+  uintptr_t entryOrResult = reinterpret_cast<uintptr_t>(entry);
+  const char* first = registryKey;
+  const char* second = tempFolder;
+  __asm__ volatile(
+      "movl %%esp, %%esi\n\t"
+      "pushl %%edx\n\t"
+      "pushl %%ecx\n\t"
+      "call *%%eax\n\t"
+      "movl %%esi, %%esp\n\t"
+      : "+a"(entryOrResult), "+c"(first), "+d"(second)
+      :
+      : "esi", "memory", "cc");
+  return static_cast<int>(entryOrResult);
+}
+
+}  // namespace
+
+namespace group_rules {
+
+const char* FileNameOf(const char* path) {
+  if (!path) return "";
+  const char* name = win32::AfterLastBackslash(path);
+  return name ? name : path;
+}
+
+bool NameRuleNeedsRedirectionOff(const char* groupName, int32_t osClass) {
+  return NamesEqual(groupName, "driver x64") && IsSixtyFourBitClass(osClass);
+}
+
+}  // namespace group_rules
+
+void ResetDriverStateForTest() { g_driverState = 0; }
+
+using group_rules::IsSixtyFourBitClass;
+using group_rules::NamesEqual;
+
+GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* needsRedirectionOff) {
+  if (needsRedirectionOff) *needsRedirectionOff = 0;
+  if (!groups || group < 0 || group >= groupCount) return kSkip;
+  const UpdateGroup& g = groups[group];
+  const int32_t osClass = GetOsClass();
+  const bool sixtyFourBit = IsSixtyFourBitClass(osClass);
+  double reference = VersionTextToNumber(g.keyVersion);
+  bool redirectionOff = false;
+
+  auto keyNoIsFile = [&g]() { return g.files && g.keyNumber >= 0 && g.keyNumber < g.fileCount; };
+
+  // Name rules first; a group with one of these names ignores its "OS" value.
+  if (NamesEqual(g.name, "SoundEffectDX")) {
+    if (!keyNoIsFile() || ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) != 1) return kSkip;
+  } else if (NamesEqual(g.name, "SoundEffectTenvo")) {
+    if (!keyNoIsFile() || ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) != 2) return kSkip;
+  } else if (NamesEqual(g.name, "driver 9X")) {
+    if (IsNtPlatform()) return kSkip;
+  } else if (NamesEqual(g.name, "driver 2000/XP")) {
+    if (osClass != 2 && osClass != 4) return kSkip;
+  } else if (NamesEqual(g.name, "driver x64")) {
+    if (!sixtyFourBit) return kSkip;
+    redirectionOff = true;
+    if (needsRedirectionOff) *needsRedirectionOff = 1;
+  } else if (NamesEqual(g.os, "XP64")) {
+    if (!sixtyFourBit) return kSkip;
+    // The 64-bit control library ships with the product's own driver set:
+    // the current build never comes from this update, the old one only
+    // while that driver is absent.
+    if (NamesEqual(g.name, "QfCtrl_64") || NamesEqual(g.name, "QfCtrl_Shar_64")) return kSkip;
+    if ((NamesEqual(g.name, "QfCtrl_64_Old") || NamesEqual(g.name, "QfCtrl_Shar_64_Old")) &&
+        GetDriverState() == 2) {
+      return kSkip;
+    }
+  } else if (NamesEqual(g.os, "X64")) {
+    if (!sixtyFourBit) return kSkip;
+  } else if (NamesEqual(g.os, "X86")) {
+    if (sixtyFourBit) return kSkip;
+  }
+
+  int32_t keyNo = g.keyNumber;
+  bool keyGroup = false;
+  if (keyNo == kKeyNoByName) {
+    keyNo = FindKeyFile(group);
+    // Without the product's key file the group applies whenever its name
+    // and OS rules pass.
+    if (keyNo < 0) return kApply;
+    keyGroup = true;
+  }
+  if (g.fileCount < 1 || !g.files || keyNo < 0 || keyNo >= g.fileCount) return kSkip;
+  const char* keyPath = g.files[keyNo].targetPath;
+
+  char installedText[kVersionTextCapacity] = {};
+  int32_t haveVersion;
+  {
+    // A group in the real 64-bit system folder is read there, not in the
+    // folder that WOW64 would show this 32-bit process.
+    ScopedRedirectionOff redirection(redirectionOff || g.redirectionOff != 0);
+    haveVersion = GetFileProductVersion(keyPath, installedText, sizeof installedText);
+  }
+  if (!haveVersion) {
+    if (keyGroup && reporting && interactive) {
+      ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    }
+    return kNothingToUpdate;
+  }
+  const double installed = VersionTextToNumber(installedText);
+
+  if (keyGroup && versionCount > 0 && versions) {
+    const double latest = VersionTextToNumber(versions[versionCount - 1].version);
+    reference = latest;
+    bool listed = false;
+    for (int32_t d = 0; d < versionCount && !listed; ++d) {
+      listed = VersionTextToNumber(versions[d].version) == installed;
+    }
+    if (!listed) {
+      // An unlisted older version is not this update's business; an unlisted
+      // newer one must not be lowered.
+      if (installed <= latest) return kNothingToUpdate;
+      if (reporting && interactive) {
+        ShowStringMessage(IDS_INSTALLED_NEWER, MB_OK | MB_ICONINFORMATION);
+      }
+      return kInstalledNewer;
+    }
+  }
+
+  bool lengthMatches;
+  {
+    ScopedRedirectionOff redirection(redirectionOff || g.redirectionOff != 0);
+    lengthMatches = KeyFileMatchesLength(group, keyNo);
+  }
+  if (!lengthMatches) {
+    if (reporting && interactive) {
+      ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    }
+    return kNothingToUpdate;
+  }
+
+  if (installed <= 0) return kSkip;
+  if (installed < reference) return kApply;
+  if (installed > reference) return kInstalledNewer;
+
+  // The same version as this update brings.
+  if (!IsKeyFile(keyPath) || reupdateConfirmed) return kApply;
+  if (!resumeRun_ && interactive) {
+    if (ShowStringMessage(IDS_REUPDATE_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+      return kDeclined;
+    }
+  }
+  reupdateConfirmed = true;
+  return kApply;
+}
+
+int32_t UpdateList::GetDriverState() {
+  if (g_driverState != 0) return g_driverState;
+  if (!IsSixtyFourBitClass(GetOsClass())) {
+    g_driverState = 1;
+    return g_driverState;
+  }
+  char path[MAX_PATH + 1] = {};
+  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return g_driverState;
+  if (!win32::AppendBackslashIfMissing(path, sizeof path) ||
+      !win32::AppendText(path, sizeof path, "drivers\\cdrvrdrv.sys")) {
+    return g_driverState;
+  }
+  int32_t exists;
+  {
+    // The driver lives in the real 64-bit system folder.
+    ScopedRedirectionOff redirection(true);
+    exists = FileExists(path);
+  }
+  g_driverState = exists ? 2 : 3;
+  return g_driverState;
+}
+
+int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
+  if (!libraryPath || !libraryPath[0]) return 0;
+  win32::Module library(LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!library) return 0;
+  FARPROC filterLoad = GetProcAddress(library.get(), "FilterLoad");
+  auto filterFree = reinterpret_cast<void(__cdecl*)()>(GetProcAddress(library.get(), "FilterFree"));
+  auto filtersGetNum =
+      reinterpret_cast<DWORD(__cdecl*)()>(GetProcAddress(library.get(), "FiltersGetNum"));
+  if (!filterLoad || !filterFree || !filtersGetNum) return 0;
+
+  char tempFolder[MAX_PATH] = {};
+  const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);
+  if (tempLength >= sizeof tempFolder) tempFolder[0] = '\0';
+  if (!CallFilterLoad(filterLoad, "Software\\Marrowick\\VorrelSaffra8", tempFolder)) return 0;
+  const DWORD count = filtersGetNum();
+  filterFree();
+  // Three filters make the entry edition's set; more make the full set.
+  if (count == 3) return 2;
+  if (count > 3) return 1;
+  return 0;
+}
+
+int32_t UpdateList::FindKeyFile(int32_t group) {
+  if (!groups || group < 0 || group >= groupCount) return -1;
+  const UpdateGroup& g = groups[group];
+  if (!g.files) return -1;
+  for (int32_t f = 0; f < g.fileCount; ++f) {
+    if (IsKeyFile(g.files[f].targetPath)) return f;
+  }
+  return -1;
+}
+
+bool UpdateList::IsKeyFile(const char* path) const {
+  // An empty path or list name never names the key file.
+  if (!path || !path[0] || !keyFile[0]) return false;
+  return NamesEqual(group_rules::FileNameOf(path), keyFile);
+}
+
+bool UpdateList::KeyFileMatchesLength(int32_t group, int32_t file) {
+  const UpdateFile* entry = GetFileEntry(group, file);
+  if (!entry || !entry->targetPath[0]) return true;
+  const char* path = entry->targetPath;
+  // Only the product's key file has lengths in the version table.
+  if (!IsKeyFile(path) || versionCount <= 0 || !versions) return true;
+  if (!FileExists(path)) return false;
+  const DWORD size = GetFileSize32(path);
+  char text[kVersionTextCapacity] = {};
+  if (!GetFileProductVersion(path, text, sizeof text)) return false;
+  const double installed = VersionTextToNumber(text);
+  for (int32_t d = 0; d < versionCount; ++d) {
+    if (versions[d].length == size && VersionTextToNumber(versions[d].version) == installed) {
+      return true;
+    }
+  }
+  return false;
+}

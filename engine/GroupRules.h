@@ -1,0 +1,30 @@
+// Small rules shared by the group checks and the in-use scans: how group and
+// file names are compared, which Windows counts as 64-bit, and the test hook
+// of the process-wide driver state.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+namespace group_rules {
+
+// Group names, "OS" values and file names are compared without regard to case.
+inline bool NamesEqual(const char* a, const char* b) { return a && b && lstrcmpiA(a, b) == 0; }
+
+// OsClass 3 (XP/2003 x64) and 5 (Vista and later, 64-bit).
+inline bool IsSixtyFourBitClass(int32_t osClass) { return osClass == 3 || osClass == 5; }
+
+// The file name (name and extension) of a path: the text after its last
+// backslash, or the whole text when it has none.
+const char* FileNameOf(const char* path);
+
+// The "driver x64" name rule asks for WOW64 redirection off on 64-bit
+// Windows; the in-use check needs the same answer without judging the group.
+bool NameRuleNeedsRedirectionOff(const char* groupName, int32_t osClass);
+
+}  // namespace group_rules
+
+// Tests only: forget the cached driver state so the next GetDriverState
+// computes it again.
+void ResetDriverStateForTest();

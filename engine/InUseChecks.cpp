@@ -1,0 +1,205 @@
+// The checks before anything is replaced: the quick in-use scan of the Start
+// button, and the full check of the update procedure, which also judges the
+// key group and probes that the program folder and the product's registry
+// keys can be written.
+#include <stdint.h>
+#include <string.h>
+
+#include "engine/GroupRules.h"
+#include "engine/Platform.h"
+#include "res/resource.h"
+#include "updatelist/ProductDetection.h"
+#include "updatelist/UpdateList.h"
+#include "win32/ResString.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+using group_rules::FileNameOf;
+using group_rules::NamesEqual;
+
+// Files that the product keeps open or that nothing ever holds: the quick
+// scan resets their attributes and never counts them busy. Matched against
+// the end of the full path, byte for byte.
+const char* const kNeverBusyEndings[] = {
+    "VrStartUp.bmp", "VrVDRun.exe", "Drelm.dll",    "VrComServer.dll",
+    "Vexlo.dll",     "Telvane.dll", "Mobicast.ini", ".htm",
+    ".jpg",          ".gif",
+};
+
+// Shared components that other programs may hold; both scans leave them be.
+const char* const kNeverTestedNames[] = {"MarrowickEnc.dll", "qfcodec.dll", "DSETUP.dll"};
+
+// The full check also leaves the virtual-drive runner and its library alone.
+const char* const kFullCheckExtraNames[] = {"VrVDRun.exe", "Drelm.dll"};
+
+bool EndsWith(const char* text, const char* ending) {
+  const size_t textLength = strlen(text);
+  const size_t endingLength = strlen(ending);
+  return textLength >= endingLength &&
+         memcmp(text + textLength - endingLength, ending, endingLength) == 0;
+}
+
+template <size_t N>
+bool NameIsOneOf(const char* name, const char* const (&names)[N]) {
+  for (const char* candidate : names) {
+    if (NamesEqual(name, candidate)) return true;
+  }
+  return false;
+}
+
+bool IsNeverBusyPath(const char* path) {
+  for (const char* ending : kNeverBusyEndings) {
+    if (EndsWith(path, ending)) return true;
+  }
+  return false;
+}
+
+// Archive only: read-only, hidden and system cleared. The file's times are
+// not touched by an attribute change, so they stay as they were. A file whose
+// status cannot be read is left alone.
+void ResetToArchiveOnly(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA status;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &status)) return;
+  if (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+  SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+}
+
+// Busy for the quick scan. A read-only file cannot be opened for writing by
+// anybody, so asking for write access would call it busy for good; it is
+// asked for exclusive read access instead, which fails only while somebody
+// holds it.
+int32_t IsBusyForQuickScan(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    win32::FileHandle file(
+        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? 0 : 1;
+  }
+  return IsFileLocked(path);
+}
+
+}  // namespace
+
+int32_t UpdateList::PreflightInUse() {
+  doneCount = 0;
+  reupdateConfirmed = false;
+  reporting = true;
+  char folder[kProgramFolderCapacity] = {};
+  if (!GetProgramFolder(folder, sizeof folder)) return -1;
+  if (!CanWriteProgramFolder()) return -2;
+  if (!groups || groupCount <= 0) return 0;
+  for (int32_t g = 0; g < groupCount; ++g) {
+    if (ScanGroupInUse(g)) return -3;
+  }
+  return 0;
+}
+
+int32_t UpdateList::ScanGroupInUse(int32_t group) {
+  if (!groups || group < 0 || group >= groupCount) return 0;
+  const UpdateGroup& g = groups[group];
+  int32_t outFlag = 0;
+  // The key group is scanned only when it would be installed; every other
+  // group is scanned whatever its name or OS rule says.
+  if (FindKeyFile(group) != -1 && CheckGroup(group, false, &outFlag) != kApply) return 0;
+  if (g.fileCount <= 0 || !g.files || NamesEqual(g.name, "Ostrel")) return 0;
+  const int32_t redirectionOff = (outFlag != 0 || g.redirectionOff != 0) ? 1 : 0;
+  for (int32_t f = 0; f < g.fileCount; ++f) {
+    if (IsPayloadFileBusy(group, f, redirectionOff)) return 1;
+  }
+  return 0;
+}
+
+int32_t UpdateList::IsPayloadFileBusy(int32_t group, int32_t file, int32_t redirectionOff) {
+  const UpdateFile* entry = GetFileEntry(group, file);
+  if (!entry || !entry->targetPath[0]) return 0;
+  const char* path = entry->targetPath;
+  // The whole look at the file happens where the group's files really lie.
+  ScopedRedirectionOff redirection(redirectionOff != 0);
+  if (IsNeverBusyPath(path)) {
+    ResetToArchiveOnly(path);
+    return 0;
+  }
+  if (NameIsOneOf(FileNameOf(path), kNeverTestedNames)) return 0;
+  return IsBusyForQuickScan(path);
+}
+
+int32_t UpdateList::CheckAllGroups(bool testInUse) {
+  doneCount = 0;
+  reupdateConfirmed = false;
+  reporting = true;
+  char folder[kProgramFolderCapacity] = {};
+  if (!GetProgramFolder(folder, sizeof folder)) {
+    ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  if (!CanWriteProgramFolder()) {
+    ShowStringMessage(IDS_CANNOT_WRITE, MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  if (!groups || groupCount <= 0) return 0;
+  for (int32_t g = 0; g < groupCount; ++g) {
+    if (!CheckGroupFiles(g, testInUse)) return 0;
+  }
+  return 1;
+}
+
+int32_t UpdateList::CheckGroupFiles(int32_t group, bool testInUse) {
+  if (!groups || group < 0 || group >= groupCount) return 0;
+  const UpdateGroup& g = groups[group];
+  if (FindKeyFile(group) != -1) {
+    // The key group decides the whole update and shows its own messages.
+    lastVerdict_ = CheckGroup(group, true, nullptr);
+    if (lastVerdict_ != kApply) return 0;
+  }
+  if (g.fileCount <= 0 || !g.files) return 0;
+  // The launcher's group never blocks an update; it is installed anyway.
+  if (NamesEqual(g.name, "Ostrel")) return 1;
+  for (int32_t f = 0; f < g.fileCount; ++f) {
+    if (!CheckFileFree(group, f, testInUse)) return 0;
+    ++doneCount;
+  }
+  return 1;
+}
+
+int32_t UpdateList::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
+  const UpdateFile* entry = GetFileEntry(group, file);
+  if (!entry || !entry->targetPath[0]) return 1;
+  const char* path = entry->targetPath;
+  const UpdateGroup& g = groups[group];
+  ScopedRedirectionOff redirection(g.redirectionOff != 0 ||
+                                   group_rules::NameRuleNeedsRedirectionOff(g.name, GetOsClass()));
+  if (!testInUse) return 1;
+  const char* name = FileNameOf(path);
+  if (NameIsOneOf(name, kNeverTestedNames) || NameIsOneOf(name, kFullCheckExtraNames)) return 1;
+  // A read-only copy is no obstacle: the replacement clears it as well.
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  if (!IsFileLocked(path)) return 1;
+  if (reporting) ShowStringMessage(IDS_APP_RUNNING, MB_OK | MB_ICONINFORMATION);
+  return 0;
+}
+
+int32_t UpdateList::CanWriteProgramFolder() {
+  char folder[kProgramFolderCapacity] = {};
+  if (!GetProgramFolder(folder, sizeof folder)) return 0;
+  char probe[MAX_PATH] = {};
+  if (!GetTempFileNameA(folder, "tmp", 0, probe)) return 0;
+  win32::ScopedDeleteFile removeProbe(probe);
+
+  char key[256] = {};
+  int32_t result = 0;
+  if (win32::LoadResString(IDS_APP_PATHS_KEY, key, sizeof key)) result = CanOpenKeyForWrite(key);
+  if (!result && win32::LoadResString(IDS_UNINSTALL_KEY, key, sizeof key)) {
+    result = CanOpenKeyForWrite(key);
+  }
+  return result;
+}
+
+int32_t UpdateList::CanOpenKeyForWrite(const char* subkey) {
+  if (!subkey) return 0;
+  win32::RegKey key;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS
+             ? 1
+             : 0;
+}

@@ -1,0 +1,109 @@
+// The passes over the applicable groups: counting their files for the
+// progress bar, installing them file by file, and (un)registering the COM
+// servers that the list flags.
+#include <stdint.h>
+
+#include "engine/Platform.h"
+#include "res/resource.h"
+#include "system/ComponentRegistrar.h"
+#include "updatelist/UpdateList.h"
+#include "win32/BoundedString.h"
+#include "win32/ResString.h"
+
+namespace {
+
+// A status line: a string-table format with the file's path. An overlong
+// result gives an empty line rather than a cut path.
+void FormatStatus(UINT messageId, const char* path, char* out, size_t capacity) {
+  char format[256] = {};
+  out[0] = '\0';
+  if (!win32::LoadResString(messageId, format, sizeof format)) return;
+  win32::FormatText(out, capacity, format, path);
+}
+
+// Status lines hold a format of up to 255 characters and a 259-character path.
+constexpr size_t kStatusCapacity = 520;
+
+}  // namespace
+
+int32_t UpdateList::CountApplicableFiles() {
+  int32_t total = 0;
+  for (int32_t g = 0; groups && g < groupCount; ++g) {
+    if (CheckGroup(g, false, nullptr) == kApply && groups[g].fileCount > 0) {
+      total += groups[g].fileCount;
+    }
+  }
+  return total;
+}
+
+int32_t UpdateList::InstallAll(ProgressTarget* target, ProgressFn progress) {
+  doneCount = 0;
+  abort = false;
+  // The version messages belong to the checks before the install, never to it.
+  reporting = false;
+  int32_t replaced = 0;
+  for (int32_t g = 0; groups && g < groupCount; ++g) {
+    replaced += InstallGroup(g, target, progress);
+    if (abort) break;
+  }
+  return replaced;
+}
+
+int32_t UpdateList::InstallGroup(int32_t group, ProgressTarget* target, ProgressFn progress) {
+  int32_t outFlag = 0;
+  if (CheckGroup(group, true, &outFlag) != kApply) return 0;
+  const UpdateGroup& g = groups[group];
+  // Files of the real 64-bit system folder are installed there, whether the
+  // group's name or its install path says so.
+  ScopedRedirectionOff redirection(outFlag != 0 || g.redirectionOff != 0);
+
+  int32_t replaced = 0;
+  for (int32_t f = 0; g.files && f < g.fileCount; ++f) {
+    const UpdateFile& file = g.files[f];
+    if (progress && file.targetPath[0]) {
+      char status[kStatusCapacity];
+      FormatStatus(IDS_UPDATING_FMT, file.targetPath, status, sizeof status);
+      if (!progress(target, doneCount, 0, status)) abort = true;
+    }
+    if (abort) break;
+    if (ReplaceFile(group, f, g.existOnly)) ++replaced;
+    ++doneCount;  // passed, replaced or not
+    if (progress && !progress(target, doneCount, 0, nullptr)) abort = true;
+  }
+  return replaced;
+}
+
+int32_t UpdateList::RegisterAll(int32_t registerServers, ProgressTarget* target,
+                                ProgressFn progress, UINT messageId) {
+  doneCount = 0;
+  int32_t registered = 0;
+  for (int32_t g = 0; groups && g < groupCount; ++g) {
+    registered += RegisterGroup(g, registerServers, target, progress, messageId);
+  }
+  return registered;
+}
+
+int32_t UpdateList::RegisterGroup(int32_t group, int32_t registerServers, ProgressTarget* target,
+                                  ProgressFn progress, UINT messageId) {
+  int32_t outFlag = 0;
+  if (CheckGroup(group, false, &outFlag) != kApply) return 0;
+  const UpdateGroup& g = groups[group];
+  ScopedRedirectionOff redirection(outFlag != 0 || g.redirectionOff != 0);
+
+  ComponentRegistrar registrar;
+  int32_t registered = 0;
+  for (int32_t f = 0; g.files && f < g.fileCount; ++f) {
+    const UpdateFile& file = g.files[f];
+    if (file.targetPath[0] && file.registerServer != 0 && FileExists(file.targetPath)) {
+      if (registrar.RegisterServer(file.targetPath, registerServers == 0 ? 1 : 0)) ++registered;
+    }
+    ++doneCount;
+    if (progress && file.targetPath[0] && messageId != 0) {
+      char status[kStatusCapacity];
+      FormatStatus(messageId, file.targetPath, status, sizeof status);
+      // Registration cannot be cancelled: the report's answer is not used.
+      progress(target, doneCount, 0, status);
+    }
+  }
+  return registered;
+}
