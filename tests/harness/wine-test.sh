@@ -2,13 +2,18 @@
 # Runs one Windows program under Wine in a prefix of its own.
 #
 #   wine-test.sh [--arch win64|win32] [--winver VER] [--display] [--nobody]
-#                [--keep] [--drive LETTER=DIR] -- program.exe [args...]
+#                [--keep] [--drive LETTER=DIR] [--setup "SHELL COMMAND"]
+#                -- program.exe [args...]
 #
 # The prefix is a copy (hard links, registry files copied for real) of a
 # template made once per build tree and architecture; its wineserver and, with
 # --display, an Xvfb server of its own are started here and stopped again by
 # PID. Nothing is left running and the prefix is removed afterwards (kept with
-# --keep or VR_KEEP_PREFIX=1 when the program failed).
+# --keep or VR_KEEP_PREFIX=1 when the program failed). --setup runs a shell
+# command (with WINEPREFIX and the rest exported, the server already up) after
+# wineboot and before the program, e.g. to install the simulated product with
+# scripts/install-product.sh "$WINEPREFIX" VERSION --keep-server; when it
+# fails the program is not run and the exit code is 3.
 #
 # Environment: VR_WINE_TEMPLATES  folder of the templates (default: beside this
 #              script's build tree, ./wine-templates)
@@ -18,7 +23,7 @@ set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 arch=win64 winver="" display=0 nobody=0 keep=${VR_KEEP_PREFIX:-0}
-drives=()
+drives=() setup=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch=$2; shift 2 ;;
@@ -27,6 +32,7 @@ while [ $# -gt 0 ]; do
     --nobody) nobody=1; shift ;;
     --keep) keep=1; shift ;;
     --drive) drives+=("$2"); shift 2 ;;
+    --setup) setup=$2; shift 2 ;;
     --) shift; break ;;
     *) echo "wine-test: unknown option $1" >&2; exit 2 ;;
   esac
@@ -94,6 +100,14 @@ fi
 # must not inherit a pipe of ctest's, so start them with stdio detached.
 "${runas[@]}" wineserver -p >/dev/null 2>&1 </dev/null
 "${runas[@]}" wine wineboot </dev/null >/dev/null 2>&1
+
+if [ -n "$setup" ]; then
+  if ! "${runas[@]}" bash -c "$setup" </dev/null; then
+    echo "wine-test: setup failed: $setup" >&2
+    status=3
+    exit 3
+  fi
+fi
 
 LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "${runas[@]}" wine "$@" </dev/null
 status=$?
