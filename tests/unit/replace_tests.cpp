@@ -1,0 +1,568 @@
+// Installing one payload file over its target: real files, times, attributes
+// and registry values in the test's own prefix; pauses are recorded and
+// message boxes answered through the seams.
+#include <windows.h>
+#include <aclapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Platform.h"
+#include "res/resource.h"
+#include "system/ProductControlLibrary.h"
+#include "updatelist/UpdateList.h"
+#include "win32/ResString.h"
+#include "win32/Seams.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+// The time the list gives every payload file: 22 December 2011, 01:41 UTC.
+constexpr FILETIME kListTime = {3252985344u, 30195786u};
+
+constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr char kAppPathsKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
+constexpr char kTestbedFoldersKey[] = "SOFTWARE\\Marrowick\\TestbedFolders";
+
+std::vector<DWORD> g_pauses;
+void RecordPause(DWORD ms) { g_pauses.push_back(ms); }
+
+struct MessageCall {
+  HWND owner;
+  std::string text;
+  bool hasCaption;
+  UINT type;
+};
+std::vector<MessageCall> g_messages;
+std::function<int()> g_answer;
+int AnswerMessage(HWND owner, const char* text, const char* caption, UINT type) {
+  g_messages.push_back({owner, text ? text : "", caption != nullptr, type});
+  return g_answer ? g_answer() : IDCANCEL;
+}
+
+std::string ExeFolder() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string s(path, n);
+  return s.substr(0, s.rfind('\\') + 1);
+}
+
+HMODULE Store() {
+  static HMODULE store = LoadLibraryA((ExeFolder() + "replace_store.dll").c_str());
+  return store;
+}
+
+std::string Resource(const char* name, const char* type) {
+  HRSRC r = FindResourceA(Store(), name, type);
+  if (!r) return {};
+  const char* data = static_cast<const char*>(LockResource(LoadResource(Store(), r)));
+  return std::string(data, SizeofResource(Store(), r));
+}
+
+std::string ReadAll(const std::string& path) {
+  win32::FileHandle f(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!f) return "<missing>";
+  std::string data(GetFileSize(f.get(), nullptr), '\0');
+  DWORD read = 0;
+  if (!data.empty()) ReadFile(f.get(), &data[0], static_cast<DWORD>(data.size()), &read, nullptr);
+  return data;
+}
+
+void WriteAll(const std::string& path, const std::string& data, FILETIME time) {
+  win32::FileHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(f) << path;
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(f.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr));
+  ASSERT_TRUE(SetFileTime(f.get(), &time, &time, &time));
+}
+
+FILETIME TimeOf(WORD year) {
+  SYSTEMTIME st = {};
+  st.wYear = year;
+  st.wMonth = 6;
+  st.wDay = 1;
+  FILETIME ft;
+  SystemTimeToFileTime(&st, &ft);
+  return ft;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
+
+// A folder of its own under C:\rt, empty, ending in a backslash.
+std::string FreshFolder(const std::string& name) {
+  CreateDirectoryA("C:\\rt", nullptr);
+  std::string folder = "C:\\rt\\" + name;
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder + "\\";
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA fd;
+  win32::FindHandle find(FindFirstFileA((folder + "*").c_str(), &fd));
+  if (!find) return names;
+  do {
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+  } while (FindNextFileA(find.get(), &fd));
+  return names;
+}
+
+int TemporariesIn(const std::string& folder) {
+  int n = 0;
+  for (const std::string& name : FilesIn(folder))
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), 3, "tmp", 3) == CSTR_EQUAL)
+      ++n;
+  return n;
+}
+
+// Another process holding a file open without sharing until released.
+class Holder {
+ public:
+  explicit Holder(const std::string& path) {
+    static int serial = 0;
+    ++serial;
+    const std::string readyName =
+        "vr-replace-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial);
+    const std::string releaseName = "vr-replace-release-" + std::to_string(GetCurrentProcessId()) +
+                                    "-" + std::to_string(serial);
+    ready_.reset(CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
+    release_.reset(CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str()));
+    std::string command = "\"" + ExeFolder() + "replace_holder.exe\" \"" + path + "\" " +
+                          readyName + " " + releaseName;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+      return;
+    CloseHandle(pi.hThread);
+    process_.reset(pi.hProcess);
+    HANDLE both[2] = {ready_.get(), process_.get()};
+    holding_ = WaitForMultipleObjects(2, both, FALSE, 10000) == WAIT_OBJECT_0;
+  }
+  ~Holder() { Release(); }
+  bool holding() const { return holding_; }
+  // Lets go of the file and waits until the process has ended.
+  void Release() {
+    if (!process_) return;
+    SetEvent(release_.get());
+    WaitForSingleObject(process_.get(), 10000);
+    process_.reset();
+  }
+
+ private:
+  win32::KernelHandle ready_, release_, process_;
+  bool holding_ = false;
+};
+
+bool ReadRunOnceValue(std::string* value) {
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return false;
+  char buf[600] = {};
+  DWORD type = 0, size = sizeof buf - 1;
+  if (RegQueryValueExA(key.get(), "MarrowickDrvInst", nullptr, &type, reinterpret_cast<BYTE*>(buf),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return false;
+  *value = buf;
+  return true;
+}
+
+bool SetText(const char* subkey, const char* name, const std::string& text) {
+  win32::RegKey key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
+                      nullptr) != ERROR_SUCCESS)
+    return false;
+  return RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
+class ReplaceFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(nullptr, Store()) << "replace_store.dll beside the test program";
+    seams::SetStoreModule(Store());
+    seams::SetPauseHook(RecordPause);
+    seams::SetMessageBoxHook(AnswerMessage);
+    g_pauses.clear();
+    g_messages.clear();
+    g_answer = nullptr;
+  }
+  void TearDown() override {
+    seams::SetStoreModule(nullptr);
+    seams::SetPauseHook(nullptr);
+    seams::SetMessageBoxHook(nullptr);
+  }
+
+  // The list under test, made once the product's folders are in place.
+  UpdateList& List() {
+    if (!list_) {
+      list_ = std::make_unique<UpdateList>();
+      list_->groupCount = 4;
+      list_->groups.reset(new UpdateGroup[4]());
+      for (int g = 0; g < 4; ++g) {
+        list_->groups[g].fileCount = 4;
+        list_->groups[g].files.reset(new UpdateFile[4]());
+      }
+    }
+    return *list_;
+  }
+
+  // Points file f of group g at target, with the list's time.
+  void Target(int g, int f, const std::string& target) {
+    UpdateFile& file = List().groups[g].files[f];
+    ASSERT_LT(target.size(), sizeof file.targetPath);
+    lstrcpyA(file.targetPath, target.c_str());
+    file.timeLow = kListTime.dwLowDateTime;
+    file.timeHigh = kListTime.dwHighDateTime;
+  }
+
+  std::unique_ptr<UpdateList> list_;
+  const std::string normal_ = Resource("NORMAL", "RAW");
+  const std::string random_ = Resource("RANDOM", "RAW");
+};
+
+TEST_F(ReplaceFileTest, ReplacesAnOlderCopyAndStampsTheListsTime) {
+  const std::string folder = FreshFolder("older");
+  const std::string target = folder + "Help.dll";
+  WriteAll(target, "old contents", TimeOf(2005));
+  Target(0, 0, target);
+
+  EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
+  // The times first: reading the contents may move the last-access time.
+  FILETIME c, a, w;
+  ASSERT_TRUE(GetFileTimes(target.c_str(), &c, &a, &w));
+  EXPECT_TRUE(SameTime(kListTime, c));
+  EXPECT_TRUE(SameTime(kListTime, a));
+  EXPECT_TRUE(SameTime(kListTime, w));
+  EXPECT_EQ(normal_, ReadAll(target));
+  EXPECT_EQ(ReplaceOutcome::Replaced, List().lastReplaceOutcome());
+  EXPECT_EQ(0, List().failedFiles());
+  EXPECT_EQ(0, TemporariesIn(folder));
+  // One pause for the file, one after the extraction; nothing had to wait.
+  EXPECT_EQ((std::vector<DWORD>{100, 100}), g_pauses);
+}
+
+TEST_F(ReplaceFileTest, ReplacesMissingTargetsAndInstallsPayloadsSzddEnlarged) {
+  const std::string folder = FreshFolder("missing");
+  Target(0, 0, folder + "New.dll");
+  Target(0, 1, folder + "Manual.chm");
+  // The store entry of the random payload is larger than what it expands to,
+  // so the size rule only lets the last of five expansions through.
+  ASSERT_GT(Resource("0001.BIN", "FILES").size(), random_.size());
+
+  EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
+  EXPECT_EQ(normal_, ReadAll(folder + "New.dll"));
+  EXPECT_EQ(1, List().ReplaceFile(0, 1, 0));
+  EXPECT_EQ(random_, ReadAll(folder + "Manual.chm"));
+  EXPECT_EQ(ReplaceOutcome::Replaced, List().lastReplaceOutcome());
+  EXPECT_EQ(0, TemporariesIn(folder));
+  EXPECT_EQ(2u, FilesIn(folder).size());
+}
+
+TEST_F(ReplaceFileTest, KeepsNewerInstalledCopiesExceptGlyphenAndRunmap) {
+  const std::string folder = FreshFolder("newer");
+  const char* names[] = {"Help.dll", "Glyphen.dll", "runmap.txt", "glyphen.dll.bak"};
+  for (int f = 0; f < 3; ++f) {
+    WriteAll(folder + names[f], "newer copy", TimeOf(2020));
+    Target(1, f, folder + names[f]);
+  }
+  WriteAll(folder + "RUNMAP.TXT.x", "newer copy", TimeOf(2020));
+  Target(2, 0, folder + "RUNMAP.TXT.x");
+
+  EXPECT_EQ(0, List().ReplaceFile(1, 0, 0));
+  EXPECT_EQ("newer copy", ReadAll(folder + "Help.dll"));
+  EXPECT_EQ(ReplaceOutcome::Skipped, List().lastReplaceOutcome());
+  EXPECT_EQ((std::vector<DWORD>{100}), g_pauses);  // skipped files pause too
+
+  EXPECT_EQ(1, List().ReplaceFile(1, 1, 0));
+  EXPECT_EQ(normal_, ReadAll(folder + "Glyphen.dll"));
+  EXPECT_EQ(1, List().ReplaceFile(1, 2, 0));
+  EXPECT_EQ(normal_, ReadAll(folder + "runmap.txt"));
+  // The names are compared byte for byte, at the end of the path only.
+  EXPECT_EQ(0, List().ReplaceFile(2, 0, 0));
+  EXPECT_EQ("newer copy", ReadAll(folder + "RUNMAP.TXT.x"));
+  EXPECT_EQ(0, List().failedFiles());
+  EXPECT_EQ(0, TemporariesIn(folder));
+}
+
+TEST_F(ReplaceFileTest, ExistGroupsReplaceOnlyInstalledFilesWithTwoExceptions) {
+  const std::string folder = FreshFolder("exist");
+  WriteAll(folder + "Present.dll", "old", TimeOf(2005));
+  Target(1, 0, folder + "Present.dll");
+  Target(1, 1, folder + "Absent.dll");
+  Target(1, 2, folder + "Tuvexa.exe");
+  lstrcpyA(List().groups[2].name, "virtualquirravista");
+  Target(2, 0, folder + "Vista.sys");
+
+  EXPECT_EQ(1, List().ReplaceFile(1, 0, 1));
+  EXPECT_EQ(normal_, ReadAll(folder + "Present.dll"));
+  EXPECT_EQ(0, List().ReplaceFile(1, 1, 1));
+  EXPECT_EQ(ReplaceOutcome::Skipped, List().lastReplaceOutcome());
+  EXPECT_EQ("<missing>", ReadAll(folder + "Absent.dll"));
+  EXPECT_EQ(1, List().ReplaceFile(1, 2, 1));
+  EXPECT_EQ(normal_, ReadAll(folder + "Tuvexa.exe"));
+  EXPECT_EQ(1, List().ReplaceFile(2, 0, 1));
+  EXPECT_EQ(normal_, ReadAll(folder + "Vista.sys"));
+  EXPECT_EQ(0, List().failedFiles());
+}
+
+TEST_F(ReplaceFileTest, FailedExpansionOrExtractionKeepsTheOldFile) {
+  const std::string folder = FreshFolder("failed");
+  WriteAll(folder + "Empty.dll", "old", TimeOf(2005));
+  Target(0, 2, folder + "Empty.dll");  // expands to 0 bytes, five times
+  WriteAll(folder + "NoEntry.dll", "old", TimeOf(2005));
+  Target(3, 0, folder + "NoEntry.dll");  // the store has no "0300.BIN"
+  Target(1, 0, folder + "NoFolder\\X.dll");
+
+  EXPECT_EQ(0, List().ReplaceFile(0, 2, 0));
+  EXPECT_EQ(ReplaceOutcome::Failed, List().lastReplaceOutcome());
+  EXPECT_EQ(1, List().failedFiles());
+  EXPECT_EQ("old", ReadAll(folder + "Empty.dll"));
+  EXPECT_EQ(0, List().ReplaceFile(3, 0, 0));
+  EXPECT_EQ(2, List().failedFiles());
+  EXPECT_EQ("old", ReadAll(folder + "NoEntry.dll"));
+  EXPECT_EQ(0, List().ReplaceFile(1, 0, 0));  // no temporary without a folder
+  EXPECT_EQ(3, List().failedFiles());
+  EXPECT_EQ(0, TemporariesIn(folder));
+  EXPECT_EQ(2u, FilesIn(folder).size());
+}
+
+TEST_F(ReplaceFileTest, EmptyTargetIsSkippedBeforeAnyTemporary) {
+  const std::string folder = FreshFolder("empty");
+  const int rootTemporaries = TemporariesIn("C:\\");
+  win32::ScopedCurrentDirectory cwd;
+  ASSERT_TRUE(cwd.ChangeTo(folder.c_str()));
+  List();  // file 0 of group 0 has no target
+
+  EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
+  EXPECT_EQ(ReplaceOutcome::Skipped, List().lastReplaceOutcome());
+  EXPECT_EQ(0, List().ReplaceFile(7, 0, 0));  // no such group
+  EXPECT_EQ(0, List().failedFiles());
+  EXPECT_TRUE(FilesIn(folder).empty());
+  EXPECT_EQ(rootTemporaries, TemporariesIn("C:\\"));
+}
+
+TEST_F(ReplaceFileTest, TargetHeldOpenElsewhereStaysIntactWithItsAttributes) {
+  const std::string folder = FreshFolder("held");
+  const std::string target = folder + "Busy.dll";
+  WriteAll(target, "in use", TimeOf(2005));
+  ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+  Target(0, 0, target);
+  {
+    Holder holder(target);
+    ASSERT_TRUE(holder.holding());
+    EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
+    EXPECT_EQ(ReplaceOutcome::Failed, List().lastReplaceOutcome());
+    EXPECT_EQ(1, List().failedFiles());
+    // The replace step was tried once and then 50 more times, 100 ms apart.
+    EXPECT_EQ(std::vector<DWORD>(52, 100), g_pauses);
+    EXPECT_EQ(0, TemporariesIn(folder));
+  }
+  EXPECT_EQ("in use", ReadAll(target));
+  EXPECT_NE(0u, GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
+
+  // Once the file is free, the same call replaces it.
+  EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
+  EXPECT_EQ(normal_, ReadAll(target));
+  EXPECT_EQ(0u, GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(0, TemporariesIn(folder));
+}
+
+TEST_F(ReplaceFileTest, ReadOnlyTargetIsReplaced) {
+  const std::string folder = FreshFolder("readonly");
+  const std::string target = folder + "Locked.txt";
+  WriteAll(target, "read-only", TimeOf(2005));
+  ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+  {
+    win32::FileHandle probe(
+        CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (probe) GTEST_SKIP() << "read-only files can be written here (Wine running as root)";
+  }
+  Target(0, 0, target);
+  EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
+  FILETIME w;
+  ASSERT_TRUE(GetFileTimes(target.c_str(), nullptr, nullptr, &w));
+  EXPECT_TRUE(SameTime(kListTime, w));
+  EXPECT_EQ(normal_, ReadAll(target));
+  EXPECT_EQ(0u, GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(ReplaceFileTest, RunOnceNamesTheDriverInstallerQuotedOnVistaAndLater) {
+  const std::string program = FreshFolder("Program Files");
+  CreateDirectoryA((program + "virtualQuirra").c_str(), nullptr);
+  const std::string target = program + "virtualQuirra\\DrvInst.exe";
+  lstrcpyA(List().programFolder, program.c_str());
+  Target(0, 0, target);
+  {
+    win32::RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, key.put()) ==
+        ERROR_SUCCESS)
+      RegDeleteValueA(key.get(), "MarrowickDrvInst");
+  }
+
+  EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
+  EXPECT_EQ(normal_, ReadAll(target));
+  std::string value;
+  const int32_t osClass = List().GetOsClass();
+  if (osClass == 4 || osClass == 5) {
+    ASSERT_TRUE(ReadRunOnceValue(&value));
+    EXPECT_EQ("\"" + target + "\"", value);
+  } else {
+    EXPECT_FALSE(ReadRunOnceValue(&value)) << "class " << osClass << ": " << value;
+  }
+}
+
+TEST_F(ReplaceFileTest, RunOnceKeyRefusedKeepsTheOldDriverInstaller) {
+  const int32_t osClass = List().GetOsClass();
+  if (osClass != 4 && osClass != 5) GTEST_SKIP() << "no RunOnce value before Vista";
+  const std::string program = FreshFolder("refused");
+  CreateDirectoryA((program + "virtualQuirra").c_str(), nullptr);
+  const std::string target = program + "virtualQuirra\\DrvInst.exe";
+  WriteAll(target, "old installer", TimeOf(2005));
+  lstrcpyA(List().programFolder, program.c_str());
+  Target(0, 0, target);
+
+  // Everybody may read the key, nobody may write it.
+  win32::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, 0,
+                                           READ_CONTROL | WRITE_DAC, nullptr, key.put(), nullptr));
+  EXPLICIT_ACCESS_A ea = {};
+  char everyone[] = "EVERYONE";
+  BuildExplicitAccessWithNameA(&ea, everyone, KEY_READ, SET_ACCESS, NO_INHERITANCE);
+  PACL acl = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &ea, nullptr, &acl));
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd));
+  LocalFree(acl);
+  {
+    win32::RegKey probe;
+    ASSERT_NE(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_ALL_ACCESS, probe.put()));
+  }
+
+  EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
+  EXPECT_EQ(ReplaceOutcome::Failed, List().lastReplaceOutcome());
+  EXPECT_EQ("old installer", ReadAll(target));
+  EXPECT_EQ(0, TemporariesIn(program + "virtualQuirra\\"));
+}
+
+// "qfsvcgen.exe" in the common folder: a failed replacement asks whether to
+// stop the service through "Servinst.exe -D" and try again.
+class ServiceProgramTest : public ReplaceFileTest {
+ protected:
+  void SetUp() override {
+    ReplaceFileTest::SetUp();
+    // Folders of this test alone: a service installer started by an earlier
+    // test may still be running from its own.
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    program_ = FreshFolder("prog-" + name);
+    common_ = FreshFolder("common-" + name);
+    ASSERT_TRUE(SetText(kAppPathsKey, "Path", program_));
+    ASSERT_TRUE(SetText(kTestbedFoldersKey, "Common", common_));
+    ASSERT_TRUE(CopyFileA((ExeFolder() + "QfControl.dll").c_str(),
+                          (program_ + "QfControl.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((ExeFolder() + "Servinst.exe").c_str(),
+                          (common_ + "Servinst.exe").c_str(), FALSE));
+    ResetProductFoldersForTest();
+    List();
+    ASSERT_STREQ(common_.c_str(), CommonFolder());
+    target_ = common_ + "qfsvcgen.exe";
+    WriteAll(target_, "running service", TimeOf(2005));
+    Target(1, 0, target_);
+    ASSERT_TRUE(win32::LoadResString(IDS_APP_RUNNING, expectedText_, sizeof expectedText_));
+  }
+  void TearDown() override {
+    ResetProductFoldersForTest();
+    ReplaceFileTest::TearDown();
+  }
+
+  // Servinst.log lines, once the installer has written them (it runs on its
+  // own after ShellExecute returns).
+  std::string ServinstLog(size_t atLeast) {
+    std::string log;
+    for (int i = 0; i < 100; ++i) {
+      log = ReadAll(common_ + "Servinst.log");
+      if (log != "<missing>" && log.size() >= atLeast) break;
+      Sleep(50);
+    }
+    return log;
+  }
+
+  std::string program_, common_, target_;
+  char expectedText_[512] = {};
+};
+
+TEST_F(ServiceProgramTest, RetryAsksAgainUntilTheServiceHasLetGo) {
+  auto holder = std::make_unique<Holder>(target_);
+  ASSERT_TRUE(holder->holding());
+  // First Retry: still held, so the question comes again; the second Retry
+  // follows the holder's exit.
+  g_answer = [&]() {
+    if (g_messages.size() == 2) holder->Release();
+    return IDRETRY;
+  };
+
+  EXPECT_EQ(1, List().ReplaceFile(1, 0, 0));
+  EXPECT_EQ(normal_, ReadAll(target_));
+  EXPECT_EQ(ReplaceOutcome::Replaced, List().lastReplaceOutcome());
+  EXPECT_EQ(0, List().failedFiles());
+  ASSERT_EQ(2u, g_messages.size());
+  for (const MessageCall& m : g_messages) {
+    EXPECT_EQ(nullptr, m.owner);
+    EXPECT_FALSE(m.hasCaption);
+    EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL), m.type);
+    EXPECT_EQ(expectedText_, m.text);
+  }
+  // The service installer was started with "-D" after each Retry.
+  const std::string log = ServinstLog(2 * strlen("Servinst [-D]\r\n"));
+  EXPECT_EQ("Servinst [-D]\r\nServinst [-D]\r\n", log);
+  EXPECT_EQ(0, TemporariesIn(common_));
+}
+
+TEST_F(ServiceProgramTest, CancelKeepsTheOldServiceProgram) {
+  Holder holder(target_);
+  ASSERT_TRUE(holder.holding());
+  g_answer = []() { return IDCANCEL; };
+
+  EXPECT_EQ(0, List().ReplaceFile(1, 0, 0));
+  EXPECT_EQ(ReplaceOutcome::Failed, List().lastReplaceOutcome());
+  EXPECT_EQ(1u, g_messages.size());
+  holder.Release();
+  EXPECT_EQ("running service", ReadAll(target_));
+  EXPECT_EQ("<missing>", ReadAll(common_ + "Servinst.log"));
+  EXPECT_EQ(0, TemporariesIn(common_));
+}
+
+TEST(MakeTempFileBeside, CreatesAnEmptyTmpFileInTheTargetsFolder) {
+  const std::string folder = FreshFolder("beside");
+  char out[MAX_PATH] = {};
+  ASSERT_EQ(1, UpdateList::MakeTempFileBeside(out, sizeof out, (folder + "Target.dll").c_str()));
+  const std::string made = out;
+  EXPECT_EQ(0, lstrcmpiA(made.substr(0, folder.size() + 3).c_str(), (folder + "tmp").c_str()))
+      << made;
+  EXPECT_EQ("", ReadAll(made));
+  DeleteFileA(out);
+
+  lstrcpyA(out, "stale");
+  EXPECT_EQ(0, UpdateList::MakeTempFileBeside(out, sizeof out, (folder + "No\\T.dll").c_str()));
+  EXPECT_STREQ("", out);
+  EXPECT_EQ(0, UpdateList::MakeTempFileBeside(out, sizeof out, "Target.dll"));
+  char small[8];
+  EXPECT_EQ(0, UpdateList::MakeTempFileBeside(small, sizeof small, (folder + "T.dll").c_str()));
+  EXPECT_TRUE(FilesIn(folder).empty());
+}
+
+}  // namespace
