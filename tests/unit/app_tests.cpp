@@ -1,0 +1,350 @@
+// The main dialog on a real window: initialisation, progress arithmetic, the
+// one-message pump, the white history box, the wait window, the buttons, and
+// the run-mode rule that decides whether the update starts by itself.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/RunMode.h"
+#include "app/UpdaterDialog.h"
+#include "win32/ResString.h"
+#include "win32/Seams.h"
+
+namespace {
+
+// --------------------------------------------------------------------------
+// Run mode
+
+TEST(RunMode, ResumeExactlyWhenTheLastTwoCharactersAreSlashR) {
+  struct Case {
+    const char* commandLine;
+    RunMode expected;
+  } cases[] = {
+      {"C:\\App\\updater.exe /r", RunMode::Resume},
+      {"\"C:\\App\\updater.exe\" /r", RunMode::Resume},  // quotes do not matter
+      {"C:\\App\\updater.exe -x/r", RunMode::Resume},    // whatever stands before
+      {"x/r", RunMode::Resume},                          // three characters suffice
+      {"C:\\App\\updater.exe /R", RunMode::Normal},      // upper case
+      {"C:\\App\\updater.exe /r ", RunMode::Normal},     // trailing blank
+      {"C:\\App\\updater.exe /r2", RunMode::Normal},
+      {"C:\\App\\updater.exe r", RunMode::Normal},
+      {"C:\\App\\updater.exe", RunMode::Normal},
+      {"/r", RunMode::Normal},  // length 2
+      {"r", RunMode::Normal},
+      {"", RunMode::Normal},
+      {nullptr, RunMode::Normal},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected, RunModeOfCommandLine(c.commandLine))
+        << (c.commandLine ? c.commandLine : "(null)");
+  }
+}
+
+// --------------------------------------------------------------------------
+// Dialog fixture: the real dialog from template 102, created modeless so the
+// test keeps the thread.
+
+constexpr UINT kAppMessage = WM_APP + 1;
+int g_paints = 0;
+int g_appMessages = 0;
+int g_timers = 0;
+std::vector<std::string> g_boxes;
+
+LRESULT CALLBACK RecorderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT: {
+      ++g_paints;
+      PAINTSTRUCT ps;
+      BeginPaint(hwnd, &ps);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case kAppMessage:
+      ++g_appMessages;
+      return 0;
+    case WM_TIMER:
+      ++g_timers;
+      return 0;
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+int RecordBox(HWND, const char* text, const char*, UINT) {
+  g_boxes.push_back(text ? text : "");
+  return IDCANCEL;
+}
+
+std::string ControlText(HWND dialog, int id) {
+  char buffer[8192];
+  int n = GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
+  return std::string(buffer, n > 0 ? n : 0);
+}
+
+class DialogTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = RecorderProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "AppTestRecorder";
+    RegisterClassA(&wc);
+  }
+
+  void SetUp() override {
+    g_boxes.clear();
+    seams::SetMessageBoxHook(RecordBox);
+    dialog_ = new UpdaterDialog();
+    hwnd_ = dialog_->CreateModeless(nullptr);
+    ASSERT_NE(nullptr, hwnd_);
+    recorder_ = CreateWindowA("AppTestRecorder", "", WS_POPUP | WS_VISIBLE, 0, 0, 20, 20, nullptr,
+                              nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(nullptr, recorder_);
+    Drain();
+    g_paints = g_appMessages = g_timers = 0;
+  }
+
+  void TearDown() override {
+    delete dialog_;
+    DestroyWindow(recorder_);
+    Drain();
+    seams::SetMessageBoxHook(nullptr);
+    EXPECT_TRUE(g_boxes.empty()) << "unexpected message box: " << g_boxes.front();
+  }
+
+  // Handles everything pending except the resume request, which would start
+  // a real update.
+  void Drain() {
+    MSG msg;
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+      if (msg.message == WM_RESUMEUPDATE) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+
+  int Position() {
+    return static_cast<int>(SendDlgItemMessageA(hwnd_, kIdc_Progress, PBM_GETPOS, 0, 0));
+  }
+
+  UpdaterDialog* dialog_ = nullptr;
+  HWND hwnd_ = nullptr;
+  HWND recorder_ = nullptr;
+};
+
+TEST_F(DialogTest, InitialisationSetsTitleIconProgressRangeHistoryAndDefaultButton) {
+  // String 103 in code page 932: "Vorrel Recorder 10.30 " + アップデータ.
+  char title[256];
+  GetWindowTextA(hwnd_, title, sizeof title);
+  EXPECT_STREQ("Vorrel Recorder 10.30 \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5b\x83\x5e", title);
+
+  HICON big = reinterpret_cast<HICON>(SendMessageA(hwnd_, WM_GETICON, ICON_BIG, 0));
+  EXPECT_NE(nullptr, big);
+  EXPECT_EQ(big, reinterpret_cast<HICON>(SendMessageA(hwnd_, WM_GETICON, ICON_SMALL, 0)));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(big), SendMessageA(hwnd_, WM_QUERYDRAGICON, 0, 0));
+
+  PBRANGE range = {};
+  SendDlgItemMessageA(hwnd_, kIdc_Progress, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  EXPECT_EQ(0, range.iLow);
+  EXPECT_EQ(100, range.iHigh);
+  EXPECT_EQ(0, Position());
+
+  EXPECT_EQ(MAKELONG(kIdc_Start, DC_HASDEFID), SendMessageA(hwnd_, DM_GETDEFID, 0, 0));
+
+  // The history is the store's "MSG.TXT", byte for byte.
+  HRSRC res = FindResourceA(nullptr, "MSG.TXT", "FILES");
+  ASSERT_NE(nullptr, res);
+  std::string stored(static_cast<const char*>(LockResource(LoadResource(nullptr, res))),
+                     SizeofResource(nullptr, res));
+  EXPECT_GT(stored.size(), 100u);
+  EXPECT_EQ(stored, ControlText(hwnd_, kIdc_History));
+
+  // A normal run waits for Start.
+  MSG msg;
+  EXPECT_FALSE(PeekMessageA(&msg, hwnd_, WM_RESUMEUPDATE, WM_RESUMEUPDATE, PM_NOREMOVE));
+}
+
+TEST_F(DialogTest, MissingHistoryLeavesTheBoxEmpty) {
+  // A store module without "MSG.TXT".
+  seams::SetStoreModule(GetModuleHandleA("kernel32.dll"));
+  UpdaterDialog other;
+  HWND hwnd = other.CreateModeless(nullptr);
+  seams::SetStoreModule(nullptr);
+  ASSERT_NE(nullptr, hwnd);
+  EXPECT_EQ("", ControlText(hwnd, kIdc_History));
+}
+
+TEST_F(DialogTest, ReportProgressMovesTheBarAndKeepsTheStatusWithoutText) {
+  ProgressTarget target;
+  target.dialog = dialog_;
+  target.total = 7;
+  EXPECT_NE(0, UpdaterDialog::ReportProgress(&target, 3, 0, "step three"));
+  EXPECT_EQ(42, Position());  // 42.857 truncated
+  EXPECT_EQ("step three", ControlText(hwnd_, kIdc_Status));
+
+  target.total = 0;  // no total: the count itself is the percentage
+  EXPECT_NE(0, UpdaterDialog::ReportProgress(&target, 37, 0, nullptr));
+  EXPECT_EQ(37, Position());
+  EXPECT_EQ("step three", ControlText(hwnd_, kIdc_Status));
+
+  target.total = -4;
+  UpdaterDialog::ReportProgress(&target, 12, 0, nullptr);
+  EXPECT_EQ(12, Position());
+
+  target.total = 7;
+  UpdaterDialog::ReportProgress(&target, 7, 0, "");
+  EXPECT_EQ(100, Position());
+  EXPECT_EQ("", ControlText(hwnd_, kIdc_Status));
+
+  target.total = 3;  // more done than total stays at the end of the bar
+  UpdaterDialog::ReportProgress(&target, 2000000000, 0, nullptr);
+  EXPECT_EQ(100, Position());
+}
+
+TEST_F(DialogTest, ReportProgressWithoutDialogIsANoOp) {
+  EXPECT_EQ(0, UpdaterDialog::ReportProgress(nullptr, 1, 0, "x"));
+  ProgressTarget empty;
+  EXPECT_EQ(0, UpdaterDialog::ReportProgress(&empty, 1, 0, "x"));
+
+  // After the window is gone a report still says go on.
+  UpdaterDialog gone;
+  ASSERT_NE(nullptr, gone.CreateModeless(nullptr));
+  DestroyWindow(gone.hwnd());
+  EXPECT_EQ(nullptr, gone.hwnd());
+  ProgressTarget late;
+  late.dialog = &gone;
+  late.total = 10;
+  EXPECT_EQ(1, UpdaterDialog::ReportProgress(&late, 5, 0, "late"));
+  EXPECT_EQ(1, gone.PumpOneMessage());
+}
+
+TEST_F(DialogTest, PumpDropsMessagesForOtherWindows) {
+  ASSERT_TRUE(PostMessageA(recorder_, kAppMessage, 0, 0));
+  EXPECT_EQ(1, dialog_->PumpOneMessage());
+  MSG msg;
+  EXPECT_FALSE(PeekMessageA(&msg, recorder_, kAppMessage, kAppMessage, PM_NOREMOVE));
+  EXPECT_EQ(0, g_appMessages);
+
+  SetTimer(recorder_, 7, 10, nullptr);
+  Sleep(60);
+  for (int i = 0; i < 5; ++i) dialog_->PumpOneMessage();
+  KillTimer(recorder_, 7);
+  EXPECT_EQ(0, g_timers);
+}
+
+TEST_F(DialogTest, PumpDispatchesPainting) {
+  InvalidateRect(recorder_, nullptr, TRUE);
+  for (int i = 0; i < 5 && g_paints == 0; ++i) dialog_->PumpOneMessage();
+  EXPECT_EQ(1, g_paints);
+}
+
+TEST_F(DialogTest, PumpLetsTheDialogHandleItsKeyboardInput) {
+  HWND start = GetDlgItem(hwnd_, kIdc_Start);
+  HWND close = GetDlgItem(hwnd_, IDCANCEL);
+  SetForegroundWindow(hwnd_);
+  SetFocus(start);
+  Drain();
+  ASSERT_EQ(start, GetFocus());
+  // Tab is dialog navigation: only the dialog manager moves the focus.
+  PostMessageA(start, WM_KEYDOWN, VK_TAB, 0);
+  EXPECT_EQ(1, dialog_->PumpOneMessage());
+  EXPECT_EQ(close, GetFocus());
+}
+
+TEST_F(DialogTest, HistoryBoxIsWhiteOtherStaticsAreNot) {
+  HDC dc = GetDC(hwnd_);
+  SetBkColor(dc, RGB(1, 2, 3));
+  LRESULT brush = SendMessageA(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                               reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, kIdc_History)));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH)), brush);
+  EXPECT_EQ(RGB(255, 255, 255), GetBkColor(dc));
+
+  SetBkColor(dc, RGB(1, 2, 3));
+  brush = SendMessageA(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, kIdc_Status)));
+  EXPECT_NE(reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH)), brush);
+  EXPECT_NE(RGB(255, 255, 255), GetBkColor(dc));
+  ReleaseDC(hwnd_, dc);
+
+  // Without a device context only the brush is given.
+  brush = SendMessageA(hwnd_, WM_CTLCOLORSTATIC, 0,
+                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, kIdc_History)));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH)), brush);
+}
+
+struct WaitSearch {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK FindWaitWindow(HWND window, LPARAM param) {
+  auto* s = reinterpret_cast<WaitSearch*>(param);
+  if (GetWindow(window, GW_OWNER) == s->owner && GetDlgItem(window, kIdc_WaitText)) {
+    s->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+TEST_F(DialogTest, WaitWindowShowsString137AndGoesAway) {
+  dialog_->ShowWaitWindow();
+  EXPECT_TRUE(dialog_->HasWaitWindow());
+  WaitSearch search = {hwnd_, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), FindWaitWindow, reinterpret_cast<LPARAM>(&search));
+  ASSERT_NE(nullptr, search.found);
+  EXPECT_TRUE(IsWindowVisible(search.found));
+  char expected[256];
+  ASSERT_TRUE(win32::LoadResString(137, expected, sizeof expected));
+  EXPECT_EQ(expected, ControlText(search.found, kIdc_WaitText));
+
+  dialog_->DestroyWaitWindow();
+  EXPECT_FALSE(dialog_->HasWaitWindow());
+  EXPECT_FALSE(IsWindow(search.found));
+}
+
+TEST_F(DialogTest, DisabledCloseRefusesEveryWayOfClosing) {
+  dialog_->EnableButtons(false);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd_, kIdc_Start)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd_, IDCANCEL)));
+  SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+  SendMessageA(hwnd_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);  // Escape
+  Drain();
+  EXPECT_TRUE(IsWindow(hwnd_));
+
+  dialog_->EnableButtons(true);
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd_, kIdc_Start)));
+  SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+  Drain();
+  EXPECT_FALSE(IsWindow(hwnd_));
+}
+
+TEST_F(DialogTest, StatusTextHelperSetsAndClears) {
+  dialog_->SetStatusText("abc");
+  EXPECT_EQ("abc", ControlText(hwnd_, kIdc_Status));
+  dialog_->SetStatusText(nullptr);
+  EXPECT_EQ("", ControlText(hwnd_, kIdc_Status));
+}
+
+// Registered as its own test with "/r" at the end of the command line.
+TEST_F(DialogTest, ResumeRunShowsTheWindowAndPostsTheResumeRequest) {
+  if (GetRunMode() != RunMode::Resume) GTEST_SKIP() << "needs a command line ending in /r";
+  // SetUp's dialog already initialised in resume mode; make a fresh one and
+  // look at its queue before anything is dispatched.
+  UpdaterDialog fresh;
+  HWND hwnd = fresh.CreateModeless(nullptr);
+  ASSERT_NE(nullptr, hwnd);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  MSG msg;
+  ASSERT_TRUE(PeekMessageA(&msg, hwnd, WM_RESUMEUPDATE, WM_RESUMEUPDATE, PM_REMOVE));
+  EXPECT_EQ(0u, msg.wParam);
+  EXPECT_EQ(0, msg.lParam);
+  EXPECT_FALSE(PeekMessageA(&msg, hwnd, WM_RESUMEUPDATE, WM_RESUMEUPDATE, PM_NOREMOVE));
+}
+
+}  // namespace
