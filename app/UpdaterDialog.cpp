@@ -112,6 +112,9 @@ INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
     case WM_QUERYDRAGICON:
       *handled = true;
       return reinterpret_cast<INT_PTR>(icon_);
+    case WM_ENDSESSION:
+      OnEndSession(wParam != FALSE);  // default handling continues
+      return 0;
     default:
       return 0;
   }

@@ -54,8 +54,14 @@ class UpdaterDialog : public DialogBase {
   // --- restart and resume ---
   int32_t RemoveResumeEntry();
   bool AskRestart();
-  void RequestRestart();
+  // True when Windows accepted the restart request; when it refuses, Close
+  // is enabled again (Start stays disabled).
+  bool RequestRestart();
   void EnableShutdownPrivilege(const char* privilegeName);
+  // WM_ENDSESSION: a shutdown that was cancelled after this updater asked
+  // for a restart gives Close back.
+  void OnEndSession(bool ending);
+  bool restartRequested() const { return restartRequested_; }
 
   // --- system integration (owner of their message boxes) ---
   int32_t CloseLauncherWindow();
@@ -81,4 +87,10 @@ class UpdaterDialog : public DialogBase {
   HICON icon_ = nullptr;
   ProgressTarget progressTarget_;
   WaitDialog* waitWindow_ = nullptr;
+  // The user agreed to restart and the request was made: the buttons stay
+  // disabled from then on (only Close comes back if the restart fails).
+  bool restartRequested_ = false;
+  // The service was removed and not installed again yet; the Start handler
+  // installs it before it returns, whatever path it took.
+  bool serviceRemoved_ = false;
 };

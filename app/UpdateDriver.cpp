@@ -1,0 +1,267 @@
+// The update driver: the Start handler and the update procedure, which order
+// every other step of an update, and the dialog's thin members over the
+// system operations (launcher, service, Uninstall entry).
+//
+// Both handlers run to completion on the UI thread. The fixed pauses between
+// steps give the product's processes (launcher, service installer) time to
+// react; nothing is pumped during them. Every step is traced (app/Trace.h).
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "app/RunMode.h"
+#include "app/Trace.h"
+#include "app/UpdaterDialog.h"
+#include "engine/Platform.h"
+#include "res/resource.h"
+#include "system/ComponentRegistrar.h"
+#include "system/LauncherWindow.h"
+#include "system/ServiceInstaller.h"
+#include "system/UninstallEntry.h"
+#include "updatelist/ProductDetection.h"
+#include "updatelist/UpdateList.h"
+#include "win32/ResString.h"
+#include "win32/Seams.h"
+
+namespace {
+
+constexpr int kTitleCapacity = 255;  // including the terminating zero
+constexpr int kMessageCapacity = 512;
+constexpr double kMinimumFreeBytes = 1e8;
+
+// Pause after the service removal and the launcher request of the Start
+// handler, before the in-use scan.
+constexpr DWORD kStartSettlePauseMs = 300;
+// Pauses of the update procedure around its service removal and list load.
+constexpr DWORD kUpdateFirstPauseMs = 2000;
+constexpr DWORD kUpdateStepPauseMs = 300;
+constexpr DWORD kAfterInstallerPauseMs = 500;
+
+void ReadTitle(HWND dialog, char* title) {
+  title[0] = '\0';
+  if (dialog) GetWindowTextA(dialog, title, kTitleCapacity);
+}
+
+int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
+  char text[kMessageCapacity] = {};
+  win32::LoadResString(id, text, sizeof text);
+  TraceStep("message %u", id);
+  return seams::ShowMessage(owner, text, caption, type);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// System members: the dialog supplies the title and remembers the service.
+
+int32_t UpdaterDialog::CloseLauncherWindow() {
+  const int32_t result = ::CloseLauncherWindow();
+  TraceStep("launcher: %d", result);
+  return result;
+}
+
+int32_t UpdaterDialog::RunServiceInstaller(int32_t install) {
+  TraceStep("service: %s", install ? "install" : "remove");
+  const int32_t started = ::RunServiceInstaller(install, hwnd());
+  serviceRemoved_ = (install == 0);
+  TraceStep("service: installer %s", started ? "started" : "not started");
+  return started;
+}
+
+int32_t UpdaterDialog::UpdateUninstallEntry() {
+  const int32_t result = ::UpdateUninstallEntry();
+  TraceStep("uninstall entry: %s", result ? "updated" : "not updated");
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Start handler
+
+void UpdaterDialog::OnStart() {
+  char title[kTitleCapacity];
+  ReadTitle(hwnd(), title);
+  TraceStep("start");
+
+  char folder[kProgramFolderCapacity] = {};
+  if (!GetProgramFolder(folder, sizeof folder)) {
+    TraceStep("start: product not installed");
+    ShowStringMessage(hwnd(), IDS_NOT_INSTALLED, title, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  TraceStep("start: program folder %s", folder);
+
+  // A volume whose free space cannot be asked for is let through.
+  int32_t queried = 0;
+  const double freeBytes = GetDiskFree(folder, &queried);
+  if (queried && freeBytes < kMinimumFreeBytes) {
+    TraceStep("start: %.0f bytes free", freeBytes);
+    ShowStringMessage(hwnd(), IDS_DISK_FULL, title, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+
+  UpdateList list;
+  list.SetCaption(title);
+  list.SetOwner(hwnd());
+  if (!list.LoadList()) {
+    TraceStep("start: update list not loadable");  // silent by design
+    return;
+  }
+
+  ShowWaitWindow();
+  EnableButtons(false);
+  if (hwnd()) UpdateWindow(hwnd());
+  TraceStep("start: buttons disabled, wait window shown");
+
+  CloseLauncherWindow();
+  RunServiceInstaller(0);
+  seams::Pause(kStartSettlePauseMs);
+
+  // In a resume run the quick in-use scan is skipped: the update procedure
+  // makes the full check anyway.
+  if (GetRunMode() == RunMode::Resume || list.PreflightInUse() == 0) {
+    TraceStep("start: nothing in the way");
+    RunUpdate();
+  } else if (list.CheckAllGroups(false)) {
+    // Everything else passes, so the only obstacle is a file in use.
+    TraceStep("start: files in use");
+    DestroyWaitWindow();
+    char caption[kTitleCapacity] = {};
+    win32::LoadResString(IDS_TITLE, caption, sizeof caption);
+    ShowStringMessage(hwnd(), IDS_FILES_IN_USE, caption, MB_OK | MB_ICONEXCLAMATION);
+    RunServiceInstaller(1);
+  } else {
+    // The checks have said why (or the user declined).
+    TraceStep("start: checks refused the update");
+    DestroyWaitWindow();
+  }
+
+  // A refused update never leaves the product without its service, whatever
+  // path was taken above (the update procedure installs it on its own paths).
+  if (serviceRemoved_) RunServiceInstaller(1);
+
+  // After an agreed restart the buttons stay disabled until Windows ends the
+  // program (only Close comes back when the restart fails).
+  if (!restartRequested_) EnableButtons(true);
+  TraceStep("start: done");
+}
+
+// ---------------------------------------------------------------------------
+// Update procedure (also entered directly by a resume run)
+
+void UpdaterDialog::RunUpdate() {
+  char title[kTitleCapacity];
+  ReadTitle(hwnd(), title);
+  if (!hwnd()) return;
+  const bool resume = GetRunMode() == RunMode::Resume;
+  TraceStep("update: begin (%s run)", resume ? "resume" : "normal");
+
+  EnableButtons(false);
+  UpdateWindow(hwnd());
+  RemoveResumeEntry();
+
+  bool installed = false;
+  bool restarting = false;
+
+  char folder[kProgramFolderCapacity] = {};
+  if (!GetProgramFolder(folder, sizeof folder)) {
+    TraceStep("update: product not installed");
+    DestroyWaitWindow();
+    ShowStringMessage(hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
+  } else {
+    UpdateList list;
+    list.SetCaption(title);
+    list.SetOwner(hwnd());
+    list.SetResumeRun(resume);
+
+    seams::Pause(kUpdateFirstPauseMs);
+    seams::Pause(kUpdateStepPauseMs);
+    seams::Pause(kUpdateStepPauseMs);
+    RunServiceInstaller(0);
+    seams::Pause(kAfterInstallerPauseMs);
+    seams::Pause(kUpdateStepPauseMs);
+
+    bool unregistered = false;
+    int32_t failedFiles = 0;
+    if (!list.LoadList()) {
+      TraceStep("update: update list not loadable");  // silent by design
+      DestroyWaitWindow();
+    } else {
+      for (int i = 0; i < 3; ++i) seams::Pause(kUpdateStepPauseMs);
+      DestroyWaitWindow();
+
+      if (!list.CheckAllGroups(true)) {
+        TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
+        // After a declined re-update nothing more is said; otherwise this may
+        // follow the checks' own message.
+        if (list.lastVerdict() != kDeclined)
+          ShowStringMessage(hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
+      } else {
+        if (!resume) {
+          progressTarget_ = {this, list.CountApplicableFiles()};
+          TraceStep("update: unregistration pass (%d files)", progressTarget_.total);
+          list.RegisterAll(0, &progressTarget_, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
+          unregistered = true;
+        }
+        CloseLauncherWindow();
+        seams::Pause(kUpdateStepPauseMs);
+        if (CloseLauncherWindow() == -1) {
+          TraceStep("update: launcher still open, nothing installed");
+        } else {
+          progressTarget_ = {this, list.CountApplicableFiles()};
+          TraceStep("update: install pass (%d files)", progressTarget_.total);
+          const int32_t replaced =
+              list.InstallAll(&progressTarget_, &UpdaterDialog::ReportProgress);
+          failedFiles = list.failedFiles();
+          installed = replaced > 0;
+          TraceStep("update: %d replaced, %d failed", replaced, failedFiles);
+        }
+      }
+    }
+
+    // A resume run always registers: the run before the restart unregistered.
+    if (resume || unregistered) {
+      progressTarget_ = {this, list.CountApplicableFiles()};
+      TraceStep("update: registration pass (%d files)", progressTarget_.total);
+      list.RegisterAll(1, &progressTarget_, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
+    }
+    list.ClearList();
+    SetStatusText("");
+
+    if (installed) {
+      // A file that could not be replaced means the product is not at the
+      // new version: the entry keeps showing the old one. The rest still
+      // runs, because files did change.
+      if (failedFiles == 0)
+        UpdateUninstallEntry();
+      else
+        TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
+      RunServiceInstaller(1);
+      seams::Pause(kAfterInstallerPauseMs);
+
+      ComponentRegistrar registrar;
+      registrar.AdjustFilterMerits();
+      TraceStep("update: filter merits");
+      bool restartAccepted = false;
+      if (AskRestart()) {
+        registrar.AdjustFilterMerits();
+        TraceStep("update: filter merits");
+        restartAccepted = RequestRestart();
+        restarting = true;
+      }
+      registrar.AdjustFilterMerits();
+      TraceStep("update: filter merits");
+      // Closes the dialog once this handler has returned; while a restart is
+      // under way the disabled Close refuses it. After a refused restart it
+      // is not posted, so the window stays open with Close enabled again.
+      if (!restarting || restartAccepted) PostMessageA(hwnd(), WM_CLOSE, 0, 0);
+    } else {
+      RunServiceInstaller(1);
+    }
+  }
+
+  if (!restarting) {
+    EnableButtons(true);
+    SendDlgItemMessageA(hwnd(), kIdc_Progress, PBM_SETPOS, 0, 0);
+  }
+  TraceStep("update: end");
+}

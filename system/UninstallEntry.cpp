@@ -1,0 +1,53 @@
+#include "system/UninstallEntry.h"
+
+#include <windows.h>
+
+#include <string.h>
+
+#include "res/resource.h"
+#include "win32/BoundedString.h"
+#include "win32/ResString.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+constexpr int kKeyCapacity = 270;
+constexpr int kTextCapacity = 270;
+
+// The byte count is the text's length: the stored data carries no
+// terminating zero, as the product's own tools expect to read it back.
+void SetTextValue(HKEY key, const char* name, const char* text) {
+  char buffer[kUninstallValueBufferSize];
+  memset(buffer, 0, sizeof buffer);
+  if (!win32::CopyText(buffer, sizeof buffer, text)) return;  // over 269 bytes
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(buffer),
+                 static_cast<DWORD>(strlen(buffer)));
+}
+
+}  // namespace
+
+int32_t UpdateUninstallEntry() {
+  char keyText[kKeyCapacity] = {};
+  if (!win32::LoadResString(IDS_UNINSTALL_KEY, keyText, sizeof keyText) || !keyText[0]) return 0;
+  char name[kTextCapacity] = {};
+  char version[kTextCapacity] = {};
+  win32::LoadResString(IDS_DISPLAY_NAME, name, sizeof name);
+  win32::LoadResString(IDS_DISPLAY_VERSION, version, sizeof version);
+  if (!name[0] || !version[0]) return 0;
+  return WriteUninstallValues(name, version);
+}
+
+int32_t WriteUninstallValues(const char* displayName, const char* displayVersion) {
+  char keyText[kKeyCapacity] = {};
+  if (!win32::LoadResString(IDS_UNINSTALL_KEY, keyText, sizeof keyText) || !keyText[0]) return 0;
+
+  // Open only: an entry the product's installer did not make stays absent.
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyText, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
+    return 0;
+
+  // A refused write of one value does not keep the other from being tried.
+  if (displayName) SetTextValue(key.get(), "DisplayName", displayName);
+  if (displayVersion) SetTextValue(key.get(), "DisplayVersion", displayVersion);
+  return 1;
+}
