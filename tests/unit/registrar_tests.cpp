@@ -1,0 +1,243 @@
+// Filter merits rewritten in the testbed's filter registrations, the binary
+// value helpers, and COM registration through the system's Regsvr32.exe with
+// the testbed's COM server.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "system/ComponentRegistrar.h"
+#include "system/FilterMeritLists.h"
+#include "testbed/comserver/ComServerMark.h"
+#include "testbed/common/FilterRecord.h"
+#include "testbed/common/TestbedRegistry.h"
+#include "testbed/installer/FilterRegistrations.h"
+#include "win32/Seams.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+constexpr char kScratchKey[] = "SOFTWARE\\VrRegistrarTests";
+
+std::vector<DWORD> g_pauses;
+void RecordPause(DWORD ms) { g_pauses.push_back(ms); }
+
+std::string FilterKey(int n) {
+  return std::string(kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
+}
+
+// The "FilterData" of filter n as stored, or an empty vector when missing.
+std::vector<BYTE> FilterData(int n, DWORD* type = nullptr) {
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FilterKey(n).c_str(), 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS)
+    return {};
+  std::vector<BYTE> data(1024);
+  DWORD size = static_cast<DWORD>(data.size()), t = 0;
+  if (RegQueryValueExA(key.get(), "FilterData", nullptr, &t, data.data(), &size) != ERROR_SUCCESS)
+    return {};
+  if (type) *type = t;
+  data.resize(size);
+  return data;
+}
+
+DWORD MeritOf(const std::vector<BYTE>& record) {
+  if (record.size() < 8) return 0;
+  return record[4] | record[5] << 8 | record[6] << 16 | static_cast<DWORD>(record[7]) << 24;
+}
+
+// Index of the first filter of list l (0..3) in the testbed's numbering.
+int FirstOfList(int l) {
+  int n = 0;
+  for (int i = 0; i < l; ++i) n += kFilterMeritLists[i].count;
+  return n;
+}
+
+DWORD ListMeritOf(int n) {
+  for (const FilterMeritList& list : kFilterMeritLists) {
+    if (n < list.count) return list.merit;
+    n -= list.count;
+  }
+  return 0;
+}
+
+class FilterMeritTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testbed::RemoveFilterRegistrations(); }
+  void TearDown() override { testbed::RemoveFilterRegistrations(); }
+  ComponentRegistrar registrar_;
+};
+
+TEST_F(FilterMeritTest, RewritesOnlyTheMeritOfEveryRecordALongOneIncluded) {
+  testbed::FilterLayout layout;
+  layout.longFilter = 0;
+  layout.longSize = 200;
+  ASSERT_EQ(21, testbed::WriteFilterRegistrations(layout));
+
+  EXPECT_EQ(1, registrar_.AdjustFilterMerits());
+  for (int n = 0; n < 21; ++n) {
+    SCOPED_TRACE(n);
+    DWORD type = 0;
+    const std::vector<BYTE> record = FilterData(n, &type);
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    ASSERT_EQ(n == 0 ? 200u : 64u, record.size());
+    EXPECT_EQ(ListMeritOf(n), MeritOf(record));
+    for (DWORD i = 0; i < record.size(); ++i) {
+      if (i >= 4 && i < 8) continue;
+      ASSERT_EQ(testbed::FilterRecordByte(n, i), record[i]) << "byte " << i;
+    }
+  }
+  // Idempotent: the callers repeat it.
+  EXPECT_EQ(1, registrar_.AdjustFilterMerits());
+  EXPECT_EQ(0x200000u, MeritOf(FilterData(0)));
+}
+
+TEST_F(FilterMeritTest, AMissingFilterFailsItsListButEveryEntryIsStillWritten) {
+  testbed::FilterLayout layout;
+  layout.omit[FirstOfList(0)] = true;
+  ASSERT_EQ(20, testbed::WriteFilterRegistrations(layout));
+  EXPECT_EQ(1, registrar_.AdjustFilterMerits());  // lists 2 to 4 succeeded
+  EXPECT_EQ(0x200000u, MeritOf(FilterData(FirstOfList(0) + 1)));
+  EXPECT_EQ(0x5FFFFFu, MeritOf(FilterData(FirstOfList(3))));
+  EXPECT_TRUE(FilterData(FirstOfList(0)).empty());  // not created
+
+  // One filter missing from every list: no list is complete, yet the others
+  // in each list still get their merit.
+  testbed::RemoveFilterRegistrations();
+  for (int l = 0; l < 4; ++l) layout.omit[FirstOfList(l)] = true;
+  ASSERT_EQ(17, testbed::WriteFilterRegistrations(layout));
+  EXPECT_EQ(0, registrar_.AdjustFilterMerits());
+  EXPECT_EQ(0x200000u, MeritOf(FilterData(FirstOfList(1) + 3)));
+  EXPECT_EQ(0x5FFFFFu, MeritOf(FilterData(FirstOfList(2) + 1)));
+}
+
+TEST_F(FilterMeritTest, NoneRegisteredGivesZeroAndWritesNothing) {
+  EXPECT_EQ(0, registrar_.AdjustFilterMerits());
+  for (int n = 0; n < 21; ++n) {
+    win32::RegKey key;
+    EXPECT_NE(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, FilterKey(n).c_str(), 0, KEY_READ, key.put()))
+        << n;
+  }
+}
+
+TEST_F(FilterMeritTest, RecordsTooShortOrOfAnotherTypeStayUnchanged) {
+  testbed::FilterLayout layout;
+  layout.size = 7;  // one byte short of a merit
+  ASSERT_EQ(21, testbed::WriteFilterRegistrations(layout));
+  EXPECT_EQ(0, registrar_.AdjustFilterMerits());
+  for (int n = 0; n < 21; ++n) {
+    const std::vector<BYTE> record = FilterData(n);
+    ASSERT_EQ(7u, record.size()) << n;
+    for (DWORD i = 0; i < 7; ++i) EXPECT_EQ(testbed::FilterRecordByte(n, i), record[i]);
+  }
+
+  // A text where a record should be.
+  win32::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, FilterKey(0).c_str(), 0, nullptr, 0,
+                                           KEY_WRITE, nullptr, key.put(), nullptr));
+  const char text[] = "not a filter record at all";
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "FilterData", 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(text), sizeof text));
+  EXPECT_EQ(0, registrar_.SetFilterMerit(0x200000, HKEY_LOCAL_MACHINE, FilterKey(0).c_str()));
+  DWORD type = 0;
+  EXPECT_EQ(sizeof text, FilterData(0, &type).size());
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+}
+
+class BinaryValueTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey); }
+  void TearDown() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey); }
+  ComponentRegistrar registrar_;
+};
+
+TEST_F(BinaryValueTest, SizeIsOneWhenItCannotBeLearned) {
+  EXPECT_EQ(1u, registrar_.QueryBinaryValueSize("Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  const BYTE data[300] = {1, 2, 3};
+  ASSERT_EQ(
+      1, registrar_.WriteBinaryValue(data, sizeof data, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(300u, registrar_.QueryBinaryValueSize("Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(1u, registrar_.QueryBinaryValueSize("Other", kScratchKey, HKEY_LOCAL_MACHINE));
+}
+
+TEST_F(BinaryValueTest, ReadsAndWritesOnlyBinaryValues) {
+  BYTE buffer[16] = {};
+  DWORD size = sizeof buffer;
+  const BYTE data[5] = {9, 8, 7, 6, 5};
+  EXPECT_EQ(0, registrar_.WriteBinaryValue(data, 0, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(0, registrar_.WriteBinaryValue(nullptr, 5, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(0, registrar_.ReadBinaryValue(buffer, &size, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  ASSERT_EQ(
+      1, registrar_.WriteBinaryValue(data, sizeof data, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  ASSERT_EQ(1, registrar_.ReadBinaryValue(buffer, &size, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(5u, size);
+  EXPECT_EQ(0, memcmp(data, buffer, sizeof data));
+  size = 0;
+  EXPECT_EQ(0, registrar_.ReadBinaryValue(buffer, &size, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
+  size = 2;  // too small for the value
+  EXPECT_EQ(0, registrar_.ReadBinaryValue(buffer, &size, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
+
+  win32::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_WRITE, key.put()));
+  const DWORD number = 7;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "Number", 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&number), sizeof number));
+  size = sizeof buffer;
+  EXPECT_EQ(0,
+            registrar_.ReadBinaryValue(buffer, &size, "Number", kScratchKey, HKEY_LOCAL_MACHINE));
+}
+
+// Regsvr32.exe on the testbed's COM server, installed in a folder with blanks.
+class RegisterServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    seams::SetPauseHook(RecordPause);
+    g_pauses.clear();
+    char exe[MAX_PATH];
+    std::string self(exe, GetModuleFileNameA(nullptr, exe, sizeof exe));
+    CreateDirectoryA("C:\\rt", nullptr);
+    CreateDirectoryA("C:\\rt\\Program Files", nullptr);
+    CreateDirectoryA("C:\\rt\\Program Files\\Vr Com", nullptr);
+    server_ = "C:\\rt\\Program Files\\Vr Com\\VrComServer.dll";
+    ASSERT_TRUE(CopyFileA((self.substr(0, self.rfind('\\') + 1) + "VrComServer.dll").c_str(),
+                          server_.c_str(), FALSE));
+  }
+  void TearDown() override { seams::SetPauseHook(nullptr); }
+
+  // The registered server path, or empty when the class is not registered.
+  static std::string RegisteredPath() {
+    char path[MAX_PATH] = {};
+    return testbed::ReadText(testbed::kComServerInprocKey, "", path, sizeof path) ? path : "";
+  }
+
+  std::string server_;
+  ComponentRegistrar registrar_;
+};
+
+TEST_F(RegisterServerTest, RegistersAndUnregistersAServerWhosePathHasBlanks) {
+  ASSERT_EQ("", RegisteredPath());
+
+  EXPECT_EQ(1, registrar_.RegisterServer(server_.c_str(), 0));
+  // The call returns once the tool has finished: the mark is there at once.
+  EXPECT_EQ(server_, RegisteredPath());
+  EXPECT_EQ(1u, testbed::ReadDword(testbed::kMarksKey, testbed::kComServerRegisteredValue, 0));
+  ASSERT_FALSE(g_pauses.empty());
+  EXPECT_EQ(10u, g_pauses.front());
+
+  EXPECT_EQ(1, registrar_.RegisterServer(server_.c_str(), 1));
+  EXPECT_EQ("", RegisteredPath());
+  EXPECT_EQ(1u, testbed::ReadDword(testbed::kMarksKey, testbed::kComServerUnregisteredValue, 0));
+  EXPECT_EQ(1u, testbed::ReadDword(testbed::kMarksKey, testbed::kComServerRegisteredValue, 0));
+}
+
+TEST_F(RegisterServerTest, NoPathStartsNothing) {
+  EXPECT_EQ(0, registrar_.RegisterServer(nullptr, 0));
+  EXPECT_TRUE(g_pauses.empty());
+}
+
+}  // namespace
