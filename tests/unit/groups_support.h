@@ -1,0 +1,98 @@
+// Helpers of the group and in-use tests: an installed product in the test's
+// own prefix (program folder and its registry entry), key files of a chosen
+// version and length, update lists filled field by field, and recorders for
+// message boxes and pauses.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+#include "updatelist/UpdateList.h"
+
+namespace groups_test {
+
+// Folder of the running test program (where the build puts its helpers),
+// with a trailing backslash.
+std::string ExeFolder();
+
+// The OsClass that the test's Windows setting must give, from the command
+// line option --expect-os-class=N; -1 when not given.
+int ExpectedOsClass();
+
+// Makes folder (and its parents) and records it as the product's program
+// folder under App Paths "Path".
+bool InstallProductAt(const std::string& folder);
+// Removes both registry entries of the product: it is then not installed.
+void UninstallProduct();
+const char* AppPathsKey();
+const char* UninstallKey();
+
+// Copies the key file built for version id (e.g. "10290") to path and pads
+// it with zeros to length bytes (0: as built).
+bool PlaceKeyFile(const std::string& id, const std::string& path, DWORD length = 0);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool MakeFolders(const std::string& folder);
+
+struct GroupSpec {
+  std::string name;
+  std::string os;
+  int32_t keyNumber = 999;
+  std::string keyVersion;
+  std::vector<std::string> targets;  // full target paths ("" for none)
+  int32_t redirectionOff = 0;
+  int32_t existOnly = 0;
+  std::vector<int32_t> registerFlags;  // per file; missing entries are 0
+};
+
+struct VersionRow {
+  std::string version;
+  DWORD length;
+};
+
+// Replaces the list's tables with the given ones (as LoadList would leave
+// them); keyFile becomes "VRSAFFRA9.exe".
+void FillList(UpdateList& list, const std::vector<VersionRow>& versions,
+              const std::vector<GroupSpec>& groups);
+
+// Message boxes and pauses of the code under test.
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  UINT type;
+};
+class MessageRecorder {
+ public:
+  explicit MessageRecorder(int answer = IDOK);
+  ~MessageRecorder();
+  void SetAnswer(int answer);
+  const std::vector<ShownMessage>& shown() const;
+  void Clear();
+};
+class PauseRecorder {
+ public:
+  PauseRecorder();
+  ~PauseRecorder();
+  const std::vector<DWORD>& pauses() const;
+};
+
+// A string of the updater's string table, as the code under test loads it.
+std::string ResText(UINT id);
+
+// Another process that holds path open without sharing until released.
+class FileHolder {
+ public:
+  explicit FileHolder(const std::string& path);
+  ~FileHolder();
+  bool holding() const { return holding_; }
+
+ private:
+  HANDLE process_ = nullptr;
+  HANDLE ready_ = nullptr;
+  HANDLE release_ = nullptr;
+  bool holding_ = false;
+};
+
+}  // namespace groups_test

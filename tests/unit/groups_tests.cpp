@@ -1,0 +1,519 @@
+// Which groups apply, the key file's version and length with the messages
+// they cause, the driver state, the sound-effect probe and the install and
+// registration passes. Runs in 64-bit Windows 7, 32-bit Vista and 32-bit XP
+// prefixes; expectations follow GetOsClass().
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/GroupRules.h"
+#include "groups_support.h"
+#include "res/resource.h"
+#include "updatelist/UpdateList.h"
+#include "win32/Seams.h"
+
+using namespace groups_test;
+
+namespace {
+
+// The last two rows of the shipped version table, plus one of our own.
+const std::vector<VersionRow> kVersions = {
+    {"10,2,8,0", 40000}, {"10,2,9,0", 40960}, {"10,3,0,0", 41000}};
+
+bool Is64() {
+  UpdateList probe;
+  return group_rules::IsSixtyFourBitClass(probe.GetOsClass());
+}
+
+class GroupsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::string("C:\\groups\\") +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+    ASSERT_TRUE(InstallProductAt(folder_));
+    keyPath_ = folder_ + "VRSAFFRA9.exe";
+  }
+  void TearDown() override { UninstallProduct(); }
+
+  // One key group: the key file and one more file of the program folder.
+  void FillKeyGroup(UpdateList& list) {
+    FillList(list, kVersions, {{"General", "", 999, "", {keyPath_, folder_ + "VrCore.dll"}}});
+  }
+
+  std::string folder_;
+  std::string keyPath_;
+};
+
+// --- the shipped list's groups on this Windows ---
+
+TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
+  HMODULE store = LoadLibraryA((ExeFolder() + "groups_store.dll").c_str());
+  ASSERT_NE(nullptr, store);
+  seams::SetStoreModule(store);
+  UpdateList list;
+  ASSERT_EQ(14, list.LoadList());
+  seams::SetStoreModule(nullptr);
+  FreeLibrary(store);
+  ASSERT_EQ(10, list.groupCount);
+  ASSERT_TRUE(PlaceKeyFile("10290", keyPath_, 6750544));
+
+  const int osClass = list.GetOsClass();
+  if (ExpectedOsClass() >= 0) {
+    EXPECT_EQ(ExpectedOsClass(), osClass);
+  }
+  const bool sixtyFour = osClass == 3 || osClass == 5;
+  const std::vector<int> applying = sixtyFour ? std::vector<int>{0, 1, 2, 4, 6, 7, 8, 9}
+                                              : std::vector<int>{0, 1, 3, 5, 6, 7, 8, 9};
+  MessageRecorder messages;
+  int32_t expectedFiles = 0;
+  for (int g = 0; g < list.groupCount; ++g) {
+    const bool applies = std::find(applying.begin(), applying.end(), g) != applying.end();
+    int32_t redirection = -1;
+    EXPECT_EQ(applies ? kApply : kSkip, list.CheckGroup(g, true, &redirection)) << "group " << g;
+    // Only the 64-bit driver's name asks for the real system folder.
+    EXPECT_EQ(g == 4 && sixtyFour ? 1 : 0, redirection) << "group " << g;
+    EXPECT_EQ(g == 0 ? 0 : -1, list.FindKeyFile(g)) << "group " << g;
+    if (applies) expectedFiles += list.groups[g].fileCount;
+  }
+  EXPECT_EQ(expectedFiles, list.CountApplicableFiles());
+  // The driver folders lie in the system directory; only 64-bit Windows
+  // needs redirection off to reach them.
+  EXPECT_EQ(sixtyFour ? 1 : 0, list.groups[4].redirectionOff);
+  EXPECT_NE(nullptr, strstr(list.groups[5].files[0].targetPath, "\\drivers\\cdrvrdrv.sys"));
+  EXPECT_TRUE(messages.shown().empty());
+}
+
+TEST_F(GroupsTest, NameAndOsRules) {
+  UpdateList list;
+  const int osClass = list.GetOsClass();
+  const bool sixtyFour = group_rules::IsSixtyFourBitClass(osClass);
+  const std::string file = folder_ + "any.dll";
+  FillList(list, kVersions,
+           {{"driver 9X", "", 999, "", {file}},
+            {"DRIVER 2000/xp", "X64", 999, "", {file}},  // name wins over "OS"
+            {"Driver X64", "X86", 999, "", {file}},
+            {"Other", "x64", 999, "", {file}},
+            {"Other", "X86", 999, "", {file}},
+            {"Other", "anything", 999, "", {file}}});
+  int32_t redirection = -1;
+  EXPECT_EQ(kSkip, list.CheckGroup(0, false, nullptr));  // every tested Windows is NT
+  EXPECT_EQ(osClass == 2 || osClass == 4 ? kApply : kSkip, list.CheckGroup(1, false, nullptr));
+  EXPECT_EQ(sixtyFour ? kApply : kSkip, list.CheckGroup(2, false, &redirection));
+  if (sixtyFour) {
+    EXPECT_EQ(1, redirection);
+  }
+  EXPECT_EQ(sixtyFour ? kApply : kSkip, list.CheckGroup(3, false, &redirection));
+  EXPECT_EQ(0, redirection);
+  EXPECT_EQ(sixtyFour ? kSkip : kApply, list.CheckGroup(4, false, nullptr));
+  EXPECT_EQ(kApply, list.CheckGroup(5, false, nullptr));
+  EXPECT_EQ(kSkip, list.CheckGroup(6, false, nullptr));
+  EXPECT_EQ(kSkip, list.CheckGroup(-1, false, nullptr));
+}
+
+// --- the key file's version and length ---
+
+struct VersionCase {
+  const char* id;  // key file build
+  DWORD length;    // padded length
+  bool reporting;
+  bool interactive;
+  GroupVerdict verdict;
+  UINT message;  // 0: none
+};
+
+TEST_F(GroupsTest, KeyFileVersionsAndMessages) {
+  const VersionCase cases[] = {
+      {"10290", 40960, true, true, kApply, 0},            // listed, older
+      {"10280", 40000, true, true, kApply, 0},            // listed, older
+      {"10005", 40960, true, true, kNothingToUpdate, 0},  // unlisted, older: silent
+      {"10310", 40960, true, true, kInstalledNewer, IDS_INSTALLED_NEWER},
+      {"10310", 40960, false, true, kInstalledNewer, 0},                      // not reporting
+      {"10310", 40960, true, false, kInstalledNewer, 0},                      // not interactive
+      {"10290", 40000, true, true, kNothingToUpdate, IDS_NOTHING_TO_UPDATE},  // wrong length
+      {"10290", 40000, false, true, kNothingToUpdate, 0},
+      {nullptr, 0, true, true, kNothingToUpdate, IDS_NOTHING_TO_UPDATE},  // not installed
+      {nullptr, 0, true, false, kNothingToUpdate, 0},
+  };
+  for (const VersionCase& c : cases) {
+    SCOPED_TRACE(std::string(c.id ? c.id : "none") + " length " + std::to_string(c.length));
+    DeleteFileA(keyPath_.c_str());
+    if (c.id) {
+      ASSERT_TRUE(PlaceKeyFile(c.id, keyPath_, c.length));
+    }
+    UpdateList list;
+    list.SetCaption("caption of the test");
+    FillKeyGroup(list);
+    list.reporting = c.reporting;
+    MessageRecorder messages;
+    EXPECT_EQ(c.verdict, list.CheckGroup(0, c.interactive, nullptr));
+    if (c.message == 0) {
+      EXPECT_TRUE(messages.shown().empty());
+    } else {
+      ASSERT_EQ(1u, messages.shown().size());
+      EXPECT_EQ(ResText(c.message), messages.shown()[0].text);
+      EXPECT_EQ("caption of the test", messages.shown()[0].caption);
+      EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), messages.shown()[0].type);
+    }
+  }
+}
+
+TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
+  ASSERT_TRUE(PlaceKeyFile("10300", keyPath_, 41000));
+  MessageRecorder messages(IDYES);
+  {
+    UpdateList list;
+    FillKeyGroup(list);
+    EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
+    ASSERT_EQ(1u, messages.shown().size());
+    EXPECT_EQ(ResText(IDS_REUPDATE_QUESTION), messages.shown()[0].text);
+    EXPECT_EQ(UINT(MB_YESNO | MB_ICONQUESTION), messages.shown()[0].type);
+    EXPECT_TRUE(list.reupdateConfirmed);
+    // The install pass checks the group again: no second question.
+    EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
+    EXPECT_EQ(1u, messages.shown().size());
+  }
+  messages.Clear();
+  messages.SetAnswer(IDNO);
+  {
+    UpdateList list;
+    FillKeyGroup(list);
+    EXPECT_EQ(kDeclined, list.CheckGroup(0, true, nullptr));
+    EXPECT_FALSE(list.reupdateConfirmed);
+    EXPECT_EQ(1u, messages.shown().size());
+  }
+  messages.Clear();
+  {
+    UpdateList list;
+    FillKeyGroup(list);
+    list.SetResumeRun(true);
+    EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
+    EXPECT_TRUE(messages.shown().empty());
+  }
+  {
+    // Not interactive: applies without asking, and counts as the answer.
+    UpdateList list;
+    FillKeyGroup(list);
+    EXPECT_EQ(kApply, list.CheckGroup(0, false, nullptr));
+    EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
+    EXPECT_TRUE(messages.shown().empty());
+  }
+}
+
+TEST_F(GroupsTest, ExplicitKeyNumberComparesWithKeyVersion) {
+  const std::string other = folder_ + "Other.dll";
+  ASSERT_TRUE(PlaceKeyFile("10290", other));
+  struct {
+    int32_t keyNo;
+    const char* keyVersion;
+    GroupVerdict verdict;
+  } const cases[] = {
+      {1, "", kInstalledNewer},  // reference 0
+      {1, "10,3,0,0", kApply},   // older than this update
+      {1, "10,2,9,0", kApply},   // same, but not the product's key file: no question
+      {1, "10,2,8,0", kInstalledNewer}, {0, "10,3,0,0", kNothingToUpdate},  // file not installed
+      {2, "10,3,0,0", kSkip},                                               // no such file
+      {-1, "10,3,0,0", kSkip},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.keyNo) + " " + c.keyVersion);
+    UpdateList list;
+    FillList(list, kVersions,
+             {{"Codec", "", c.keyNo, c.keyVersion, {folder_ + "Missing.dll", other}}});
+    list.reporting = true;
+    MessageRecorder messages(IDNO);
+    EXPECT_EQ(c.verdict, list.CheckGroup(0, true, nullptr));
+    EXPECT_TRUE(messages.shown().empty());
+  }
+}
+
+TEST_F(GroupsTest, GroupWithoutKeyFileAppliesWhenNothingIsInstalled) {
+  UpdateList list;
+  FillList(list, kVersions,
+           {{"Doc", "", 999, "", {folder_ + "Doc\\a.htm", folder_ + "Doc\\b.htm"}},
+            {"Empty", "", 999, "", {}},
+            {"Empty", "", 0, "", {}}});
+  EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
+  EXPECT_EQ(kApply, list.CheckGroup(1, true, nullptr));
+  EXPECT_EQ(kSkip, list.CheckGroup(2, true, nullptr));  // KeyNo 0 of no files
+  EXPECT_EQ(2, list.CountApplicableFiles());
+}
+
+TEST_F(GroupsTest, KeyFileIsRecognisedByNameOnly) {
+  UpdateList list;
+  FillList(list, kVersions,
+           {{"G", "", 999, "", {"", folder_ + "vrsaffra9.EXE", folder_ + "VRSAFFRA9.exe"}}});
+  EXPECT_EQ(1, list.FindKeyFile(0));
+  EXPECT_TRUE(list.IsKeyFile("C:\\x\\VrSaffra9.exe"));
+  EXPECT_TRUE(list.IsKeyFile("VRSAFFRA9.exe"));
+  EXPECT_FALSE(list.IsKeyFile("C:\\x\\VRSAFFRA9.exe.bak"));
+  EXPECT_FALSE(list.IsKeyFile(""));
+  list.keyFile[0] = '\0';
+  EXPECT_EQ(-1, list.FindKeyFile(0));  // an empty name never matches an empty path
+}
+
+TEST_F(GroupsTest, KeyFileLengthMustMatchItsVersionRow) {
+  UpdateList list;
+  FillKeyGroup(list);
+  EXPECT_FALSE(list.KeyFileMatchesLength(0, 0));  // not installed
+  ASSERT_TRUE(PlaceKeyFile("10290", keyPath_, 40960));
+  EXPECT_TRUE(list.KeyFileMatchesLength(0, 0));
+  ASSERT_TRUE(PlaceKeyFile("10290", keyPath_, 41000));  // the length of another row
+  EXPECT_FALSE(list.KeyFileMatchesLength(0, 0));
+  EXPECT_TRUE(list.KeyFileMatchesLength(0, 1));  // not the key file: never measured
+  EXPECT_TRUE(list.KeyFileMatchesLength(0, 7));  // no such file
+  list.versionCount = 0;
+  EXPECT_TRUE(list.KeyFileMatchesLength(0, 0));  // no table: nothing to measure against
+}
+
+// --- the driver state and the 64-bit control library groups ---
+
+TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
+  ResetDriverStateForTest();
+  const bool sixtyFour = Is64();
+  ResetDriverStateForTest();
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, sizeof system);
+  const std::vector<GroupSpec> qfGroups = {
+      {"QfCtrl_64", "XP64", 999, "", {folder_ + "a.dll"}},
+      {"QfCtrl_Shar_64", "xp64", 999, "", {folder_ + "a.dll"}},
+      {"QfCtrl_64_Old", "XP64", 999, "", {folder_ + "a.dll"}},
+      {"QfCtrl_Shar_64_Old", "XP64", 999, "", {folder_ + "a.dll"}},
+      {"Other64", "XP64", 999, "", {folder_ + "a.dll"}}};
+  if (!sixtyFour) {
+    UpdateList list;
+    EXPECT_EQ(1, list.GetDriverState());
+    FillList(list, kVersions, qfGroups);
+    for (int g = 0; g < 5; ++g) EXPECT_EQ(kSkip, list.CheckGroup(g, false, nullptr)) << g;
+    return;
+  }
+  // A copy in the folder WOW64 shows this process does not count.
+  ASSERT_TRUE(MakeFolders(std::string(system) + "\\drivers"));
+  ASSERT_TRUE(WriteFileBytes(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
+  {
+    UpdateList list;
+    EXPECT_EQ(3, list.GetDriverState());
+    FillList(list, kVersions, qfGroups);
+    const GroupVerdict expected[] = {kSkip, kSkip, kApply, kApply, kApply};
+    for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
+  }
+  ASSERT_TRUE(WriteFileBytes("C:\\windows\\sysnative\\drivers\\cdrvrdrv.sys", "64"));
+  {
+    UpdateList list;
+    EXPECT_EQ(3, list.GetDriverState());  // computed once per process
+  }
+  ResetDriverStateForTest();
+  {
+    UpdateList list;
+    EXPECT_EQ(2, list.GetDriverState());
+    FillList(list, kVersions, qfGroups);
+    const GroupVerdict expected[] = {kSkip, kSkip, kSkip, kSkip, kApply};
+    for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
+  }
+  DeleteFileA("C:\\windows\\sysnative\\drivers\\cdrvrdrv.sys");
+  ResetDriverStateForTest();
+}
+
+// --- the sound-effect filter library ---
+
+std::string EnvText(const char* name) {
+  char value[MAX_PATH] = {};
+  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  return n && n < sizeof value ? value : "";
+}
+
+TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
+  struct {
+    const char* library;
+    int32_t result;
+    bool freed;
+  } const cases[] = {
+      {"groups_sfx3.dll", 2, true},         {"groups_sfx5.dll", 1, true},
+      {"groups_sfx4.dll", 1, true},         {"groups_sfx2.dll", 0, true},
+      {"groups_sfx3_stdcall.dll", 2, true}, {"groups_sfx5_loadfails.dll", 0, false},
+      {"groups_sfx5_nofree.dll", 0, false}, {"missing_sfx.dll", 0, false},
+  };
+  char temp[MAX_PATH] = {};
+  GetTempPathA(sizeof temp, temp);
+  UpdateList list;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.library);
+    SetEnvironmentVariableA("GROUPS_SFX_KEY", nullptr);
+    SetEnvironmentVariableA("GROUPS_SFX_FREED", nullptr);
+    const std::string path = ExeFolder() + c.library;
+    EXPECT_EQ(c.result, list.ProbeSoundEffectSet(path.c_str()));
+    EXPECT_EQ(c.freed, EnvText("GROUPS_SFX_FREED") == "1");
+    EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));  // unloaded on every path
+    if (c.result != 0 || std::string(c.library).find("loadfails") != std::string::npos) {
+      EXPECT_EQ("Software\\Marrowick\\VorrelSaffra8", EnvText("GROUPS_SFX_KEY"));
+      EXPECT_EQ(temp, EnvText("GROUPS_SFX_TEMP"));
+    }
+  }
+  EXPECT_EQ(0, list.ProbeSoundEffectSet(""));
+}
+
+TEST_F(GroupsTest, SoundEffectGroupsFollowTheInstalledSet) {
+  const std::string library = folder_ + "VrSound.dll";
+  UpdateList list;
+  FillList(list, kVersions,
+           {{"SoundEffectDX", "X86", 0, "", {library}},  // "OS" is not read
+            {"SoundEffectTenvo", "", 0, "", {library}},
+            {"SoundEffectDX", "", 3, "", {library}}});
+  EXPECT_EQ(kSkip, list.CheckGroup(0, false, nullptr));  // not installed
+  ASSERT_TRUE(CopyFileA((ExeFolder() + "groups_sfx5.dll").c_str(), library.c_str(), FALSE));
+  // Applies by name; the library has no version, so the key check ends in
+  // NothingToUpdate for the full set and Skip for the entry group.
+  EXPECT_EQ(kNothingToUpdate, list.CheckGroup(0, false, nullptr));
+  EXPECT_EQ(kSkip, list.CheckGroup(1, false, nullptr));
+  EXPECT_EQ(kSkip, list.CheckGroup(2, false, nullptr));  // KeyNo out of range
+  ASSERT_TRUE(CopyFileA((ExeFolder() + "groups_sfx3.dll").c_str(), library.c_str(), FALSE));
+  EXPECT_EQ(kSkip, list.CheckGroup(0, false, nullptr));
+  EXPECT_EQ(kNothingToUpdate, list.CheckGroup(1, false, nullptr));
+}
+
+// --- the install and registration passes ---
+
+struct ProgressCall {
+  int32_t done;
+  std::string text;
+  bool hasText;
+};
+std::vector<ProgressCall> g_calls;
+int32_t g_stopAtDone = -1;      // answer 0 to the report after this count
+int32_t g_stopBeforeDone = -1;  // answer 0 to the status line at this count
+
+int32_t RecordProgress(ProgressTarget*, int32_t done, int32_t reserved, const char* text) {
+  EXPECT_EQ(0, reserved);
+  g_calls.push_back({done, text ? text : "", text != nullptr});
+  if (text && done == g_stopBeforeDone) return 0;
+  if (!text && done == g_stopAtDone) return 0;
+  return 1;
+}
+
+std::string Formatted(UINT id, const std::string& path) {
+  char text[600] = {};
+  snprintf(text, sizeof text, ResText(id).c_str(), path.c_str());
+  return text;
+}
+
+class PassesTest : public GroupsTest {
+ protected:
+  void SetUp() override {
+    GroupsTest::SetUp();
+    store_ = LoadLibraryA((ExeFolder() + "replace_store.dll").c_str());
+    ASSERT_NE(nullptr, store_);
+    seams::SetStoreModule(store_);
+    g_calls.clear();
+    g_stopAtDone = g_stopBeforeDone = -1;
+  }
+  void TearDown() override {
+    seams::SetStoreModule(nullptr);
+    if (store_) FreeLibrary(store_);
+    GroupsTest::TearDown();
+  }
+  // Two groups of two files each (store entries 0000, 0001, 0100, 0101).
+  void FillTwoGroups(UpdateList& list) {
+    FillList(list, kVersions,
+             {{"First", "", 999, "", {folder_ + "a1.bin", folder_ + "a2.bin"}},
+              {"Second", "", 999, "", {folder_ + "b1.bin", folder_ + "b2.bin"}}});
+  }
+  HMODULE store_ = nullptr;
+  PauseRecorder pauses_;
+};
+
+TEST_F(PassesTest, InstallReportsEveryFileAndReplacesIt) {
+  UpdateList list;
+  FillTwoGroups(list);
+  list.reporting = true;
+  ProgressTarget target;
+  EXPECT_EQ(4, list.CountApplicableFiles());
+  EXPECT_EQ(4, list.InstallAll(&target, RecordProgress));
+  EXPECT_FALSE(list.reporting);
+  EXPECT_EQ(4, list.doneCount);
+  ASSERT_EQ(8u, g_calls.size());
+  const char* names[] = {"a1.bin", "a2.bin", "b1.bin", "b2.bin"};
+  for (int f = 0; f < 4; ++f) {
+    EXPECT_EQ(f, g_calls[2 * f].done);
+    EXPECT_EQ(Formatted(IDS_UPDATING_FMT, folder_ + names[f]), g_calls[2 * f].text);
+    EXPECT_EQ(f + 1, g_calls[2 * f + 1].done);
+    EXPECT_FALSE(g_calls[2 * f + 1].hasText);
+    EXPECT_TRUE(FileExists((folder_ + names[f]).c_str())) << names[f];
+  }
+}
+
+TEST_F(PassesTest, StopAfterAGroupsLastFileEndsThePass) {
+  UpdateList list;
+  FillTwoGroups(list);
+  ProgressTarget target;
+  g_stopAtDone = 2;
+  EXPECT_EQ(2, list.InstallAll(&target, RecordProgress));
+  EXPECT_TRUE(list.abort);
+  EXPECT_TRUE(FileExists((folder_ + "a2.bin").c_str()));  // kept
+  EXPECT_FALSE(FileExists((folder_ + "b1.bin").c_str()));
+  EXPECT_EQ(4u, g_calls.size());
+
+  // A stop asked at a file's status line leaves that file alone.
+  UpdateList again;
+  FillTwoGroups(again);
+  for (const char* name : {"a1.bin", "a2.bin"}) DeleteFileA((folder_ + name).c_str());
+  g_calls.clear();
+  g_stopAtDone = -1;
+  g_stopBeforeDone = 1;
+  EXPECT_EQ(1, again.InstallAll(&target, RecordProgress));
+  EXPECT_TRUE(FileExists((folder_ + "a1.bin").c_str()));
+  EXPECT_FALSE(FileExists((folder_ + "a2.bin").c_str()));
+  EXPECT_EQ(1, again.doneCount);
+  // A new pass starts afresh.
+  g_stopBeforeDone = -1;
+  EXPECT_EQ(4, again.InstallAll(nullptr, nullptr));
+  EXPECT_FALSE(again.abort);
+}
+
+TEST_F(PassesTest, SystemGroupIsInstalledIntoTheRealSystemFolder) {
+  if (!Is64()) GTEST_SKIP() << "redirection exists only on 64-bit Windows";
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, sizeof system);
+  const std::string target = std::string(system) + "\\groups_sys.bin";
+  UpdateList list;
+  // A "SYS" group: not named "driver x64", but its files lie in System32.
+  FillList(list, kVersions, {{"System", "", 999, "", {target}, 1}});
+  EXPECT_EQ(1, list.InstallAll(nullptr, nullptr));
+  EXPECT_TRUE(FileExists("C:\\windows\\sysnative\\groups_sys.bin"));
+  EXPECT_FALSE(FileExists("C:\\windows\\syswow64\\groups_sys.bin"));
+  DeleteFileA("C:\\windows\\sysnative\\groups_sys.bin");
+}
+
+TEST_F(PassesTest, RegistrationRunsOnlyFlaggedExistingServers) {
+  const std::string server = folder_ + "VrComServer.dll";
+  ASSERT_TRUE(CopyFileA((ExeFolder() + "VrComServer.dll").c_str(), server.c_str(), FALSE));
+  UpdateList list;
+  FillList(list, kVersions,
+           {{"Servers",
+             "",
+             999,
+             "",
+             {server, folder_ + "Missing.dll", folder_ + "Plain.dll"},
+             0,
+             0,
+             {1, 1, 0}},
+            {"Elsewhere", Is64() ? "X86" : "X64", 999, "", {server}, 0, 0, {1}}});
+  ProgressTarget target;
+  list.abort = true;  // the registration pass cannot be stopped and leaves abort alone
+  EXPECT_EQ(1, list.RegisterAll(1, &target, RecordProgress, IDS_PROCESSING_FMT));
+  EXPECT_TRUE(list.abort);
+  ASSERT_EQ(3u, g_calls.size());
+  EXPECT_EQ(Formatted(IDS_PROCESSING_FMT, server), g_calls[0].text);
+  EXPECT_EQ(1, g_calls[0].done);
+  EXPECT_EQ(3, g_calls[2].done);
+  g_calls.clear();
+  EXPECT_EQ(1, list.RegisterAll(0, &target, RecordProgress, 0));  // no status line
+  EXPECT_TRUE(g_calls.empty());
+}
+
+}  // namespace
