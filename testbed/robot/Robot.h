@@ -75,6 +75,9 @@ class Process {
   DWORD pid_ = 0;
 };
 
+// Writes the whole screen as a 24-bit .bmp file; false on any failure.
+bool SaveScreenshot(const char* path);
+
 // Unix paths (as the build passes them) to Wine's Z: drive; other paths stay.
 std::string ToWindowsPath(const std::string& path);
 

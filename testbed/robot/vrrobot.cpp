@@ -9,9 +9,8 @@
 //     --expect ID,ID,...     the string ids the boxes must show, in order
 //     --close-when-idle MS   press Close once no box or wait window has been
 //                            seen for MS milliseconds
-//     --shot-dir DIR         before answering a box (and once for the main
-//                            dialog) print "SHOT <name>" and wait until the
-//                            caller has created DIR\<name>.done (at most 10 s)
+//     --shot-dir DIR         save the screen as DIR\<name>.bmp before
+//                            answering a box, and once for the main dialog
 //     --timeout SECONDS      give up (and end the updater) after this; 120
 //
 // One line per event on stdout (UTF-8): MAIN, WAIT, BOX, PRESS, SHOT, EXIT.
@@ -101,17 +100,16 @@ bool ParseOptions(int argc, char** argv, Options* o) {
   return true;
 }
 
-// Asks the caller to take a screenshot now and waits until it says done, so
-// the picture shows the box before it is answered.
+// Saves the screen as DIR\<name>.bmp before a box is answered, so the
+// picture shows what the user would have seen.
 void Shot(const Options& o, const std::string& name) {
   if (o.shotDir.empty()) return;
-  Line("SHOT %s", name.c_str());
-  std::string done = o.shotDir + "\\" + name + ".done";
-  for (int i = 0; i < 200; ++i) {
-    if (GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES) return;
-    Sleep(50);
+  std::string path = o.shotDir + "\\" + name + ".bmp";
+  if (robot::SaveScreenshot(path.c_str())) {
+    Line("SHOT %s", path.c_str());
+  } else {
+    Line("SHOT %s failed", path.c_str());
   }
-  Line("SHOT %s not acknowledged", name.c_str());
 }
 
 std::string ButtonList(const std::vector<int>& ids) {

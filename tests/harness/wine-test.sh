@@ -3,7 +3,7 @@
 #
 #   wine-test.sh [--arch win64|win32] [--winver VER] [--display] [--nobody]
 #                [--keep] [--drive LETTER=DIR] [--setup "SHELL COMMAND"]
-#                -- program.exe [args...]
+#                [--host-display] -- program.exe [args...]
 #
 # The prefix is a copy (hard links, registry files copied for real) of a
 # template made once per build tree and architecture; its wineserver and, with
@@ -13,7 +13,8 @@
 # command (with WINEPREFIX and the rest exported, the server already up) after
 # wineboot and before the program, e.g. to install the simulated product with
 # scripts/install-product.sh "$WINEPREFIX" VERSION --keep-server; when it
-# fails the program is not run and the exit code is 3.
+# fails the program is not run and the exit code is 3. --host-display keeps
+# the caller's $DISPLAY (to show a program to a user) instead of none.
 #
 # Environment: VR_WINE_TEMPLATES  folder of the templates (default: beside this
 #              script's build tree, ./wine-templates)
@@ -22,7 +23,7 @@
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-arch=win64 winver="" display=0 nobody=0 keep=${VR_KEEP_PREFIX:-0}
+arch=win64 winver="" display=0 nobody=0 keep=${VR_KEEP_PREFIX:-0} host_display=0
 drives=() setup=""
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -33,6 +34,7 @@ while [ $# -gt 0 ]; do
     --keep) keep=1; shift ;;
     --drive) drives+=("$2"); shift 2 ;;
     --setup) setup=$2; shift 2 ;;
+    --host-display) host_display=1; shift ;;
     --) shift; break ;;
     *) echo "wine-test: unknown option $1" >&2; exit 2 ;;
   esac
@@ -87,7 +89,7 @@ for d in "${drives[@]}"; do
 done
 
 export WINEPREFIX=$pfx WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree=;mshtml="
-unset DISPLAY
+[ $host_display -eq 1 ] || unset DISPLAY
 if [ $display -eq 1 ]; then
   dfile=$work/display
   Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$dfile" >/dev/null 2>&1 &
