@@ -5,7 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "engine/PayloadStore.h"
 #include "updatelist/IniFile.h"
@@ -29,12 +31,22 @@ std::unique_ptr<T[]> MakeTable(int32_t count) {
   return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]());
 }
 
-// Highest d + 1 among names "<prefix><d>" of a name list (compared without
-// regard to case, d decimal): entries beyond it have no key at all and read
-// as defaults, which spares a list with an absurd count millions of reads.
-int32_t IndexLimit(const char* names, const char* const* prefixes, size_t prefixCount) {
-  int32_t limit = 0;
-  if (!names) return 0x7FFFFFFF;  // no list to go by: read every entry
+// Calls visit(d) for every index d below count that a name "<prefix><d>"
+// of the name list carries (compared without regard to case, d decimal), in
+// ascending order, each once; stops when visit returns false. Entries whose
+// names are absent have no key at all and keep their defaults, so a list
+// with an absurd count costs no more reads than it has lines. Without a
+// name list every index is visited.
+template <typename Visit>
+bool ForEachPresentIndex(const char* names, const char* const* prefixes, size_t prefixCount,
+                         int32_t count, Visit visit) {
+  if (!names) {
+    for (int32_t i = 0; i < count; ++i) {
+      if (!visit(i)) return false;
+    }
+    return true;
+  }
+  std::vector<int32_t> indices;
   for (const char* name = names; *name != '\0'; name += strlen(name) + 1) {
     for (size_t i = 0; i < prefixCount; ++i) {
       const size_t prefixLength = strlen(prefixes[i]);
@@ -43,18 +55,20 @@ int32_t IndexLimit(const char* names, const char* const* prefixes, size_t prefix
         continue;
       }
       const char* digits = name + prefixLength;
-      char* end = nullptr;
       if (*digits < '0' || *digits > '9') continue;
-      unsigned long index = strtoul(digits, &end, 10);
-      if (index < 0x7FFFFFFFul && static_cast<int32_t>(index) + 1 > limit) {
-        limit = static_cast<int32_t>(index) + 1;
+      unsigned long index = strtoul(digits, nullptr, 10);
+      if (index < static_cast<unsigned long>(count)) {
+        indices.push_back(static_cast<int32_t>(index));
       }
     }
   }
-  return limit;
+  std::sort(indices.begin(), indices.end());
+  indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+  for (int32_t index : indices) {
+    if (!visit(index)) return false;
+  }
+  return true;
 }
-
-int32_t CappedReadCount(int32_t count, int32_t limit) { return count < limit ? count : limit; }
 
 // The user's temporary folder, accepted only when it fits.
 bool TempFolder(char* buffer, DWORD capacity) {
@@ -222,14 +236,14 @@ int32_t UpdateList::LoadList() {
   if (versionCount > 0) {
     static const char* const kVersionKeys[] = {"Version", "Length"};
     ini.GetKeyNames("General", names);
-    const int32_t reads = CappedReadCount(versionCount, IndexLimit(names.get(), kVersionKeys, 2));
-    char key[32];
-    for (int32_t d = 0; d < reads; ++d) {
+    ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
+      char key[32];
       win32::FormatText(key, sizeof key, "Version%d", d);
       ini.GetString("General", key, versions[d].version, 255);
       win32::FormatText(key, sizeof key, "Length%d", d);
       versions[d].length = ini.GetDword("General", key, 0);
-    }
+      return true;
+    });
   }
 
   const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
@@ -240,11 +254,8 @@ int32_t UpdateList::LoadList() {
   if (groupCount > 0) {
     static const char* const kGroupSections[] = {"Group"};
     ini.GetSectionNames(names);
-    const int32_t sections =
-        CappedReadCount(groupCount, IndexLimit(names.get(), kGroupSections, 1));
-    for (int32_t g = 0; g < sections && composed; ++g) {
-      composed = LoadGroup(ini, g, &total);
-    }
+    composed = ForEachPresentIndex(names.get(), kGroupSections, 1, groupCount,
+                                   [&](int32_t g) { return LoadGroup(ini, g, &total); });
   }
   if (!composed) {
     // A target that does not fit must not be dropped silently: an empty key
@@ -284,10 +295,9 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   static const char* const kFileKeys[] = {"Path", "PathTimeL", "PathTimeH", "RegSvr"};
   std::unique_ptr<char[]> names;
   ini.GetKeyNames(section, names);
-  const int32_t reads = CappedReadCount(declaredFiles, IndexLimit(names.get(), kFileKeys, 4));
-  char key[32];
-  char listPath[261];
-  for (int32_t d = 0; d < reads; ++d) {
+  return ForEachPresentIndex(names.get(), kFileKeys, 4, declaredFiles, [&](int32_t d) {
+    char key[32];
+    char listPath[261];
     UpdateFile& file = group.files[d];
     win32::FormatText(key, sizeof key, "Path%d", d);
     ini.GetString(section, key, listPath, 260);
@@ -301,8 +311,8 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     file.timeHigh = ini.GetDword(section, key, 0);
     win32::FormatText(key, sizeof key, "RegSvr%d", d);
     file.registerServer = ini.GetInt(section, key, 0);
-  }
-  return true;
+    return true;
+  });
 }
 
 bool UpdateList::ResolveSystemFolder(bool driver, char* folder, size_t capacity) {

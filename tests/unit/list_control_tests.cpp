@@ -1,0 +1,116 @@
+// The product's control library: the all-or-nothing binding, calls in either
+// calling convention, and the folder query with its leftovers.
+#include <gtest/gtest.h>
+
+#include "list_test_support.h"
+#include "system/ProductControlLibrary.h"
+
+namespace {
+
+std::string CurrentDirectory() {
+  char path[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof path, path);
+  return path;
+}
+
+TEST(ProductControlLibrary, EitherCallingConventionAnswers) {
+  const std::string folder = listtest::MakeFolder("C:\\vrqf\\bind");
+  for (const char* flavour : {"listqf_cdecl", "listqf_stdcall"}) {
+    SCOPED_TRACE(flavour);
+    const std::string path = folder + flavour + ".dll";
+    ASSERT_TRUE(listtest::CopyLibrary(flavour, path));
+    const std::string before = CurrentDirectory();
+    ProductControlLibrary library;
+    ASSERT_NE(nullptr, library.Load(path.c_str()));
+    EXPECT_EQ(before, CurrentDirectory());
+    // Many calls: a stack that drifted by one argument per call would show.
+    for (int i = 0; i < 10000; ++i) {
+      const char* shared = library.GetFolder(17);
+      ASSERT_NE(nullptr, shared);
+      ASSERT_STREQ("C:\\VrTest\\Shared", shared);
+      char common[260];
+      ASSERT_EQ(1, library.GetCommonPath(common));
+      ASSERT_STREQ("C:\\VrTest\\Common", common);
+    }
+    EXPECT_EQ(nullptr, library.GetFolder(3));
+    EXPECT_EQ(1, library.Unload());
+    EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));
+    EXPECT_EQ(nullptr, library.GetFolder(17));
+    char common[260] = {};
+    EXPECT_EQ(0, library.GetCommonPath(common));
+  }
+}
+
+TEST(ProductControlLibrary, MissingExportBindsNothing) {
+  const std::string path = listtest::MakeFolder("C:\\vrqf\\noappend") + "QfControl.dll";
+  ASSERT_TRUE(listtest::CopyLibrary("listqf_noappend", path));
+  const std::string before = CurrentDirectory();
+  ProductControlLibrary library;
+  EXPECT_EQ(nullptr, library.Load(path.c_str()));
+  EXPECT_EQ(nullptr, library.module());
+  EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));  // freed at once
+  EXPECT_EQ(nullptr, library.GetFolder(17));
+  EXPECT_EQ(before, CurrentDirectory());
+  EXPECT_EQ(nullptr, library.Load("C:\\vrqf\\missing\\QfControl.dll"));
+  EXPECT_EQ(nullptr, library.Load(nullptr));
+  EXPECT_EQ(before, CurrentDirectory());
+}
+
+class FolderQueryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProductFoldersForTest();
+    program_ = listtest::MakeFolder("C:\\vrqf\\program");
+    ASSERT_TRUE(listtest::SetText(listtest::kAppPathsKey, "Path", program_));
+  }
+  void TearDown() override {
+    listtest::RemoveProductKeys();
+    ResetProductFoldersForTest();
+  }
+  // Installs a flavour as the product's library, with the leftover file the
+  // query removes, and runs the query.
+  void Query(const char* flavour, bool asks = true) {
+    ASSERT_TRUE(listtest::CopyLibrary(flavour, program_ + "QfControl.dll"));
+    ASSERT_TRUE(listtest::WriteText(program_ + "QfControl_res.dll", "x"));
+    const std::string before = CurrentDirectory();
+    ProductControlLibrary library;
+    QueryProductFolders(library);
+    EXPECT_EQ(nullptr, library.module());
+    EXPECT_EQ(before, CurrentDirectory());
+    // The leftover goes whenever the library was asked, bound or not.
+    EXPECT_EQ(asks, GetFileAttributesA((program_ + "QfControl_res.dll").c_str()) ==
+                        INVALID_FILE_ATTRIBUTES);
+  }
+  std::string program_;
+};
+
+TEST_F(FolderQueryTest, FillsTheThreeFoldersOnce) {
+  Query("listqf_stdcall");
+  EXPECT_STREQ("C:\\VrTest\\Common\\", CommonFolder());
+  EXPECT_STREQ("C:\\VrTest\\Common\\\\Saffra9\\", EditionCommonFolder());
+  EXPECT_STREQ("C:\\VrTest\\Shared\\", SharedLibraryFolder());
+  // Both known: a later query asks nothing and keeps them.
+  Query("listqf_none", false);
+  EXPECT_STREQ("C:\\VrTest\\Common\\", CommonFolder());
+  EXPECT_STREQ("C:\\VrTest\\Shared\\", SharedLibraryFolder());
+}
+
+TEST_F(FolderQueryTest, NothingReportedOrTooLongLeavesThemEmpty) {
+  for (const char* flavour : {"listqf_none", "listqf_overlong", "listqf_noappend"}) {
+    SCOPED_TRACE(flavour);
+    Query(flavour);
+    EXPECT_STREQ("", CommonFolder());
+    EXPECT_STREQ("", EditionCommonFolder());
+    EXPECT_STREQ("", SharedLibraryFolder());
+  }
+}
+
+TEST_F(FolderQueryTest, NoProductNoQuery) {
+  listtest::RemoveProductKeys();
+  ProductControlLibrary library;
+  QueryProductFolders(library);
+  EXPECT_STREQ("", CommonFolder());
+  EXPECT_EQ(nullptr, library.module());
+}
+
+}  // namespace

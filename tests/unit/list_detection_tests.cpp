@@ -1,0 +1,110 @@
+// Finding the program folder in the registry and judging files by version.
+#include <gtest/gtest.h>
+
+#include "list_test_support.h"
+#include "updatelist/ProductDetection.h"
+
+namespace {
+
+using listtest::kAppPathsKey;
+using listtest::kUninstallKey;
+
+class ProgramFolderTest : public testing::Test {
+ protected:
+  void SetUp() override { listtest::RemoveProductKeys(); }
+  void TearDown() override { listtest::RemoveProductKeys(); }
+  std::string Found() {
+    char buffer[kProgramFolderCapacity] = "stale";
+    if (!GetProgramFolder(buffer, sizeof buffer)) return "<none>";
+    return buffer;
+  }
+};
+
+TEST_F(ProgramFolderTest, AppPathsFirstThenUninstallEntry) {
+  EXPECT_EQ("<none>", Found());
+  ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
+  EXPECT_EQ("C:\\Inst\\", Found());
+  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", "C:\\Prog\\"));
+  EXPECT_EQ("C:\\Prog\\", Found());
+}
+
+TEST_F(ProgramFolderTest, EmptyValueCountsAsAbsent) {
+  // An empty folder would make every target the root of the drive.
+  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", ""));
+  EXPECT_EQ("<none>", Found());
+  ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
+  EXPECT_EQ("C:\\Inst\\", Found());
+  ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", ""));
+  EXPECT_EQ("<none>", Found());
+}
+
+TEST_F(ProgramFolderTest, DoubleByteLastCharacterGetsItsSeparator) {
+  ASSERT_EQ(932u, GetACP());
+  // 表 ends in the byte 0x5C, which is not a backslash here.
+  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", "C:\\\x95\x5c"));
+  EXPECT_EQ("C:\\\x95\x5c\\", Found());
+  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", "C:\\\x95\x5c\\"));
+  EXPECT_EQ("C:\\\x95\x5c\\", Found());
+}
+
+TEST_F(ProgramFolderTest, LengthLimits) {
+  ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
+  const std::string folder259 = "C:\\" + std::string(256, 'a');
+  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", folder259));
+  EXPECT_EQ(folder259 + "\\", Found());  // 260 characters with the separator
+
+  // 260 characters plus the zero: too long, the next location counts.
+  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", folder259 + "b"));
+  EXPECT_EQ("C:\\Inst\\", Found());
+  // 260 bytes without any zero are no folder either.
+  const std::string raw260 = folder259 + "c";
+  ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", REG_BINARY, raw260.data(), 260));
+  EXPECT_EQ("C:\\Inst\\", Found());
+  // A shorter unterminated value is terminated at its length.
+  ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", REG_BINARY, "C:\\Rawxyz", 6));
+  EXPECT_EQ("C:\\Raw\\", Found());
+
+  // A caller's buffer too small for the folder and its separator.
+  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", folder259));
+  char small[260] = {};
+  EXPECT_EQ(0, ReadFolderValue(small, sizeof small, kAppPathsKey, "Path"));
+  EXPECT_EQ(0, GetProgramFolder(nullptr, 270));
+  EXPECT_EQ(0, ReadFolderValue(small, sizeof small, nullptr, "Path"));
+}
+
+TEST(VersionText, OneRunOfFractionDigits) {
+  EXPECT_DOUBLE_EQ(10.29, VersionTextToNumber("10,2,9,0"));
+  EXPECT_DOUBLE_EQ(10.3, VersionTextToNumber("10,3,0,0"));
+  EXPECT_DOUBLE_EQ(10.3, VersionTextToNumber("10, 3, 0, 0"));
+  EXPECT_DOUBLE_EQ(10.3, VersionTextToNumber("10.30.000"));
+  EXPECT_DOUBLE_EQ(10.3, VersionTextToNumber("10,30,0"));
+  EXPECT_DOUBLE_EQ(10.0, VersionTextToNumber("10"));
+  EXPECT_DOUBLE_EQ(0.5, VersionTextToNumber(",5"));
+  // The parts after the first separator are one run of digits.
+  EXPECT_DOUBLE_EQ(10.01, VersionTextToNumber("10,0,10,0"));
+  EXPECT_LT(VersionTextToNumber("10,0,10,0"), VersionTextToNumber("10,0,9,0"));
+  EXPECT_EQ(VersionTextToNumber("10,2,10,0"), VersionTextToNumber("10,2,1,0"));
+  EXPECT_EQ(0.0, VersionTextToNumber("abc,def"));
+  EXPECT_EQ(0.0, VersionTextToNumber(""));
+  EXPECT_EQ(0.0, VersionTextToNumber(nullptr));
+}
+
+TEST(FileProductVersion, FirstTranslationOnly) {
+  const std::string folder = listtest::ExeFolder();
+  char text[kVersionTextCapacity] = "stale";
+  ASSERT_EQ(1, GetFileProductVersion((folder + "listver_ja.dll").c_str(), text, sizeof text));
+  EXPECT_STREQ("10, 2, 9, 0", text);
+  EXPECT_DOUBLE_EQ(10.29, VersionTextToNumber(text));
+  // Strings stored under another translation than the first entry: none.
+  EXPECT_EQ(0, GetFileProductVersion((folder + "listver_other.dll").c_str(), text, sizeof text));
+  EXPECT_EQ(0, GetFileProductVersion((folder + "listver_none.dll").c_str(), text, sizeof text));
+  EXPECT_EQ(0, GetFileProductVersion(folder.c_str(), text, sizeof text));
+  EXPECT_EQ(0, GetFileProductVersion((folder + "missing.dll").c_str(), text, sizeof text));
+  EXPECT_EQ(0, GetFileProductVersion(nullptr, text, sizeof text));
+  // A small out buffer gets a cut text, never an overrun.
+  char small[4] = {};
+  ASSERT_EQ(1, GetFileProductVersion((folder + "listver_ja.dll").c_str(), small, sizeof small));
+  EXPECT_STREQ("10,", small);
+}
+
+}  // namespace

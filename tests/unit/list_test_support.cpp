@@ -1,0 +1,81 @@
+#include "list_test_support.h"
+
+#include "win32/Seams.h"
+#include "win32/UniqueHandle.h"
+
+namespace listtest {
+
+std::string ExeFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string text(path);
+  return text.substr(0, text.rfind('\\') + 1);
+}
+
+std::string MakeFolder(const std::string& folder) {
+  std::string path = folder;
+  if (path.empty() || path.back() != '\\') path += '\\';
+  for (size_t i = 3; i < path.size(); ++i) {
+    if (path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+  }
+  return path;
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+  win32::FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD written = 0;
+  return file &&
+         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+bool CopyLibrary(const char* name, const std::string& destination) {
+  std::string source = ExeFolder() + name + ".dll";
+  return CopyFileA(source.c_str(), destination.c_str(), FALSE) != FALSE;
+}
+
+bool SetValue(const char* key, const char* name, DWORD type, const void* data, DWORD bytes) {
+  win32::RegKey handle;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, handle.put(),
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  return RegSetValueExA(handle.get(), name, 0, type, static_cast<const BYTE*>(data), bytes) ==
+         ERROR_SUCCESS;
+}
+
+bool SetText(const char* key, const char* name, const std::string& text) {
+  return SetValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+void RemoveProductKeys() {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPathsKey);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+int CountTempFiles() {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(sizeof temp, temp);
+  std::string pattern = std::string(temp) + "tmp*.tmp";
+  WIN32_FIND_DATAA data;
+  win32::FindHandle find(FindFirstFileA(pattern.c_str(), &data));
+  if (!find) return 0;
+  int count = 0;
+  do {
+    ++count;
+  } while (FindNextFileA(find.get(), &data));
+  return count;
+}
+
+StoreLibrary::StoreLibrary(const char* name) {
+  std::string path = ExeFolder() + name + ".dll";
+  module_ = LoadLibraryA(path.c_str());
+  if (module_) seams::SetStoreModule(module_);
+}
+
+StoreLibrary::~StoreLibrary() {
+  seams::SetStoreModule(nullptr);
+  if (module_) FreeLibrary(module_);
+}
+
+}  // namespace listtest

@@ -1,0 +1,43 @@
+// Shared pieces of the update-list tests: the product's registry entries in
+// the test's own prefix, test libraries beside the test program, folders.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace listtest {
+
+constexpr const char* kAppPathsKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
+constexpr const char* kUninstallKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
+
+// Folder of the running test program, ending in a backslash.
+std::string ExeFolder();
+// Creates folder (and its parents); returns it with a trailing backslash.
+std::string MakeFolder(const std::string& folder);
+bool WriteText(const std::string& path, const std::string& text);
+// Copies a test library built beside the test program ("listqf_cdecl").
+bool CopyLibrary(const char* name, const std::string& destination);
+// Sets a value of a key under HKLM (the 32-bit view, as the updater reads it).
+bool SetValue(const char* key, const char* name, DWORD type, const void* data, DWORD bytes);
+bool SetText(const char* key, const char* name, const std::string& text);
+// Removes both product keys.
+void RemoveProductKeys();
+// Number of files "tmp*.tmp" in the user's temporary folder.
+int CountTempFiles();
+
+// Points the store at a resource-only test library while it lives.
+class StoreLibrary {
+ public:
+  explicit StoreLibrary(const char* name);
+  ~StoreLibrary();
+  bool loaded() const { return module_ != nullptr; }
+
+ private:
+  HMODULE module_ = nullptr;
+};
+
+}  // namespace listtest

@@ -1,0 +1,288 @@
+// Platform probes on Wine itself: the running Windows, WOW64 redirection and
+// the file probes, including a file that another process holds open.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "engine/Platform.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+// --- a second process that holds a file open without any sharing -------
+
+constexpr const char* kHoldFlag = "--hold-file ";
+
+// When started with "--hold-file <id> <path>" this program only holds path
+// open exclusively until its parent releases it, then exits.
+struct HoldFileMode {
+  HoldFileMode() {
+    const char* flag = strstr(GetCommandLineA(), kHoldFlag);
+    if (!flag) return;
+    char* end = nullptr;
+    unsigned long id = strtoul(flag + strlen(kHoldFlag), &end, 10);
+    const char* path = end + 1;
+    char name[64];
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    snprintf(name, sizeof name, "VrHoldRelease%lu", id);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, name);
+    snprintf(name, sizeof name, "VrHoldReady%lu", id);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name);
+    if (file != INVALID_HANDLE_VALUE) SetEvent(ready);
+    WaitForSingleObject(release, 60000);
+    ExitProcess(file != INVALID_HANDLE_VALUE ? 0 : 1);
+  }
+} g_holdFileMode;
+
+class HeldFile {
+ public:
+  explicit HeldFile(const std::string& path) {
+    const unsigned long id = GetCurrentProcessId();
+    char name[64];
+    snprintf(name, sizeof name, "VrHoldReady%lu", id);
+    ready_.reset(CreateEventA(nullptr, TRUE, FALSE, name));
+    snprintf(name, sizeof name, "VrHoldRelease%lu", id);
+    release_.reset(CreateEventA(nullptr, TRUE, FALSE, name));
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    std::string command =
+        std::string("\"") + exe + "\" " + kHoldFlag + std::to_string(id) + " " + path;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+      process_.reset(info.hProcess);
+      CloseHandle(info.hThread);
+      HANDLE waitFor[2] = {ready_.get(), process_.get()};
+      held_ = WaitForMultipleObjects(2, waitFor, FALSE, 30000) == WAIT_OBJECT_0;
+    }
+  }
+  ~HeldFile() {
+    SetEvent(release_.get());
+    if (process_) WaitForSingleObject(process_.get(), 30000);
+  }
+  bool held() const { return held_; }
+
+ private:
+  win32::KernelHandle ready_, release_, process_;
+  bool held_ = false;
+};
+
+std::string MakeTempFolder(const char* leaf) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(sizeof temp, temp);
+  std::string folder = std::string(temp) + leaf;
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder + "\\";
+}
+
+bool WriteBytes(const std::string& path, const char* bytes) {
+  win32::FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD written = 0;
+  return file && WriteFile(file.get(), bytes, static_cast<DWORD>(strlen(bytes)), &written, nullptr);
+}
+
+bool Is64BitPrefix() {
+  DWORD attributes = GetFileAttributesA("C:\\windows\\syswow64");
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// --- the running Windows -------------------------------------------------
+
+TEST(RunningWindows, ClassifiedAsTheRunExpects) {
+  OsVersionInfo os;
+  const int32_t detected = os.DetectOsVersion();
+  const OSVERSIONINFOEXA& r = os.record();
+  printf(
+      "Wine reports platform %lu, version %lu.%lu, build %lu (low word %lu), suite 0x%x, "
+      "product type %u, record %lu bytes -> detected %d, code %d, class %d\n",
+      r.dwPlatformId, r.dwMajorVersion, r.dwMinorVersion, r.dwBuildNumber, r.dwBuildNumber & 0xFFFF,
+      r.wSuiteMask, r.wProductType, r.dwOSVersionInfoSize, detected, os.code(), os.GetOsClass());
+  EXPECT_EQ(r.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0, IsNtPlatform());
+  // The extended record is asked for on NT 4.0 and later only.
+  EXPECT_EQ(
+      r.dwPlatformId == VER_PLATFORM_WIN32_NT ? sizeof(OSVERSIONINFOEXA) : sizeof(OSVERSIONINFOA),
+      r.dwOSVersionInfoSize);
+  if (detected) {
+    EXPECT_EQ(OsClassOfCode(os.code()), os.GetOsClass());
+  }
+
+  const char* expect = strstr(GetCommandLineA(), "--expect-os=");
+  if (!expect) return;  // the plain run only checks consistency
+  int code = -1, osClass = -1;
+  ASSERT_EQ(2, sscanf(expect, "--expect-os=%d:%d", &code, &osClass));
+  EXPECT_EQ(1, detected);
+  EXPECT_EQ(code, os.code());
+  EXPECT_EQ(osClass, os.GetOsClass());
+}
+
+// --- WOW64 redirection ---------------------------------------------------
+
+TEST(Wow64FsGuard, SwitchesRedirectionOffAndBackOn) {
+  Wow64FsGuard probe;
+  ASSERT_NE(nullptr, probe.Bind("kernel32.dll"));  // Wine's kernel32 has both
+  BOOL wow64 = TRUE;
+  ASSERT_TRUE(probe.IsWow64(GetCurrentProcess(), &wow64));
+  EXPECT_EQ(Is64BitPrefix(), wow64 != FALSE);
+  if (!wow64) {
+    // No WOW64, no redirection: the switch fails and changes nothing.
+    EXPECT_FALSE(probe.EnableRedirection(FALSE));
+    ScopedRedirectionOff off(true);
+    EXPECT_EQ(1, FileExists("C:\\windows\\system32\\kernel32.dll"));
+    return;
+  }
+  // A file only in the real 64-bit system folder.
+  const char* real = "C:\\windows\\sysnative\\vr_only64.txt";
+  const char* seen = "C:\\windows\\system32\\vr_only64.txt";
+  ASSERT_TRUE(WriteBytes(real, "x"));
+  EXPECT_EQ(0, FileExists(seen));
+  {
+    Wow64FsGuard guard;
+    ASSERT_TRUE(guard.Bind("kernel32.dll"));
+    ASSERT_TRUE(guard.EnableRedirection(FALSE));
+    EXPECT_EQ(1, FileExists(seen));
+    // Destroyed while off: it must switch redirection on again.
+  }
+  EXPECT_EQ(0, FileExists(seen));
+  {
+    ScopedRedirectionOff off(true);
+    EXPECT_EQ(1, FileExists(seen));
+    ScopedRedirectionOff notOff(false);
+    EXPECT_EQ(1, FileExists(seen));
+  }
+  EXPECT_EQ(0, FileExists(seen));
+  {
+    Wow64FsGuard guard;
+    guard.Bind("kernel32.dll");
+    guard.EnableRedirection(FALSE);
+    // Binding again first gives back what this guard switched off.
+    guard.Bind("kernel32.dll");
+    EXPECT_EQ(0, FileExists(seen));
+  }
+  DeleteFileA(real);
+}
+
+TEST(Wow64FsGuard, BindsAllOrNothingAndKeepsTheCurrentDirectory) {
+  char before[MAX_PATH] = {}, after[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof before, before);
+  Wow64FsGuard guard;
+  char path[MAX_PATH] = {};
+  GetSystemDirectoryA(path, sizeof path);
+  std::string kernel = std::string(path) + "\\kernel32.dll";
+  EXPECT_NE(nullptr, guard.Bind(kernel.c_str()));
+  GetCurrentDirectoryA(sizeof after, after);
+  EXPECT_STREQ(before, after);
+  // A library without the two exports leaves the guard unbound.
+  std::string version = std::string(path) + "\\version.dll";
+  EXPECT_EQ(nullptr, guard.Bind(version.c_str()));
+  EXPECT_FALSE(guard.bound());
+  BOOL wow64 = 7;
+  EXPECT_FALSE(guard.IsWow64(GetCurrentProcess(), &wow64));
+  EXPECT_EQ(7, wow64);
+  EXPECT_FALSE(guard.EnableRedirection(FALSE));
+  EXPECT_EQ(nullptr, guard.Bind(nullptr));
+  EXPECT_EQ(nullptr, guard.Bind("C:\\no\\such\\library.dll"));
+  GetCurrentDirectoryA(sizeof after, after);
+  EXPECT_STREQ(before, after);
+}
+
+// --- file and disk probes ------------------------------------------------
+
+TEST(FileProbes, ExistenceAndSize) {
+  const std::string folder = MakeTempFolder("vrprobe");
+  const std::string file = folder + "five.txt";
+  ASSERT_TRUE(WriteBytes(file, "12345"));
+  EXPECT_EQ(1, FileExists(file.c_str()));
+  EXPECT_EQ(0, FileExists(folder.c_str()));
+  EXPECT_EQ(0, FileExists((folder + "missing").c_str()));
+  EXPECT_EQ(0, FileExists(nullptr));
+  EXPECT_EQ(5u, GetFileSize32(file.c_str()));
+  EXPECT_EQ(0u, GetFileSize32((folder + "missing").c_str()));
+  EXPECT_EQ(0u, GetFileSize32(nullptr));
+
+  // 5 GiB + 123 bytes (sparse): only the low 32 bits are reported.
+  const std::string big = folder + "big.bin";
+  {
+    win32::FileHandle h(
+        CreateFileA(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(h);
+    LARGE_INTEGER size;
+    size.QuadPart = 5LL * 1024 * 1024 * 1024 + 123;
+    ASSERT_TRUE(SetFilePointerEx(h.get(), size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h.get()));
+  }
+  EXPECT_EQ(0x40000000u + 123u, GetFileSize32(big.c_str()));
+  DeleteFileA(big.c_str());
+  DeleteFileA(file.c_str());
+}
+
+TEST(FileProbes, LockedTimesAndAFileHeldByAnotherProcess) {
+  const std::string folder = MakeTempFolder("vrlock");
+  const std::string file = folder + "held.txt";
+  ASSERT_TRUE(WriteBytes(file, "held"));
+  EXPECT_EQ(0, IsFileLocked(file.c_str()));
+  EXPECT_EQ(0, IsFileLocked(folder.c_str()));
+  EXPECT_EQ(0, IsFileLocked((folder + "missing").c_str()));
+
+  FILETIME time;
+  time.dwLowDateTime = 3252985344u;  // 22 December 2011, 01:41:00 UTC
+  time.dwHighDateTime = 30195786u;
+  ASSERT_EQ(1, SetFileTimes(file.c_str(), &time));
+  FILETIME creation = {}, access = {}, write = {};
+  ASSERT_EQ(1, GetFileTimes(file.c_str(), &creation, &access, &write));
+  EXPECT_EQ(0, CompareFileTime(&time, &write));
+  EXPECT_EQ(0, CompareFileTime(&time, &creation));
+  EXPECT_EQ(0, SetFileTimes(nullptr, &time));
+  EXPECT_EQ(0, SetFileTimes(file.c_str(), nullptr));
+  EXPECT_EQ(0, GetFileTimes(nullptr, &creation, &access, &write));
+
+  {
+    HeldFile held(file);
+    ASSERT_TRUE(held.held());
+    EXPECT_EQ(1, IsFileLocked(file.c_str()));
+    // Even reading the times fails while another process holds the file.
+    EXPECT_EQ(0, GetFileTimes(file.c_str(), &creation, &access, &write));
+    EXPECT_EQ(0, SetFileTimes(file.c_str(), &time));
+    // Opening without access rights is no conflict: the size is still read.
+    EXPECT_EQ(4u, GetFileSize32(file.c_str()));
+  }
+  EXPECT_EQ(0, IsFileLocked(file.c_str()));
+  DeleteFileA(file.c_str());
+}
+
+TEST(FileProbes, DiskFree) {
+  int32_t ok = -1;
+  EXPECT_GT(GetDiskFree("C:\\", &ok), 0.0);
+  EXPECT_EQ(1, ok);
+  EXPECT_EQ(0.0, GetDiskFree("Q:\\no\\such\\drive\\", &ok));
+  EXPECT_EQ(0, ok);
+  EXPECT_EQ(0.0, GetDiskFree(nullptr, &ok));
+  EXPECT_EQ(0, ok);
+}
+
+TEST(FileProbes, AppendCharIfMissing) {
+  char text[8] = "C:\\a";
+  EXPECT_EQ(1, AppendCharIfMissing(text, sizeof text, '\\'));
+  EXPECT_STREQ("C:\\a\\", text);
+  EXPECT_EQ(1, AppendCharIfMissing(text, sizeof text, '\\'));
+  EXPECT_STREQ("C:\\a\\", text);
+  char empty[4] = "";
+  EXPECT_EQ(1, AppendCharIfMissing(empty, sizeof empty, '\\'));
+  EXPECT_STREQ("\\", empty);
+  // 表 is 0x95 0x5C in code page 932: its second byte is no backslash.
+  char kanji[8] = "C:\x95\x5c";
+  ASSERT_EQ(932u, GetACP());
+  EXPECT_EQ(1, AppendCharIfMissing(kanji, sizeof kanji, '\\'));
+  EXPECT_STREQ("C:\x95\x5c\\", kanji);
+  char full[4] = "abc";
+  EXPECT_EQ(0, AppendCharIfMissing(full, sizeof full, '\\'));
+  EXPECT_STREQ("abc", full);
+  EXPECT_EQ(0, AppendCharIfMissing(nullptr, 4, '\\'));
+}
+
+}  // namespace
