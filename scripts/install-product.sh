@@ -33,7 +33,7 @@ pfx=$1 version=$2
 shift 2
 arch=win64 winver="" run_value="" launcher="" keep_server=0
 bin=${VR_BIN:-$root/build/bin}
-have_uplist=0
+have_uplist=0 uplist_file=""
 pass=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -46,6 +46,7 @@ while [ $# -gt 0 ]; do
     --keep-server) keep_server=1; shift ;;
     --bin) bin=$2; shift 2 ;;
     --uplist) have_uplist=1; pass+=("$1" "$2"); shift 2 ;;
+    --uplist-file) have_uplist=1; uplist_file=$2; shift 2 ;;
     *) pass+=("$1"); shift ;;
   esac
 done
@@ -74,6 +75,7 @@ if [ -n "$winver" ]; then
   wine reg add 'HKCU\Software\Wine' /v Version /d "$winver" /f </dev/null >/dev/null 2>&1
 fi
 
+[ -n "$uplist_file" ] && pass+=(--uplist "$(winpath "$(cd "$(dirname "$uplist_file")" && pwd)/$(basename "$uplist_file")")")
 if [ $have_uplist -eq 0 ]; then
   uplist=$(find "$(dirname "$bin")" -maxdepth 4 -iname uplist.ini -type f 2>/dev/null | sort | head -n 1)
   [ -n "$uplist" ] && pass+=(--uplist "$(winpath "$uplist")")

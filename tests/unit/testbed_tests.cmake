@@ -38,3 +38,13 @@ testbed_install_test(testbed_install_unlisted ARCH win32 VERSION 9.5.0.0
 testbed_install_test(testbed_install_wrong_length ARCH win64 VERSION 10.2.9.0
   INSTALL_ARGS --wrong-length
   EXPECT --expect-product-version=10,2,9,0 --expect-length=6751056 --expect-display=10.29.000)
+
+# With the update list of the real update: its files are installed as older copies.
+if(TARGET VrUpdater1030)
+  set(uplist $<TARGET_PROPERTY:VrUpdater1030,VR_PAYLOAD_DIR>/UPLIST.INI)
+  testbed_install_test(testbed_install_with_list ARCH win64 VERSION 10.2.9.0
+    INSTALL_ARGS --uplist-file ${uplist}
+    EXPECT --expect-product-version=10,2,9,0 --expect-length=6750544 --expect-display=10.29.000
+           --expect-uplist=Z:${uplist})
+  add_dependencies(testbed_tests VrUpdater1030)
+endif()
