@@ -51,6 +51,8 @@ HMODULE Lz32Library::Load(const char* preferredPath) {
 }
 
 bool Lz32Library::BindCandidate(const char* path) {
+  Unload();
+  if (!path || !*path) return false;
   win32::Module library(LoadLibraryExA(path, nullptr, 0));
   if (!library) return false;
   HMODULE m = library.get();

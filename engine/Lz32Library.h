@@ -17,6 +17,10 @@ class Lz32Library {
   // Binds preferredPath (when given), else the system directory's LZ32.DLL.
   // Never the bare name: that would search the updater's own folder first.
   HMODULE Load(const char* preferredPath);
+  // Binds exactly this file and nothing else: true when it carries all seven
+  // required exports; otherwise it is unloaded again and every entry point
+  // stays null. Load's building block.
+  bool BindCandidate(const char* path);
   void Unload();
   // Expands source into a newly created (or replaced) destination; 1 when
   // LZ32 copied it, 0 on any failure. Loads on demand.
@@ -48,6 +52,5 @@ class Lz32Library {
   LZCloseFn lzClose = nullptr;
 
  private:
-  bool BindCandidate(const char* path);
   HMODULE module_ = nullptr;
 };
