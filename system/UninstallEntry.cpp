@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "res/resource.h"
-#include "win32/BoundedString.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
@@ -14,14 +13,19 @@ namespace {
 constexpr int kKeyCapacity = 270;
 constexpr int kTextCapacity = 270;
 
-// The byte count is the text's length: the stored data carries no
-// terminating zero, as the product's own tools expect to read it back.
+// The stored data is the text's bytes without a terminating zero. The
+// registry functions treat a zero right after the given bytes as a terminator
+// the caller forgot to count and store it too (seen on Wine, whose source
+// notes that NT does the same), so the rest of the 270-byte buffer is filled
+// with blanks instead of zeros: the byte after the text is never a zero.
 void SetTextValue(HKEY key, const char* name, const char* text) {
+  const size_t length = strlen(text);
+  if (length >= kUninstallValueBufferSize) return;  // over 269 bytes: not cut short
   char buffer[kUninstallValueBufferSize];
-  memset(buffer, 0, sizeof buffer);
-  if (!win32::CopyText(buffer, sizeof buffer, text)) return;  // over 269 bytes
+  memset(buffer, ' ', sizeof buffer);
+  memcpy(buffer, text, length);
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(buffer),
-                 static_cast<DWORD>(strlen(buffer)));
+                 static_cast<DWORD>(length));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-// Size of the zero-filled buffer each text is copied into before it is
+// Size of the buffer each text is copied into before it is
 // written; a text may therefore hold at most 269 bytes.
 constexpr unsigned kUninstallValueBufferSize = 270;
 

@@ -1,0 +1,180 @@
+// The update driver on the real main dialog (created modeless, so the test
+// keeps the thread): the paths that stop before any file is looked at, the
+// resume entry and the restart question. Boxes are answered and pauses
+// recorded through the hooks. The test program carries no update list, so a
+// "loaded" list is never reached here; whole updates are end-to-end journeys.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/UpdaterDialog.h"
+#include "res/resource.h"
+#include "system_test_support.h"
+#include "win32/ResString.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+using systest::Recorder;
+
+constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::string LoadString(UINT id) {
+  char text[512] = {};
+  win32::LoadResString(id, text, sizeof text);
+  return text;
+}
+
+void SetRunValue(const char* name, const char* command) {
+  win32::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+  RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                 static_cast<DWORD>(strlen(command) + 1));
+}
+
+bool RunValueExists(const char* name) {
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return false;
+  return RegQueryValueExA(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// The product "installed" in a folder of its own (App Paths "Path").
+void InstallProductFolder(const std::string& folder) {
+  win32::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, LoadString(IDS_APP_PATHS_KEY).c_str(), 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+  RegSetValueExA(key.get(), "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                 static_cast<DWORD>(folder.size() + 1));
+}
+
+void RemoveProductFolder() {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, LoadString(IDS_APP_PATHS_KEY).c_str());
+}
+
+class DriverTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveProductFolder();
+    ASSERT_NE(nullptr, dialog_.CreateModeless(nullptr));
+    SetRunValue("marrowickupdater", "C:\\updater.exe /r");
+    SetRunValue("SomethingElse", "C:\\other.exe");
+  }
+  void TearDown() override { RemoveProductFolder(); }
+
+  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(dialog_.hwnd(), id)) != FALSE; }
+  std::string Status() const {
+    char text[256] = {};
+    GetDlgItemTextA(dialog_.hwnd(), kIdc_Status, text, sizeof text);
+    return text;
+  }
+  void ExpectOneBox(const Recorder& recorder, UINT id, UINT type) {
+    ASSERT_EQ(1u, recorder.boxes.size());
+    EXPECT_EQ(dialog_.hwnd(), recorder.boxes[0].owner);
+    EXPECT_EQ(LoadString(id), recorder.boxes[0].text);
+    EXPECT_EQ(LoadString(IDS_TITLE), recorder.boxes[0].caption);
+    EXPECT_EQ(type, recorder.boxes[0].type);
+  }
+
+  UpdaterDialog dialog_;
+};
+
+TEST_F(DriverTest, StartWithoutProductSaysSoAndDoesNothingElse) {
+  Recorder recorder;
+  dialog_.OnStart();
+  ExpectOneBox(recorder, IDS_NOT_INSTALLED, MB_OK | MB_ICONINFORMATION);
+  EXPECT_TRUE(recorder.pauses.empty());
+  EXPECT_FALSE(dialog_.HasWaitWindow());
+  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDCANCEL));
+  EXPECT_TRUE(RunValueExists("marrowickupdater")) << "only the update procedure removes it";
+}
+
+TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105) {
+  dialog_.ShowWaitWindow();
+  Recorder recorder;
+  dialog_.RunUpdate();
+  ExpectOneBox(recorder, IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+  EXPECT_TRUE(recorder.pauses.empty());
+  EXPECT_FALSE(dialog_.HasWaitWindow());
+  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_TRUE(RunValueExists("SomethingElse"));
+  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDCANCEL));
+}
+
+TEST_F(DriverTest, StartIsSilentWhenTheUpdateListCannotBeLoaded) {
+  std::string folder = systest::MakeTempFolder("vrprog");
+  InstallProductFolder(folder);
+  Recorder recorder;
+  dialog_.OnStart();
+  EXPECT_TRUE(recorder.boxes.empty());
+  EXPECT_TRUE(recorder.pauses.empty());
+  EXPECT_FALSE(dialog_.HasWaitWindow());
+  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDCANCEL));
+}
+
+TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSilently) {
+  std::string folder = systest::MakeTempFolder("vrprog");
+  InstallProductFolder(folder);
+  SetDlgItemTextA(dialog_.hwnd(), kIdc_Status, "left over");
+  SendDlgItemMessageA(dialog_.hwnd(), kIdc_Progress, PBM_SETPOS, 40, 0);
+  dialog_.ShowWaitWindow();
+  Recorder recorder;
+  dialog_.RunUpdate();
+  // 2 s and two short pauses, the service removal (nothing to run here: the
+  // product's common folder is unknown), 500 ms and 300 ms; nothing after a
+  // list that does not load.
+  EXPECT_EQ((std::vector<DWORD>{2000, 300, 300, 500, 300}), recorder.pauses);
+  EXPECT_TRUE(recorder.boxes.empty());
+  EXPECT_FALSE(dialog_.HasWaitWindow());
+  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_EQ("", Status());
+  EXPECT_EQ(0, SendDlgItemMessageA(dialog_.hwnd(), kIdc_Progress, PBM_GETPOS, 0, 0));
+  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDCANCEL));
+}
+
+TEST_F(DriverTest, ResumeEntryIsRemovedOnceAndAbsenceIsNoError) {
+  EXPECT_EQ(1, dialog_.RemoveResumeEntry());
+  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_TRUE(RunValueExists("SomethingElse"));
+  EXPECT_EQ(1, dialog_.RemoveResumeEntry());
+  EXPECT_TRUE(RunValueExists("SomethingElse"));
+}
+
+TEST_F(DriverTest, RestartQuestionIsYesExactlyOnYes) {
+  Recorder recorder;
+  recorder.answers = {IDYES, IDNO};
+  EXPECT_TRUE(dialog_.AskRestart());
+  EXPECT_FALSE(dialog_.AskRestart());
+  ASSERT_EQ(2u, recorder.boxes.size());
+  for (const systest::Box& box : recorder.boxes) {
+    EXPECT_EQ(dialog_.hwnd(), box.owner);
+    EXPECT_EQ(LoadString(IDS_RESTART_QUESTION), box.text);
+    EXPECT_EQ(LoadString(IDS_TITLE), box.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), box.type);
+  }
+  EXPECT_FALSE(dialog_.restartRequested());
+}
+
+TEST_F(DriverTest, CancelledShutdownWithoutRestartRequestLeavesTheButtonsAlone) {
+  // Mid-update (buttons disabled) a shutdown cancelled elsewhere must not
+  // give Close back: only this updater's own restart request does.
+  dialog_.EnableButtons(false);
+  SendMessageA(dialog_.hwnd(), WM_ENDSESSION, FALSE, 0);
+  EXPECT_FALSE(Enabled(IDCANCEL));
+  EXPECT_FALSE(Enabled(kIdc_Start));
+}
+
+}  // namespace

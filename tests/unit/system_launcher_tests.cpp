@@ -1,0 +1,85 @@
+// Closing the product's launcher window, against the testbed's launcher
+// running as a separate process (closing, ignoring or hanging in WM_CLOSE)
+// and a decoy window that only carries the launcher's name as its title.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "system/LauncherWindow.h"
+#include "system_test_support.h"
+
+namespace {
+
+using systest::ChildProcess;
+using systest::Recorder;
+using systest::WaitUntil;
+
+HWND FindByClass() { return FindWindowA("VrOstrel", nullptr); }
+HWND FindByTitle() { return FindWindowA(nullptr, "VrOstrel"); }
+
+TEST(LauncherWindow, NoneRunningReturnsOneAtOnce) {
+  Recorder recorder;
+  EXPECT_EQ(1, CloseLauncherWindow());
+  EXPECT_TRUE(recorder.pauses.empty());
+}
+
+TEST(LauncherWindow, ClosingLauncherGoesOnTheFirstRequest) {
+  ChildProcess launcher;
+  ASSERT_TRUE(launcher.Start("VrOstrel.exe", ""));
+  ASSERT_TRUE(WaitUntil([] { return FindByClass() != nullptr; }, 10000));
+
+  Recorder recorder;
+  EXPECT_EQ(0, CloseLauncherWindow());
+  // The window was destroyed while the request was handled, so the first
+  // poll already misses it.
+  EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
+  EXPECT_TRUE(launcher.WaitForExit(5000)) << "the launcher ends when its window closes";
+
+  // The second call of the update procedure then finds nothing to close.
+  recorder.pauses.clear();
+  EXPECT_EQ(1, CloseLauncherWindow());
+  EXPECT_TRUE(recorder.pauses.empty());
+}
+
+TEST(LauncherWindow, LauncherThatIgnoresTheRequestGivesMinusOneAfterTenPolls) {
+  ChildProcess launcher;
+  ASSERT_TRUE(launcher.Start("VrOstrel.exe", "--ignore-close"));
+  ASSERT_TRUE(WaitUntil([] { return FindByClass() != nullptr; }, 10000));
+
+  Recorder recorder;
+  EXPECT_EQ(-1, CloseLauncherWindow());
+  EXPECT_EQ(std::vector<DWORD>(10, 500), recorder.pauses);
+  EXPECT_NE(nullptr, FindByClass()) << "the updater never ends the launcher itself";
+  EXPECT_FALSE(launcher.WaitForExit(0));
+}
+
+TEST(LauncherWindow, LauncherHangingInItsHandlerDoesNotHoldTheCallerForEver) {
+  ChildProcess launcher;
+  ASSERT_TRUE(launcher.Start("VrOstrel.exe", "--hang-on-close=60000"));
+  ASSERT_TRUE(WaitUntil([] { return FindByClass() != nullptr; }, 10000));
+
+  Recorder recorder;  // pauses recorded, not slept
+  const DWORD begin = GetTickCount();
+  EXPECT_EQ(-1, CloseLauncherWindow());
+  const DWORD elapsed = GetTickCount() - begin;
+  // The request waits for the handler up to its time-out (5 s), then the
+  // polls find the window still there.
+  EXPECT_GE(elapsed, 4000u);
+  EXPECT_LT(elapsed, 20000u);
+  EXPECT_EQ(std::vector<DWORD>(10, 500), recorder.pauses);
+}
+
+TEST(LauncherWindow, WindowOfAnotherClassTitledLikeTheLauncherIsLeftAlone) {
+  ChildProcess decoy;
+  ASSERT_TRUE(decoy.Start("VrOstrel.exe", "--decoy"));
+  ASSERT_TRUE(WaitUntil([] { return FindByTitle() != nullptr; }, 10000));
+  ASSERT_EQ(nullptr, FindByClass());
+
+  Recorder recorder;
+  EXPECT_EQ(1, CloseLauncherWindow());
+  EXPECT_TRUE(recorder.pauses.empty());
+  EXPECT_NE(nullptr, FindByTitle());
+  EXPECT_FALSE(decoy.WaitForExit(200));
+}
+
+}  // namespace

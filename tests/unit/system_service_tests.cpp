@@ -1,0 +1,199 @@
+// The product's service and its installer: the testbed's "Servinst.exe" and
+// service program are copied into a common folder of the test's own, and the
+// service is registered with the service control manager of the test's
+// prefix. Pauses are recorded through the hook, so the 62-second wait costs
+// nothing; the Retry/Cancel question is answered by the hook.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/Platform.h"
+#include "res/resource.h"
+#include "system/ServiceInstaller.h"
+#include "system_test_support.h"
+#include "testbed/common/TestbedRegistry.h"
+#include "win32/ResString.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+using systest::Recorder;
+using systest::WaitUntil;
+
+bool RegisterService(const std::string& program) {
+  win32::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return false;
+  std::string binary = "\"" + program + "\"";
+  win32::ServiceHandle service(CreateServiceA(manager.get(), "qfsvcg", "qfsvcg", SERVICE_ALL_ACCESS,
+                                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                              SERVICE_ERROR_IGNORE, binary.c_str(), nullptr,
+                                              nullptr, nullptr, nullptr, nullptr));
+  return static_cast<bool>(service) || GetLastError() == ERROR_SERVICE_EXISTS;
+}
+
+void UnregisterService() {
+  win32::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return;
+  win32::ServiceHandle service(OpenServiceA(manager.get(), "qfsvcg", DELETE));
+  if (service) DeleteService(service.get());
+}
+
+std::string LoadString(UINT id) {
+  char text[512] = {};
+  win32::LoadResString(id, text, sizeof text);
+  return text;
+}
+
+class ServiceInstallerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    common_ = systest::MakeTempFolder("vrcommon");
+    ASSERT_FALSE(common_.empty());
+    UnregisterService();
+    testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstRefuseValue, 0);
+    // A window whose title the question must carry.
+    title_ = CreateWindowExA(0, "STATIC", "Vorrel Recorder 10.30 title", WS_OVERLAPPED, 0, 0, 10,
+                             10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, title_);
+  }
+  void TearDown() override {
+    DestroyWindow(title_);
+    UnregisterService();
+  }
+
+  void InstallInstaller() {
+    ASSERT_TRUE(systest::CopyFromProgramFolder("Servinst.exe", common_));
+    ASSERT_TRUE(systest::CopyFromProgramFolder("qfsvcgen.exe", common_));
+  }
+  // Lines the installer logged, one per run: "Servinst [-D]" or "Servinst []".
+  std::string Log() const { return systest::ReadWholeFile(common_ + "Servinst.log"); }
+  DWORD Runs() const {
+    return testbed::ReadDword(testbed::kMarksKey, testbed::kServinstRunsValue, 0);
+  }
+
+  std::string common_;
+  HWND title_ = nullptr;
+};
+
+TEST_F(ServiceInstallerTest, ServiceIsSeenExactlyWhileRegistered) {
+  EXPECT_EQ(0, IsServiceInstalled("qfsvcg"));
+  ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
+  EXPECT_EQ(1, IsServiceInstalled("qfsvcg"));
+  EXPECT_EQ(0, IsServiceInstalled("qfsvcg2"));
+  UnregisterService();
+  EXPECT_EQ(0, IsServiceInstalled("qfsvcg"));
+}
+
+TEST_F(ServiceInstallerTest, RemovalRunsTheInstallerWithDashDAndWaitsUntilTheServiceIsGone) {
+  InstallInstaller();
+  ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
+  Recorder recorder(10);  // pauses slept at a tenth, so the installer can act
+
+  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
+
+  EXPECT_EQ(0, IsServiceInstalled("qfsvcg"));
+  EXPECT_TRUE(recorder.boxes.empty());
+  ASSERT_FALSE(recorder.pauses.empty());
+  EXPECT_EQ(500u, recorder.pauses[0]);
+  EXPECT_EQ(recorder.pauses.size() - 1, recorder.CountPauses(1000));
+  EXPECT_LT(recorder.pauses.size(), 63u) << "the wait ended when the service went";
+  EXPECT_NE(std::string::npos, Log().find("Servinst [-D]"));
+}
+
+TEST_F(ServiceInstallerTest, RemovalOfAnAbsentServiceDoesNotWait) {
+  InstallInstaller();
+  Recorder recorder;
+  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
+  EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
+  EXPECT_TRUE(recorder.boxes.empty());
+}
+
+TEST_F(ServiceInstallerTest, InstallationRunsTheInstallerWithoutArgumentAndNeverWaits) {
+  InstallInstaller();
+  Recorder recorder;
+  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 1, title_));
+  EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
+  EXPECT_TRUE(recorder.boxes.empty());
+  EXPECT_TRUE(WaitUntil([] { return IsServiceInstalled("qfsvcg") == 1; }, 10000));
+  EXPECT_NE(std::string::npos, Log().find("Servinst []"));
+  EXPECT_EQ(std::string::npos, Log().find("-D"));
+}
+
+TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSeconds) {
+  InstallInstaller();
+  ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
+  testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstRefuseValue, 1);
+  const DWORD runsBefore = Runs();
+
+  Recorder recorder;
+  recorder.answers = {IDRETRY, IDCANCEL};
+  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
+
+  // Installer, 62 one-second pauses, the question; Retry repeats all of it.
+  std::vector<DWORD> cycle{500};
+  cycle.insert(cycle.end(), 62, 1000);
+  std::vector<DWORD> expected = cycle;
+  expected.insert(expected.end(), cycle.begin(), cycle.end());
+  EXPECT_EQ(expected, recorder.pauses);
+
+  ASSERT_EQ(2u, recorder.boxes.size());
+  for (const systest::Box& box : recorder.boxes) {
+    EXPECT_EQ(nullptr, box.owner);
+    EXPECT_EQ(LoadString(IDS_APP_RUNNING), box.text);
+    EXPECT_EQ("Vorrel Recorder 10.30 title", box.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL | MB_ICONINFORMATION), box.type);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return Runs() == runsBefore + 2; }, 10000))
+      << "the installer ran once per attempt";
+  EXPECT_EQ(1, IsServiceInstalled("qfsvcg"));
+}
+
+TEST_F(ServiceInstallerTest, MissingInstallerStillWaitsForTheService) {
+  ASSERT_TRUE(RegisterService("C:\\windows\\system32\\notepad.exe"));
+  Recorder recorder;
+  recorder.answers = {IDCANCEL};
+  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
+  EXPECT_EQ(std::vector<DWORD>(62, 1000), recorder.pauses);
+  EXPECT_EQ(1u, recorder.boxes.size());
+}
+
+TEST_F(ServiceInstallerTest, FolderNamedLikeTheInstallerIsNotStarted) {
+  ASSERT_TRUE(CreateDirectoryA((common_ + "Servinst.exe").c_str(), nullptr));
+  Recorder recorder;
+  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 1, title_));
+  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
+  EXPECT_TRUE(recorder.pauses.empty());
+  EXPECT_TRUE(recorder.boxes.empty());
+}
+
+TEST_F(ServiceInstallerTest, UnknownCommonFolderDoesNothingAtAll) {
+  InstallInstaller();
+  ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
+  Recorder recorder;
+  EXPECT_EQ(0, RunServiceInstallerIn("", 0, title_));
+  EXPECT_EQ(0, RunServiceInstallerIn("", 1, title_));
+  // The real entry point takes the process-wide common folder, which no
+  // folder query has filled in this test program.
+  EXPECT_EQ(0, RunServiceInstaller(0, title_));
+  EXPECT_TRUE(recorder.pauses.empty());
+  EXPECT_TRUE(recorder.boxes.empty());
+  EXPECT_TRUE(Log().empty());
+  EXPECT_EQ(1, IsServiceInstalled("qfsvcg"));
+}
+
+// Runs in a prefix that reports Windows 98 (see CMakeLists.txt).
+TEST_F(ServiceInstallerTest, NinetyEightFamilyDoesNothing) {
+  if (IsNtPlatform()) GTEST_SKIP() << "needs a Windows 9x version in the prefix";
+  InstallInstaller();
+  Recorder recorder;
+  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
+  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 1, title_));
+  EXPECT_TRUE(recorder.pauses.empty());
+  EXPECT_TRUE(recorder.boxes.empty());
+  EXPECT_TRUE(Log().empty());
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// The product's Uninstall entry: two values overwritten in an existing entry,
+// stored without their terminating zero; nothing created, nothing else
+// touched.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "res/resource.h"
+#include "system/UninstallEntry.h"
+#include "win32/ResString.h"
+#include "win32/UniqueHandle.h"
+
+namespace {
+
+std::string UninstallKeyText() {
+  char key[270] = {};
+  win32::LoadResString(IDS_UNINSTALL_KEY, key, sizeof key);
+  return key;
+}
+
+bool KeyExists() {
+  win32::RegKey key;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str(), 0, KEY_READ, key.put()) ==
+         ERROR_SUCCESS;
+}
+
+struct Value {
+  bool present = false;
+  DWORD type = 0;
+  std::string data;  // exactly the stored characters (ASCII texts only)
+};
+
+// Read through the wide call, which reports the size of the data as stored.
+Value ReadValue(const char* name) {
+  Value v;
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str(), 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS)
+    return v;
+  wchar_t wideName[64] = {};
+  MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 64);
+  // The size alone first: with a buffer, a terminating zero is appended
+  // and counted when there is room for it.
+  DWORD size = 0;
+  if (RegQueryValueExW(key.get(), wideName, nullptr, &v.type, nullptr, &size) != ERROR_SUCCESS)
+    return v;
+  wchar_t buffer[1024];
+  DWORD room = sizeof buffer;
+  if (size > room || RegQueryValueExW(key.get(), wideName, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(buffer), &room) != ERROR_SUCCESS)
+    return v;
+  v.present = true;
+  for (DWORD i = 0; i < size / sizeof(wchar_t); ++i) v.data += static_cast<char>(buffer[i]);
+  return v;
+}
+
+// The entry as the product's installer leaves it (values with their zero).
+class UninstallEntryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(UninstallKeyText().empty());
+    win32::RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+    Set(key.get(), "DisplayName", "Vorrel Recorder 10");
+    Set(key.get(), "DisplayVersion", "10.20.090");
+    Set(key.get(), "InstallLocation", "C:\\Program Files\\Marrowick\\Vorrel Recorder\\");
+  }
+  void TearDown() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str()); }
+
+  static void Set(HKEY key, const char* name, const char* text) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>(strlen(text) + 1));
+  }
+};
+
+TEST_F(UninstallEntryTest, NameAndVersionOfTheUpdateWithoutTerminatingZero) {
+  EXPECT_EQ(1, UpdateUninstallEntry());
+
+  Value name = ReadValue("DisplayName");
+  ASSERT_TRUE(name.present);
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), name.type);
+  EXPECT_EQ("Vorrel Recorder 10.30 (Update)", name.data);  // 30 bytes, no zero
+
+  Value version = ReadValue("DisplayVersion");
+  ASSERT_TRUE(version.present);
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), version.type);
+  EXPECT_EQ(9u, version.data.size());  // nine characters, no zero
+  EXPECT_EQ("10.30.000", version.data);
+
+  Value location = ReadValue("InstallLocation");
+  EXPECT_EQ(std::string("C:\\Program Files\\Marrowick\\Vorrel Recorder\\") + '\0', location.data);
+}
+
+TEST_F(UninstallEntryTest, AbsentTextsAndOverlongTextsLeaveTheirValueAlone) {
+  EXPECT_EQ(1, WriteUninstallValues(nullptr, "1.2"));
+  EXPECT_EQ(std::string("Vorrel Recorder 10") + '\0', ReadValue("DisplayName").data);
+  EXPECT_EQ("1.2", ReadValue("DisplayVersion").data);
+
+  const std::string longest(269, 'n');
+  EXPECT_EQ(1, WriteUninstallValues(longest.c_str(), nullptr));
+  EXPECT_EQ(longest, ReadValue("DisplayName").data);
+  EXPECT_EQ("1.2", ReadValue("DisplayVersion").data);
+
+  // One byte more no longer fits the 270-byte buffer: not written at all,
+  // rather than cut short.
+  const std::string tooLong(270, 'x');
+  EXPECT_EQ(1, WriteUninstallValues(tooLong.c_str(), "3.4"));
+  EXPECT_EQ(longest, ReadValue("DisplayName").data);
+  EXPECT_EQ("3.4", ReadValue("DisplayVersion").data);
+}
+
+TEST(UninstallEntry, MissingEntryIsNeverCreated) {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str());
+  ASSERT_FALSE(KeyExists());
+  EXPECT_EQ(0, UpdateUninstallEntry());
+  EXPECT_EQ(0, WriteUninstallValues("a", "b"));
+  EXPECT_FALSE(KeyExists());
+}
+
+}  // namespace
