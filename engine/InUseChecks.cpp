@@ -104,9 +104,10 @@ int32_t UpdateList::ScanGroupInUse(int32_t group) {
   // group is scanned whatever its name or OS rule says.
   if (FindKeyFile(group) != -1 && CheckGroup(group, false, &outFlag) != kApply) return 0;
   if (g.fileCount <= 0 || !g.files || NamesEqual(g.name, "Ostrel")) return 0;
-  const int32_t redirectionOff = (outFlag != 0 || g.redirectionOff != 0) ? 1 : 0;
+  const bool redirectionOff = outFlag != 0 || g.redirectionOff != 0 ||
+                              group_rules::NameRuleNeedsRedirectionOff(g.name, GetOsClass());
   for (int32_t f = 0; f < g.fileCount; ++f) {
-    if (IsPayloadFileBusy(group, f, redirectionOff)) return 1;
+    if (IsPayloadFileBusy(group, f, redirectionOff ? 1 : 0)) return 1;
   }
   return 0;
 }

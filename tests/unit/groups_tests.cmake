@@ -43,3 +43,10 @@ vr_add_wine_test(NAME groups_vista_32 COMMAND groups_tests --expect-os-class=4 A
 vr_add_wine_test(NAME groups_xp_32 COMMAND groups_tests --expect-os-class=2 ARCH win32
   WINVER winxp)
 include(system_tests.cmake)
+
+vr_add_gtest(inuse_tests SOURCES inuse_tests.cpp groups_support.cpp)
+add_dependencies(inuse_tests ${groups_helpers})
+vr_add_wine_test(NAME inuse_win7_64 COMMAND inuse_tests WINVER win7)
+vr_add_wine_test(NAME inuse_xp_32 COMMAND inuse_tests ARCH win32 WINVER winxp)
+# Read-only files are refused only to a user other than root.
+vr_add_wine_test(NAME inuse_readonly COMMAND inuse_tests --gtest_filter=*ReadOnly* NOBODY)
