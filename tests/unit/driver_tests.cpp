@@ -18,6 +18,7 @@
 #include "res/resource.h"
 #include "system_test_support.h"
 #include "win32/ResString.h"
+#include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -141,6 +142,56 @@ TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSil
   EXPECT_FALSE(RunValueExists("marrowickupdater"));
   EXPECT_EQ("", Status());
   EXPECT_EQ(0, SendDlgItemMessageA(dialog_.hwnd(), kIdc_Progress, PBM_GETPOS, 0, 0));
+  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDCANCEL));
+}
+
+// The real updater's store (its update list), with a product folder that
+// holds no key file: the list loads, the checks refuse.
+class DriverWithStoreTest : public DriverTest {
+ protected:
+  void SetUp() override {
+    DriverTest::SetUp();
+    store_ = LoadLibraryExA((systest::ProgramFolder() + "VrUpdater1030.exe").c_str(), nullptr,
+                            LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, store_);
+    seams::SetStoreModule(store_);
+    InstallProductFolder(systest::MakeTempFolder("vrprog"));
+  }
+  void TearDown() override {
+    seams::SetStoreModule(nullptr);
+    if (store_) FreeLibrary(store_);
+    DriverTest::TearDown();
+  }
+  HMODULE store_ = nullptr;
+};
+
+TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWritten) {
+  dialog_.ShowWaitWindow();
+  Recorder recorder;
+  dialog_.RunUpdate();
+  EXPECT_EQ((std::vector<DWORD>{2000, 300, 300, 500, 300, 300, 300, 300}), recorder.pauses);
+  // The checks may have said why first; the procedure's own 105 comes last.
+  ASSERT_FALSE(recorder.boxes.empty());
+  EXPECT_EQ(LoadString(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
+  EXPECT_EQ(dialog_.hwnd(), recorder.boxes.back().owner);
+  for (const systest::Box& box : recorder.boxes)
+    EXPECT_NE(LoadString(IDS_RESTART_QUESTION), box.text);
+  EXPECT_FALSE(dialog_.HasWaitWindow());
+  EXPECT_FALSE(dialog_.restartRequested());
+  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDCANCEL));
+  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+}
+
+TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsPause) {
+  Recorder recorder;
+  dialog_.OnStart();
+  // 300 ms after the launcher and service steps, then the procedure's own.
+  EXPECT_EQ((std::vector<DWORD>{300, 2000, 300, 300, 500, 300, 300, 300, 300}), recorder.pauses);
+  ASSERT_FALSE(recorder.boxes.empty());
+  EXPECT_EQ(LoadString(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
+  EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_TRUE(Enabled(kIdc_Start));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }

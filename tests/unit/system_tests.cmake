@@ -9,4 +9,5 @@ vr_add_wine_test(NAME system_win98 COMMAND system_tests --gtest_filter=*NinetyEi
   ARCH win32 WINVER win98 DISPLAY)
 
 vr_add_gtest(driver_tests SOURCES driver_tests.cpp system_test_support.cpp LIBS comctl32)
+add_dependencies(driver_tests VrUpdater1030)
 vr_add_wine_test(NAME driver COMMAND driver_tests DISPLAY)
