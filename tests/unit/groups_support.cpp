@@ -126,19 +126,19 @@ void FillList(UpdateList& list, const std::vector<VersionRow>& versions,
   list.groups.reset(new UpdateGroup[groups.size()]());
   for (size_t g = 0; g < groups.size(); ++g) {
     UpdateGroup& group = list.groups[g];
-    const GroupSpec& spec = groups[g];
-    snprintf(group.name, sizeof group.name, "%s", spec.name.c_str());
-    snprintf(group.os, sizeof group.os, "%s", spec.os.c_str());
-    snprintf(group.keyVersion, sizeof group.keyVersion, "%s", spec.keyVersion.c_str());
-    group.keyNumber = spec.keyNumber;
-    group.redirectionOff = spec.redirectionOff;
-    group.existOnly = spec.existOnly;
-    group.fileCount = static_cast<int32_t>(spec.targets.size());
-    if (!spec.targets.empty()) group.files.reset(new UpdateFile[spec.targets.size()]());
-    for (size_t f = 0; f < spec.targets.size(); ++f) {
+    const GroupSpec& entry = groups[g];
+    snprintf(group.name, sizeof group.name, "%s", entry.name.c_str());
+    snprintf(group.os, sizeof group.os, "%s", entry.os.c_str());
+    snprintf(group.keyVersion, sizeof group.keyVersion, "%s", entry.keyVersion.c_str());
+    group.keyNumber = entry.keyNumber;
+    group.redirectionOff = entry.redirectionOff;
+    group.existOnly = entry.existOnly;
+    group.fileCount = static_cast<int32_t>(entry.targets.size());
+    if (!entry.targets.empty()) group.files.reset(new UpdateFile[entry.targets.size()]());
+    for (size_t f = 0; f < entry.targets.size(); ++f) {
       snprintf(group.files[f].targetPath, sizeof group.files[f].targetPath, "%s",
-               spec.targets[f].c_str());
-      group.files[f].registerServer = f < spec.registerFlags.size() ? spec.registerFlags[f] : 0;
+               entry.targets[f].c_str());
+      group.files[f].registerServer = f < entry.registerFlags.size() ? entry.registerFlags[f] : 0;
       // 22 December 2011, 01:41 UTC, as the shipped list stamps its files.
       group.files[f].timeLow = 3252985344u;
       group.files[f].timeHigh = 30195786u;

@@ -1,8 +1,8 @@
 # Group selection, passes and in-use checks: key files of chosen versions
 # (resource-only libraries that tests copy and pad), sound-effect libraries
 # with chosen filter counts, and a store with a list shaped like the shipped one.
-foreach(spec 10280-10-2-8-0 10290-10-2-9-0 10300-10-3-0-0 10310-10-3-1-0 10005-10-0-0-5)
-  string(REPLACE "-" ";" parts ${spec})
+foreach(item 10280-10-2-8-0 10290-10-2-9-0 10300-10-3-0-0 10310-10-3-1-0 10005-10-0-0-5)
+  string(REPLACE "-" ";" parts ${item})
   list(GET parts 0 id)
   list(GET parts 1 v1)
   list(GET parts 2 v2)
@@ -15,10 +15,10 @@ foreach(spec 10280-10-2-8-0 10290-10-2-9-0 10300-10-3-0-0 10310-10-3-1-0 10005-1
   set_target_properties(groups_key_${id} PROPERTIES PREFIX "" LINKER_LANGUAGE C)
   list(APPEND groups_helpers groups_key_${id})
 endforeach()
-foreach(spec sfx2:SFX_COUNT=2 sfx3:SFX_COUNT=3 sfx4:SFX_COUNT=4 sfx5:SFX_COUNT=5
+foreach(item sfx2:SFX_COUNT=2 sfx3:SFX_COUNT=3 sfx4:SFX_COUNT=4 sfx5:SFX_COUNT=5
     sfx3_stdcall:SFX_COUNT=3,SFX_STDCALL sfx5_loadfails:SFX_COUNT=5,SFX_LOAD_FAILS
     sfx5_nofree:SFX_COUNT=5,SFX_NO_FREE)
-  string(REPLACE ":" ";" parts ${spec})
+  string(REPLACE ":" ";" parts ${item})
   list(GET parts 0 name)
   list(GET parts 1 defines)
   string(REPLACE "," ";" defines ${defines})
