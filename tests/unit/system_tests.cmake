@@ -10,4 +10,9 @@ vr_add_wine_test(NAME system_win98 COMMAND system_tests --gtest_filter=*NinetyEi
 
 vr_add_gtest(driver_tests SOURCES driver_tests.cpp system_test_support.cpp LIBS comctl32)
 add_dependencies(driver_tests VrUpdater1030)
-vr_add_wine_test(NAME driver COMMAND driver_tests DISPLAY)
+vr_add_wine_test(NAME driver COMMAND driver_tests --gtest_filter=-DriverRealRestart.* DISPLAY)
+# A real restart request, in a prefix of its own.
+vr_add_wine_test(NAME driver_restart COMMAND driver_tests --gtest_filter=DriverRealRestart.*
+  DISPLAY)
+set_tests_properties(driver_restart PROPERTIES
+  PASS_REGULAR_EXPRESSION "restart accepted, buttons disabled" FAIL_REGULAR_EXPRESSION "Failure")
