@@ -1,0 +1,101 @@
+// The update's own list, loaded from its own store inside an installed
+// product: every target path and every redirection flag.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "integration_support.h"
+#include "updatelist/UpdateList.h"
+#include "win32/Seams.h"
+
+using namespace integration_test;
+
+namespace {
+
+class RealList : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ("", InstallationProblem());
+    const std::string storePath = WindowsPath(Option("store"));
+    ASSERT_FALSE(storePath.empty()) << "--store= missing";
+    store_ = LoadLibraryExA(storePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, store_) << storePath;
+    seams::SetStoreModule(store_);
+    expected_ = ExpectedFiles();
+    ASSERT_EQ(kTotalFiles, static_cast<int>(expected_.size()))
+        << "the generated UPLIST.INI cannot be read (--payload-dir=)";
+  }
+  void TearDown() override {
+    seams::SetStoreModule(nullptr);
+    if (store_) FreeLibrary(store_);
+  }
+
+  HMODULE store_ = nullptr;
+  std::vector<ListFile> expected_;
+};
+
+TEST_F(RealList, TheInstallationHasTheFoldersOfAThirtyTwoBitInstaller) {
+  const Installation& in = Installed();
+  // On 64-bit Windows the product lands in the x86 program files, and the
+  // system directory a 32-bit process is told of is still system32.
+  EXPECT_EQ(in.win64, in.program.find("Program Files (x86)") != std::string::npos) << in.program;
+  EXPECT_TRUE(SamePath("C:\\windows\\system32\\drivers\\", in.drivers)) << in.drivers;
+  EXPECT_NE(std::string::npos, in.edition.find("\\\\Saffra9\\")) << in.edition;
+  EXPECT_EQ(0u, in.shared.find(in.common)) << in.shared << " outside " << in.common;
+}
+
+TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
+  UpdateList list;
+  ASSERT_EQ(kTotalFiles, list.LoadList());
+  EXPECT_STREQ("VRSAFFRA9.exe", list.keyFile);
+  EXPECT_EQ(27, list.versionCount);
+  ASSERT_EQ(10, list.groupCount);
+  EXPECT_TRUE(SamePath(Installed().program, list.programFolder)) << list.programFolder;
+
+  for (int g = 0; g < 10; ++g) {
+    SCOPED_TRACE(testing::Message() << "Group" << g);
+    const UpdateGroup& group = list.groups[g];
+    EXPECT_STREQ(kGroups[g].name, group.name);
+    EXPECT_STREQ(kGroups[g].os, group.os);
+    EXPECT_EQ(kGroups[g].files, group.fileCount);
+    EXPECT_EQ(kGroups[g].existOnly, group.existOnly);
+    EXPECT_EQ(999, group.keyNumber);
+    EXPECT_EQ(RedirectionOffExpected(g) ? 1 : 0, group.redirectionOff);
+  }
+  // The system kind keeps its resolved folder as the group's folder text.
+  EXPECT_TRUE(SamePath(Installed().drivers, list.groups[4].folderText))
+      << list.groups[4].folderText;
+  EXPECT_TRUE(SamePath(Installed().drivers, list.groups[5].folderText))
+      << list.groups[5].folderText;
+
+  // Paths compare byte for byte: the doubled backslash of the edition folder
+  // is part of the expected text.
+  int checked = 0;
+  for (const ListFile& file : expected_) {
+    const UpdateFile* entry = list.GetFileEntry(file.group, file.file);
+    ASSERT_NE(nullptr, entry) << file.group << "/" << file.file;
+    EXPECT_EQ(file.target, std::string(entry->targetPath))
+        << "Group" << file.group << " file " << file.file;
+    EXPECT_EQ(file.time.dwLowDateTime, entry->timeLow) << file.target;
+    EXPECT_EQ(file.time.dwHighDateTime, entry->timeHigh) << file.target;
+    EXPECT_EQ(0, entry->registerServer) << file.target;
+    ++checked;
+  }
+  EXPECT_EQ(kTotalFiles, checked);
+  EXPECT_EQ(nullptr, list.GetFileEntry(0, 32));
+  EXPECT_EQ(nullptr, list.GetFileEntry(10, 0));
+}
+
+TEST_F(RealList, EveryEntryHasItsPayloadAndAListTimeFromTheBuild) {
+  // The expected data itself: a missing source or a zero time would make
+  // the install checks vacuous.
+  const FILETIME year2000 = {0xD53E8000, 0x01BF53EB};  // 1 January 2000
+  for (const ListFile& file : expected_) {
+    EXPECT_TRUE(Exists(file.source)) << file.source;
+    EXPECT_GT(CompareFileTime(&file.time, &year2000), 0) << file.target;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+// The three passes of an update run (unregister, install, register) with the
+// update's own list and store over an installed product. Pauses are recorded
+// instead of slept and message boxes are answered by the test; everything
+// else is the real thing on the prefix's file system.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "integration_support.h"
+#include "updatelist/UpdateList.h"
+#include "win32/Seams.h"
+
+using namespace integration_test;
+
+namespace {
+
+std::vector<DWORD> g_pauses;
+std::vector<std::string> g_boxes;
+std::vector<std::string> g_statusTexts;
+int32_t g_lastDone = -1;
+
+void RecordPause(DWORD milliseconds) { g_pauses.push_back(milliseconds); }
+
+// No box is expected; one that appears anyway is declined and reported.
+int RecordBox(HWND, const char* text, const char*, UINT) {
+  g_boxes.push_back(text ? text : "");
+  return IDNO;
+}
+
+int32_t RecordProgress(ProgressTarget*, int32_t done, int32_t, const char* text) {
+  if (text) g_statusTexts.push_back(text);
+  g_lastDone = done;
+  return 1;
+}
+
+double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// One file as it lies on disk: its bytes and its last-write time.
+struct FileState {
+  std::string bytes;
+  FILETIME write = {};
+};
+
+class RealListPasses : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ("", InstallationProblem());
+    store_ =
+        LoadLibraryExA(WindowsPath(Option("store")).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, store_) << "--store= missing or not loadable";
+    seams::SetStoreModule(store_);
+    seams::SetPauseHook(RecordPause);
+    seams::SetMessageBoxHook(RecordBox);
+    expected_ = ExpectedFiles();
+    ASSERT_EQ(kTotalFiles, static_cast<int>(expected_.size()));
+    const Installation& in = Installed();
+    folders_ = {in.program, in.program + "Doc\\", in.program + "virtualQuirra\\",
+                in.common,  in.edition,           in.shared};
+  }
+  void TearDown() override {
+    seams::SetStoreModule(nullptr);
+    seams::SetPauseHook(nullptr);
+    seams::SetMessageBoxHook(nullptr);
+    if (store_) FreeLibrary(store_);
+  }
+
+  // Every file of the product's folders and of the real system drivers
+  // folder, by full path as a 32-bit process names it.
+  std::map<std::string, FileState> Snapshot() {
+    std::map<std::string, FileState> files;
+    auto add = [&](const std::string& folder) {
+      for (const std::string& name : FilesIn(folder)) {
+        FileState state;
+        const std::string path = folder + name;
+        FileTimes(path, nullptr, nullptr, &state.write);
+        ReadAll(path, &state.bytes);
+        files[path] = state;
+      }
+    };
+    for (const std::string& folder : folders_) add(folder);
+    RealSystemFolder real(Installed().win64);
+    add(Installed().drivers);
+    return files;
+  }
+
+  HMODULE store_ = nullptr;
+  std::vector<ListFile> expected_;
+  std::vector<std::string> folders_;
+};
+
+TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone) {
+  const Installation& in = Installed();
+  // The product as the installer left it: every applicable target exists
+  // and is older than the update, so the install pass must replace it.
+  std::set<std::string> applicable;
+  int applicableFiles = 0;
+  for (const ListFile& file : expected_) {
+    if (!GroupApplies(file.group)) continue;
+    ++applicableFiles;
+    applicable.insert(file.target);
+    RealSystemFolder real(RedirectionOffExpected(file.group));
+    FILETIME write;
+    ASSERT_TRUE(FileTimes(file.target, nullptr, nullptr, &write))
+        << "not installed: " << file.target;
+    ASSERT_LT(CompareFileTime(&write, &file.time), 0) << file.target;
+  }
+  ASSERT_EQ(51, applicableFiles);
+  const std::map<std::string, FileState> before = Snapshot();
+  const std::string wowDriver = "C:\\windows\\syswow64\\drivers\\cdrvrdrv.sys";
+  if (in.win64) {
+    RealSystemFolder real(true);
+    ASSERT_FALSE(Exists(wowDriver)) << "the installer left a 32-bit driver copy";
+  }
+
+  UpdateList list;
+  ASSERT_EQ(kTotalFiles, list.LoadList());
+  ProgressTarget target;
+  target.total = list.CountApplicableFiles();
+  EXPECT_EQ(applicableFiles, target.total);
+  // The list flags no COM server: both registration passes run nothing.
+  EXPECT_EQ(0, list.RegisterAll(0, &target, RecordProgress, 121));
+
+  g_pauses.clear();
+  g_statusTexts.clear();
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  const int32_t installed = list.InstallAll(&target, RecordProgress);
+  QueryPerformanceCounter(&end);
+  const std::vector<DWORD> installPauses = g_pauses;
+  const int32_t lastDone = g_lastDone;
+  const std::vector<std::string> statusTexts = g_statusTexts;
+
+  // The times right after the install pass: the registration pass reads the
+  // key file's version, which may move its last-access time.
+  std::map<std::string, FILETIME> creation, access, write;
+  for (const ListFile& file : expected_) {
+    if (!GroupApplies(file.group)) continue;
+    RealSystemFolder real(RedirectionOffExpected(file.group));
+    FileTimes(file.target, &creation[file.target], &access[file.target], &write[file.target]);
+  }
+
+  EXPECT_EQ(0, list.RegisterAll(1, &target, RecordProgress, 121));
+
+  EXPECT_EQ(applicableFiles, installed);
+  EXPECT_EQ(0, list.failedFiles());
+  EXPECT_TRUE(g_boxes.empty()) << g_boxes.size() << " message box(es), first: " << g_boxes[0];
+  EXPECT_EQ(applicableFiles, lastDone);
+  // One status line per file, naming the file, in list order.
+  ASSERT_EQ(static_cast<size_t>(applicableFiles), statusTexts.size());
+  size_t line = 0;
+  for (const ListFile& file : expected_) {
+    if (!GroupApplies(file.group)) continue;
+    const std::string& text = statusTexts[line++];
+    EXPECT_TRUE(text.size() >= file.target.size() &&
+                text.compare(text.size() - file.target.size(), std::string::npos, file.target) == 0)
+        << text;
+  }
+
+  for (const ListFile& file : expected_) {
+    if (!GroupApplies(file.group)) continue;
+    SCOPED_TRACE(file.target);
+    EXPECT_TRUE(SameTime(file.time, creation[file.target])) << TimeText(creation[file.target]);
+    EXPECT_TRUE(SameTime(file.time, access[file.target])) << TimeText(access[file.target]);
+    EXPECT_TRUE(SameTime(file.time, write[file.target])) << TimeText(write[file.target]);
+    std::string payload, onDisk;
+    ASSERT_TRUE(ReadAll(file.source, &payload)) << file.source;
+    RealSystemFolder real(RedirectionOffExpected(file.group));
+    FILETIME c, w;
+    ASSERT_TRUE(FileTimes(file.target, &c, nullptr, &w));
+    EXPECT_TRUE(SameTime(file.time, c) && SameTime(file.time, w)) << "after registration";
+    ASSERT_TRUE(ReadAll(file.target, &onDisk));
+    EXPECT_EQ(payload.size(), onDisk.size());
+    EXPECT_TRUE(payload == onDisk) << "content differs from " << file.source;
+  }
+
+  // The skipped groups share their targets with the applied twin of the
+  // other bitness: those hold the twin's payload, never the skipped one's.
+  for (const ListFile& file : expected_) {
+    if (GroupApplies(file.group)) continue;
+    SCOPED_TRACE(file.source);
+    std::string skipped, onDisk;
+    ASSERT_TRUE(ReadAll(file.source, &skipped));
+    RealSystemFolder real(RedirectionOffExpected(file.group));
+    ASSERT_TRUE(ReadAll(file.target, &onDisk));
+    EXPECT_FALSE(skipped == onDisk) << file.target << " holds the skipped group's payload";
+  }
+  if (in.win64) {
+    // The driver went to the real 64-bit system folder, not the 32-bit one.
+    RealSystemFolder real(true);
+    EXPECT_FALSE(Exists(wowDriver));
+  }
+
+  // Nothing else in those folders changed, and no temporary copy was left.
+  const std::map<std::string, FileState> after = Snapshot();
+  for (const auto& entry : after) {
+    if (applicable.count(entry.first)) continue;
+    auto old = before.find(entry.first);
+    EXPECT_TRUE(old != before.end()) << "new file: " << entry.first;
+    if (old == before.end()) continue;
+    EXPECT_TRUE(old->second.bytes == entry.second.bytes) << "changed: " << entry.first;
+    EXPECT_TRUE(SameTime(old->second.write, entry.second.write)) << "re-stamped: " << entry.first;
+  }
+  for (const auto& entry : before)
+    EXPECT_TRUE(after.count(entry.first)) << "removed: " << entry.first;
+
+  // Each replaced file is paced by two short pauses; none had to wait.
+  DWORD pausedMs = 0;
+  for (DWORD ms : installPauses) pausedMs += ms;
+  EXPECT_EQ(static_cast<size_t>(2 * installed), installPauses.size());
+  for (DWORD ms : installPauses) EXPECT_EQ(100u, ms);
+  const double took = Seconds(start, end);
+  printf(
+      "install pass: %d files in %.3f s with pauses recorded; its %zu pauses would sleep "
+      "%.3f s\n",
+      installed, took, installPauses.size(), pausedMs / 1000.0);
+  RecordProperty("install_seconds", static_cast<int>(took * 1000));
+  RecordProperty("paused_ms", static_cast<int>(pausedMs));
+}
+
+}  // namespace
