@@ -11,9 +11,12 @@
 //                            seen for MS milliseconds
 //     --shot-dir DIR         save the screen as DIR\<name>.bmp before
 //                            answering a box, and once for the main dialog
+//                            and once during the install pass ("install")
 //     --timeout SECONDS      give up (and end the updater) after this; 120
 //
-// One line per event on stdout (UTF-8): MAIN, WAIT, BOX, PRESS, SHOT, EXIT.
+// One line per event on stdout (UTF-8): MAIN, WAIT, BOX, PRESS, SHOT,
+// BUTTONS (whenever Start or Close changes between enabled and disabled),
+// EXIT.
 // Exit code: 0 the updater ended (and --expect matched), 1 --expect did not
 // match, 2 timeout, 3 the updater could not be started, 4 bad arguments.
 #include <windows.h>
@@ -121,6 +124,16 @@ std::string ButtonList(const std::vector<int>& ids) {
   return out;
 }
 
+// True while the main dialog's status line shows the install pass's text
+// (string 109 up to its file name).
+bool InInstallPass(HWND main, const robot::StringTable& table) {
+  std::string format = table.Text(109);
+  size_t cut = format.find("%s");
+  if (cut != std::string::npos) format.resize(cut);
+  if (format.empty()) return false;
+  return robot::ControlText(main, 1005).compare(0, format.size(), format) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +157,8 @@ int main(int argc, char** argv) {
   std::set<HWND> handled;  // boxes answered and still on screen
   std::vector<int> seen;
   bool mainSeen = false, waitShown = false, startPressed = false;
+  bool installShot = false;
+  int buttonState = -1;  // bit 0: Start enabled, bit 1: Close enabled
   DWORD started = GetTickCount(), lastActivity = started;
   DWORD exitCode = 0;
   bool exited = false;
@@ -205,6 +220,16 @@ int main(int argc, char** argv) {
       Sleep(200);  // the first paint
       Line("MAIN title=\"%s\"", robot::LogText(robot::WindowText(main)).c_str());
       Shot(o, "main");
+    }
+    int buttons = (IsWindowEnabled(GetDlgItem(main, 1000)) ? 1 : 0) |
+                  (IsWindowEnabled(GetDlgItem(main, IDCANCEL)) ? 2 : 0);
+    if (buttons != buttonState) {
+      buttonState = buttons;
+      Line("BUTTONS start=%d close=%d", buttons & 1, (buttons >> 1) & 1);
+    }
+    if (!installShot && !o.shotDir.empty() && InInstallPass(main, table)) {
+      installShot = true;
+      Shot(o, "install");
     }
     if (busy) {
       lastActivity = now;

@@ -3,7 +3,7 @@
 #
 #   wine-test.sh [--arch win64|win32] [--winver VER] [--display] [--nobody]
 #                [--keep] [--drive LETTER=DIR] [--setup "SHELL COMMAND"]
-#                [--host-display] -- program.exe [args...]
+#                [--then "SHELL COMMAND"] [--host-display] -- program.exe [args...]
 #
 # The prefix is a copy (hard links, registry files copied for real) of a
 # template made once per build tree and architecture; its wineserver and, with
@@ -13,7 +13,10 @@
 # command (with WINEPREFIX and the rest exported, the server already up) after
 # wineboot and before the program, e.g. to install the simulated product with
 # scripts/install-product.sh "$WINEPREFIX" VERSION --keep-server; when it
-# fails the program is not run and the exit code is 3. --host-display keeps
+# fails the program is not run and the exit code is 3. --then runs a shell
+# command the same way after the program (e.g. a checker of the prefix's
+# state); the exit code is the program's when it failed, else the command's.
+# --host-display keeps
 # the caller's $DISPLAY (to show a program to a user) instead of none.
 #
 # Environment: VR_WINE_TEMPLATES  folder of the templates (default: beside this
@@ -24,7 +27,7 @@ set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 arch=win64 winver="" display=0 nobody=0 keep=${VR_KEEP_PREFIX:-0} host_display=0
-drives=() setup=""
+drives=() setup="" then=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch=$2; shift 2 ;;
@@ -34,6 +37,7 @@ while [ $# -gt 0 ]; do
     --keep) keep=1; shift ;;
     --drive) drives+=("$2"); shift 2 ;;
     --setup) setup=$2; shift 2 ;;
+    --then) then=$2; shift 2 ;;
     --host-display) host_display=1; shift ;;
     --) shift; break ;;
     *) echo "wine-test: unknown option $1" >&2; exit 2 ;;
@@ -113,4 +117,9 @@ fi
 
 LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "${runas[@]}" wine "$@" </dev/null
 status=$?
+if [ -n "$then" ]; then
+  "${runas[@]}" bash -c "$then" </dev/null
+  then_status=$?
+  [ $status -eq 0 ] && status=$then_status
+fi
 exit $status

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# One journey through the real updater, in a prefix of its own:
+#
+#   journey.sh NAME [--arch win64|win32] [--winver VER] [--drive X=DIR]
+#              [--install "VERSION [install-product options]"]
+#              [--hold NAME] [--robot "robot options"] [--check "checks"]
+#              [--step "TEXT[=COUNT]"]... [--no-step "TEXT"]...
+#
+# --install  installs the simulated product first (scripts/install-product.sh)
+#            and records the state of every file of the update list
+# --hold     keeps NAME (relative to the program folder) open without
+#            sharing from another process while the updater runs
+# --robot    options of vrrobot (--start, --expect, --answer, ...); the robot
+#            fails the journey when the boxes differ from --expect
+# --check    e2e_check checks run afterwards in the same prefix; "same" alone
+#            means every file of the list is as the install left it
+# --step     a step the updater must have traced (COUNT times, default at
+#            least once); --no-step a step it must not have traced
+#
+# Environment (set by the build): VR_BIN (built programs), VR_UPLIST (the
+# updater's update list), VR_PAYLOAD_SRC (its expanded payload), VR_ARTIFACTS
+# (screenshots go to VR_ARTIFACTS/NAME), VR_WINE_TEMPLATES.
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+name=$1
+shift
+harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
+    --install) install=$2; shift 2 ;;
+    --hold) hold=$2; shift 2 ;;
+    --robot) robot=$2; shift 2 ;;
+    --check) checks=$2; shift 2 ;;
+    --step) steps+=("$2"); shift 2 ;;
+    --no-step) no_steps+=("$2"); shift 2 ;;
+    *) echo "journey: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+bin=${VR_BIN:?} uplist=${VR_UPLIST:?} src=${VR_PAYLOAD_SRC:?}
+begin=$(date +%s)
+
+work=$(mktemp -d /tmp/vrjourney.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/shots"
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+q() { printf '%q' "$1"; }
+
+check_exe=$(q "$bin/e2e_check.exe")
+list_opts="list=$(q "$uplist") src=$(q "$src")"
+setup=""
+if [ -n "$install" ]; then
+  setup="$(q "$root/scripts/install-product.sh") \"\$WINEPREFIX\" $install --bin $(q "$bin") --keep-server"
+  setup+=" && wine $check_exe $list_opts snapshot=$(q "$work/before.snap")"
+fi
+if [ -n "$hold" ]; then
+  # The holder runs detached; the harness's wineserver -k ends it at the latest.
+  setup+=" && { setsid wine $(q "$bin/e2e_holder.exe") $(q "$hold") $(q "$(winpath "$work/held")") </dev/null >/dev/null 2>&1 & echo \$! > $(q "$work/holder.pid"); }"
+  setup+=" && for i in \$(seq 100); do [ -e $(q "$work/held") ] && break; sleep 0.1; done; [ -e $(q "$work/held") ]"
+fi
+then=""
+if [ -n "$checks" ]; then
+  checks=${checks//same/same=$(q "$work/before.snap")}
+  then="wine $check_exe $list_opts $checks"
+fi
+[ -n "$hold" ] && then="kill \$(cat $(q "$work/holder.pid")) 2>/dev/null; $then"
+
+# The updater traces its steps through OutputDebugStringA; Wine shows them
+# on the debugstr channel.
+# shellcheck disable=SC2086
+WINEDEBUG=-all,+debugstr "$root/tests/harness/wine-test.sh" --display "${harness_opts[@]}" \
+  ${setup:+--setup "$setup"} ${then:+--then "$then"} -- \
+  "$bin/vrrobot.exe" --shot-dir "$work/shots" $robot -- "$bin/VrUpdater1030.exe" \
+  2>"$work/stderr" | tr -d '\r'
+status=${PIPESTATUS[0]}
+
+grep -a -o 'VrUpdater: [^"]*' "$work/stderr" | sed 's/\\n$//' >"$work/steps"
+grep -a -E 'e2e_holder|install-product|wine-test' "$work/stderr" >&2
+echo "--- steps the updater traced"
+cat "$work/steps"
+for s in "${steps[@]}"; do
+  text=${s%=*} want=""
+  [ "$text" != "$s" ] && want=${s##*=}
+  n=$(grep -c -F -- "VrUpdater: $text" "$work/steps")
+  if { [ -z "$want" ] && [ "$n" -lt 1 ]; } || { [ -n "$want" ] && [ "$n" -ne "$want" ]; }; then
+    echo "journey: step \"$text\" traced $n times (expected ${want:-at least once})"
+    [ $status -eq 0 ] && status=1
+  fi
+done
+for s in "${no_steps[@]}"; do
+  if grep -q -F -- "VrUpdater: $s" "$work/steps"; then
+    echo "journey: step \"$s\" must not be traced"
+    [ $status -eq 0 ] && status=1
+  fi
+done
+
+artifacts=${VR_ARTIFACTS:-}
+if [ -n "$artifacts" ]; then
+  mkdir -p "$artifacts/$name"
+  rm -f "$artifacts/$name"/*.png
+  for bmp in "$work/shots"/*.bmp; do
+    [ -e "$bmp" ] || continue
+    convert "$bmp" "$artifacts/$name/$(basename "${bmp%.bmp}").png" 2>/dev/null ||
+      cp "$bmp" "$artifacts/$name/"
+  done
+fi
+echo "journey $name: exit $status after $(($(date +%s) - begin)) s"
+exit $status

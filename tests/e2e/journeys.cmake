@@ -1,0 +1,38 @@
+# Journeys: a whole run of the real updater in a fresh prefix, the robot
+# answering its boxes, then the state of disk, registry and service checked
+# by e2e_check (tests/e2e/journey.sh does the plumbing).
+add_executable(e2e_check journeys_check.cpp)
+vr_warnings(e2e_check)
+target_include_directories(e2e_check PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(e2e_check PRIVATE version advapi32)
+add_executable(e2e_holder journeys_holder.cpp)
+vr_warnings(e2e_holder)
+target_include_directories(e2e_holder PRIVATE ${CMAKE_SOURCE_DIR})
+
+get_target_property(VR_JOURNEY_SRC VrUpdater1030 VR_PAYLOAD_SOURCE_DIR)
+get_target_property(VR_JOURNEY_LIST_DIR VrUpdater1030 VR_PAYLOAD_DIR)
+add_custom_target(journeys ALL DEPENDS VrUpdater1030 vrrobot e2e_check e2e_holder
+  VrInstallProduct)
+
+# vr_add_journey(NAME <name> [TIMEOUT s] [LABELS ...] ARGS <journey.sh options>)
+function(vr_add_journey)
+  cmake_parse_arguments(J "" "NAME;TIMEOUT" "ARGS;LABELS" ${ARGN})
+  if(NOT J_TIMEOUT)
+    set(J_TIMEOUT 180)
+  endif()
+  add_test(NAME ${J_NAME}
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/journey.sh ${J_NAME} ${J_ARGS})
+  set_tests_properties(${J_NAME} PROPERTIES
+    TIMEOUT ${J_TIMEOUT}
+    LABELS "e2e;${J_LABELS}"
+    ENVIRONMENT "VR_WINE_TEMPLATES=${VR_WINE_TEMPLATES};VR_ARTIFACTS=${VR_ARTIFACTS};VR_BIN=${CMAKE_BINARY_DIR}/bin;VR_UPLIST=${VR_JOURNEY_LIST_DIR}/UPLIST.INI;VR_PAYLOAD_SRC=${VR_JOURNEY_SRC}")
+endfunction()
+
+# Not installed: Start says so and nothing else happens; a resume run finds
+# nothing to update.
+vr_add_journey(NAME journey_not_installed ARGS
+  --robot "--start --expect 110 --close-when-idle 1500 --timeout 60"
+  --no-step "service:" --no-step "update:")
+vr_add_journey(NAME journey_not_installed_resume ARGS
+  --robot "--resume --expect 105 --close-when-idle 1500 --timeout 60"
+  --step "update: begin (resume run)" --step "message 105=1")
