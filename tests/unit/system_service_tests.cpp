@@ -4,6 +4,7 @@
 // prefix. Pauses are recorded through the hook, so the 62-second wait costs
 // nothing; the Retry/Cancel question is answered by the hook.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -61,7 +62,26 @@ class ServiceInstallerTest : public testing::Test {
   }
   void TearDown() override {
     DestroyWindow(title_);
+    // The installer runs on after RunServiceInstaller returns (its pauses are
+    // recorded, not slept); a late "-D" would remove the next test's service.
+    WaitForInstallersToEnd();
     UnregisterService();
+  }
+
+  void WaitForInstallersToEnd() {
+    for (int i = 0; i < 200; ++i) {
+      win32::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+      if (!snapshot) return;
+      PROCESSENTRY32 entry = {};
+      entry.dwSize = sizeof entry;
+      bool running = false;
+      for (BOOL more = Process32First(snapshot.get(), &entry); more;
+           more = Process32Next(snapshot.get(), &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "Servinst.exe") == 0) running = true;
+      }
+      if (!running) return;
+      Sleep(50);
+    }
   }
 
   void InstallInstaller() {
