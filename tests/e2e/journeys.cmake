@@ -50,3 +50,34 @@ vr_add_journey(NAME journey_full_update_win7_64 ARGS --arch win64 --winver win7
   ${VR_JOURNEY_FULL_UPDATE})
 vr_add_journey(NAME journey_full_update_xp_32 ARGS --arch win32 --winver winxp
   ${VR_JOURNEY_FULL_UPDATE})
+
+# 10.3.0.0 already installed: the re-update question. No leaves everything
+# as it was and gives the service back; Yes updates again.
+vr_add_journey(NAME journey_reupdate_declined ARGS --install "10.3.0.0"
+  --robot "--start --expect 102 --answer 102=No --close-when-idle 1500 --timeout 120"
+  --check "same key=10,3,0,0:6748072 uninstall=10.30.000 service=present"
+  --step "service: install" --no-step "install pass" --no-step "restart question"
+  --no-step "message 105")
+vr_add_journey(NAME journey_reupdate_accepted ARGS --install "10.3.0.0"
+  --robot "--start --expect 102,107 --answer 102=Yes --answer 107=No --timeout 150"
+  --check "updated key=10,3,0,0:6748072 uninstall=updated service=present"
+  --step "update: install pass" --step "restart question: no=1")
+
+# A file of the update held open by a running program: nothing is replaced.
+# Start refuses with 145; a resume run asks 106 (Cancel) and then says 105.
+vr_add_journey(NAME journey_file_in_use ARGS --install "10.2.9.0" --hold Glyphen.dll
+  --robot "--start --expect 145 --close-when-idle 1500 --timeout 120"
+  --check "same uninstall=10.29.000 service=present"
+  --step "start: files in use" --no-step "update: begin")
+vr_add_journey(NAME journey_file_in_use_resume ARGS --install "10.2.9.0" --hold Glyphen.dll
+  --robot "--resume --expect 106,105 --answer 106=Cancel --close-when-idle 1500 --timeout 120"
+  --check "same uninstall=10.29.000 service=present"
+  --step "update: checks failed" --no-step "install pass" --no-step "restart question")
+
+# A resume run (the Run value's "/r"): no Start, no unregistration pass, the
+# registration pass runs, and 10.3.0.0 is updated again without the question.
+vr_add_journey(NAME journey_resume_run ARGS --install "10.3.0.0 --run-value"
+  --robot "--resume --expect 107 --answer 107=No --timeout 150"
+  --check "updated key=10,3,0,0:6748072 uninstall=updated run=absent service=present"
+  --step "update: begin (resume run)" --no-step "unregistration pass"
+  --step "update: registration pass" --step "update: install pass" --no-step "start")
