@@ -81,3 +81,20 @@ vr_add_journey(NAME journey_resume_run ARGS --install "10.3.0.0 --run-value"
   --check "updated key=10,3,0,0:6748072 uninstall=updated run=absent service=present"
   --step "update: begin (resume run)" --no-step "unregistration pass"
   --step "update: registration pass" --step "update: install pass" --no-step "start")
+
+# Versions the update refuses; nothing is replaced and the service comes back.
+# A listed version of the wrong length is announced by the group check (105)
+# and again by the update procedure (105); an unlisted older version only by
+# the update procedure; a newer version by the group check (104), then 105.
+set(VR_JOURNEY_REFUSED --check "same service=present"
+  --step "update: checks failed" --step "service: install" --no-step "install pass"
+  --no-step "restart question")
+vr_add_journey(NAME journey_wrong_length ARGS --install "10.2.9.0 --wrong-length"
+  --robot "--start --expect 105,105 --close-when-idle 1500 --timeout 120"
+  ${VR_JOURNEY_REFUSED})
+vr_add_journey(NAME journey_unlisted_older ARGS --install "9.5.0.0"
+  --robot "--start --expect 105 --close-when-idle 1500 --timeout 120"
+  ${VR_JOURNEY_REFUSED})
+vr_add_journey(NAME journey_newer_installed ARGS --install "10.4.0.0"
+  --robot "--start --expect 104,105 --close-when-idle 1500 --timeout 120"
+  ${VR_JOURNEY_REFUSED})
