@@ -5,6 +5,8 @@
 #              [--install "VERSION [install-product options]"]
 #              [--hold NAME] [--robot "robot options"] [--check "checks"]
 #              [--step "TEXT[=COUNT]"]... [--no-step "TEXT"]...
+#              [--last-buttons "start=N close=N"] [--small-drive LETTER=MB]
+#              [--also "SHELL COMMAND"]
 #
 # --install  installs the simulated product first (scripts/install-product.sh)
 #            and records the state of every file of the update list
@@ -16,6 +18,11 @@
 #            means every file of the list is as the install left it
 # --step     a step the updater must have traced (COUNT times, default at
 #            least once); --no-step a step it must not have traced
+# --also     a shell command run in the prefix after the install
+# --last-buttons  the state of Start and Close the robot saw last
+# --small-drive   a tmpfs of MB megabytes mapped as drive LETTER (needs root;
+#                 without it the journey exits 77, which ctest counts as
+#                 skipped)
 #
 # Environment (set by the build): VR_BIN (built programs), VR_UPLIST (the
 # updater's update list), VR_PAYLOAD_SRC (its expanded payload), VR_ARTIFACTS
@@ -26,6 +33,7 @@ root=$(cd "$here/../.." && pwd)
 name=$1
 shift
 harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
+last_buttons="" small_drive="" also=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
@@ -35,6 +43,9 @@ while [ $# -gt 0 ]; do
     --check) checks=$2; shift 2 ;;
     --step) steps+=("$2"); shift 2 ;;
     --no-step) no_steps+=("$2"); shift 2 ;;
+    --last-buttons) last_buttons=$2; shift 2 ;;
+    --also) also=$2; shift 2 ;;
+    --small-drive) small_drive=$2; shift 2 ;;
     *) echo "journey: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -42,8 +53,18 @@ bin=${VR_BIN:?} uplist=${VR_UPLIST:?} src=${VR_PAYLOAD_SRC:?}
 begin=$(date +%s)
 
 work=$(mktemp -d /tmp/vrjourney.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+mounted=""
+trap '[ -n "$mounted" ] && umount "$mounted"; rm -rf "$work"' EXIT
 mkdir -p "$work/shots"
+if [ -n "$small_drive" ]; then
+  mkdir -p "$work/drive"
+  if ! mount -t tmpfs -o "size=${small_drive#*=}m" tmpfs "$work/drive" 2>/dev/null; then
+    echo "journey $name: cannot mount a small drive here (needs root); skipped"
+    exit 77
+  fi
+  mounted=$work/drive
+  harness_opts+=(--drive "${small_drive%%=*}=$work/drive")
+fi
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 q() { printf '%q' "$1"; }
 
@@ -59,6 +80,7 @@ if [ -n "$hold" ]; then
   setup+=" && { setsid wine $(q "$bin/e2e_holder.exe") $(q "$hold") $(q "$(winpath "$work/held")") </dev/null >/dev/null 2>&1 & echo \$! > $(q "$work/holder.pid"); }"
   setup+=" && for i in \$(seq 100); do [ -e $(q "$work/held") ] && break; sleep 0.1; done; [ -e $(q "$work/held") ]"
 fi
+[ -n "$also" ] && setup+="${setup:+ && }$also"
 then=""
 if [ -n "$checks" ]; then
   checks=${checks//same/same=$(q "$work/before.snap")}
@@ -72,7 +94,7 @@ fi
 WINEDEBUG=-all,+debugstr "$root/tests/harness/wine-test.sh" --display "${harness_opts[@]}" \
   ${setup:+--setup "$setup"} ${then:+--then "$then"} -- \
   "$bin/vrrobot.exe" --shot-dir "$work/shots" $robot -- "$bin/VrUpdater1030.exe" \
-  2>"$work/stderr" | tr -d '\r'
+  2>"$work/stderr" | tr -d '\r' | tee "$work/robot"
 status=${PIPESTATUS[0]}
 
 grep -a -o 'VrUpdater: [^"]*' "$work/stderr" | sed 's/\\n$//' >"$work/steps"
@@ -94,6 +116,14 @@ for s in "${no_steps[@]}"; do
     [ $status -eq 0 ] && status=1
   fi
 done
+
+if [ -n "$last_buttons" ]; then
+  seen=$(grep '^BUTTONS ' "$work/robot" | tail -n 1)
+  if [ "$seen" != "BUTTONS $last_buttons" ]; then
+    echo "journey: last buttons \"${seen#BUTTONS }\" (expected \"$last_buttons\")"
+    [ $status -eq 0 ] && status=1
+  fi
+fi
 
 artifacts=${VR_ARTIFACTS:-}
 if [ -n "$artifacts" ]; then

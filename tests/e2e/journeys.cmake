@@ -24,6 +24,7 @@ function(vr_add_journey)
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/journey.sh ${J_NAME} ${J_ARGS})
   set_tests_properties(${J_NAME} PROPERTIES
     TIMEOUT ${J_TIMEOUT}
+    SKIP_RETURN_CODE 77
     LABELS "e2e;${J_LABELS}"
     ENVIRONMENT "VR_WINE_TEMPLATES=${VR_WINE_TEMPLATES};VR_ARTIFACTS=${VR_ARTIFACTS};VR_BIN=${CMAKE_BINARY_DIR}/bin;VR_UPLIST=${VR_JOURNEY_LIST_DIR}/UPLIST.INI;VR_PAYLOAD_SRC=${VR_JOURNEY_SRC}")
 endfunction()
@@ -98,3 +99,38 @@ vr_add_journey(NAME journey_unlisted_older ARGS --install "9.5.0.0"
 vr_add_journey(NAME journey_newer_installed ARGS --install "10.4.0.0"
   --robot "--start --expect 104,105 --close-when-idle 1500 --timeout 120"
   ${VR_JOURNEY_REFUSED})
+
+# A launcher that ignores WM_CLOSE. Run from the program folder its own
+# program file is in use, so Start refuses with 145 before anything happens.
+vr_add_journey(NAME journey_launcher_stays ARGS --install "10.2.9.0 --launcher=--ignore-close"
+  --robot "--start --expect 145 --close-when-idle 2000 --timeout 150"
+  --check "same uninstall=10.29.000 service=present"
+  --step "launcher: -1=1" --step "start: files in use" --step "service: install"
+  --no-step "update: begin")
+# The same window from a copy of the launcher outside the update: asked three
+# times (the Start handler's answer is ignored, the update procedure's second
+# one stops the install pass), no box at all ("--expect ," is the empty
+# list), nothing replaced, the registration pass runs after the
+# unregistration pass, service back.
+vr_add_journey(NAME journey_launcher_stays_elsewhere ARGS --install "10.2.9.0"
+  --also "mkdir -p \"\$WINEPREFIX/drive_c/elsewhere\" && cp \"\$VR_BIN/VrOstrel.exe\" \"\$WINEPREFIX/drive_c/elsewhere/\" && { setsid wine 'C:\\elsewhere\\VrOstrel.exe' --ignore-close </dev/null >/dev/null 2>&1 & } && sleep 1"
+  --robot "--start --expect , --close-when-idle 2000 --timeout 150"
+  --check "same uninstall=10.29.000 service=present"
+  --step "launcher: -1=3" --step "update: launcher still open"
+  --step "update: unregistration pass" --step "update: registration pass"
+  --step "service: install" --no-step "install pass" --no-step "restart question")
+
+# Less than 100,000,000 bytes free on the program folder's drive: 122 and
+# nothing else; the service was never touched.
+vr_add_journey(NAME journey_disk_full ARGS --small-drive E=40
+  --install "10.2.9.0 --program-folder 'E:\\Vorrel'"
+  --robot "--start --expect 122 --close-when-idle 1500 --timeout 90"
+  --check "same service=present" --no-step "service:" --no-step "update:")
+
+# Restart answered Yes, in this test's own prefix: requested once; Start and
+# Close stay disabled until Wine ends the updater.
+vr_add_journey(NAME journey_restart_accepted ARGS --install "10.2.9.0"
+  --robot "--start --expect 107 --answer 107=Yes --timeout 150"
+  --check "updated uninstall=updated service=present"
+  --step "restart question: yes=1" --step "restart requested=1"
+  --last-buttons "start=0 close=0")
