@@ -134,3 +134,12 @@ vr_add_journey(NAME journey_restart_accepted ARGS --install "10.2.9.0"
   --check "updated uninstall=updated service=present"
   --step "restart question: yes=1" --step "restart requested=1"
   --last-buttons "start=0 close=0")
+
+# A service that never goes away: after each 62 s wait 106 (Retry/Cancel);
+# Cancel lets the update go on, once in the Start handler and once in the
+# update procedure. Slow by nature.
+vr_add_journey(NAME journey_service_stays TIMEOUT 400 LABELS slow
+  ARGS --install "10.2.9.0 --servinst-refuse"
+  --robot "--start --expect 106,106,107 --answer 106=Cancel --answer 107=No --timeout 360"
+  --check "updated uninstall=updated service=present"
+  --step "update: install pass" --step "restart question: no=1")
