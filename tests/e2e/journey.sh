@@ -107,13 +107,13 @@ for s in "${steps[@]}"; do
   n=$(grep -c -F -- "VrUpdater: $text" "$work/steps")
   if { [ -z "$want" ] && [ "$n" -lt 1 ]; } || { [ -n "$want" ] && [ "$n" -ne "$want" ]; }; then
     echo "journey: step \"$text\" traced $n times (expected ${want:-at least once})"
-    [ $status -eq 0 ] && status=1
+    [ "$status" -eq 0 ] && status=1
   fi
 done
 for s in "${no_steps[@]}"; do
   if grep -q -F -- "VrUpdater: $s" "$work/steps"; then
     echo "journey: step \"$s\" must not be traced"
-    [ $status -eq 0 ] && status=1
+    [ "$status" -eq 0 ] && status=1
   fi
 done
 
@@ -121,7 +121,7 @@ if [ -n "$last_buttons" ]; then
   seen=$(grep '^BUTTONS ' "$work/robot" | tail -n 1)
   if [ "$seen" != "BUTTONS $last_buttons" ]; then
     echo "journey: last buttons \"${seen#BUTTONS }\" (expected \"$last_buttons\")"
-    [ $status -eq 0 ] && status=1
+    [ "$status" -eq 0 ] && status=1
   fi
 fi
 

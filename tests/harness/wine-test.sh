@@ -16,8 +16,8 @@
 # fails the program is not run and the exit code is 3. --then runs a shell
 # command the same way after the program (e.g. a checker of the prefix's
 # state); the exit code is the program's when it failed, else the command's.
-# --host-display keeps
-# the caller's $DISPLAY (to show a program to a user) instead of none.
+# --host-display keeps the caller's $DISPLAY (to show a program to a user)
+# instead of none.
 #
 # Environment: VR_WINE_TEMPLATES  folder of the templates (default: beside this
 #              script's build tree, ./wine-templates)
