@@ -299,11 +299,11 @@ void CheckSame(const std::string& in) {
   Report(count > 0 && changed == 0, "same: %d of %d files untouched", count - changed, count);
 }
 
-void CheckKey(const Folders& folders, const std::string& spec) {
+void CheckKey(const Folders& folders, const std::string& expected) {
   unsigned a = 0, b = 0, c = 0, d = 0;
   unsigned long long length = 0;
-  if (sscanf(spec.c_str(), "%u,%u,%u,%u:%llu", &a, &b, &c, &d, &length) != 5) {
-    Report(false, "key: bad expectation %s", spec.c_str());
+  if (sscanf(expected.c_str(), "%u,%u,%u,%u:%llu", &a, &b, &c, &d, &length) != 5) {
+    Report(false, "key: bad expectation %s", expected.c_str());
     return;
   }
   std::string path = folders.program + kKeyFile;
@@ -322,7 +322,7 @@ void CheckKey(const Folders& folders, const std::string& spec) {
   unsigned vd = haveVersion ? LOWORD(fixed->dwFileVersionLS) : 0;
   Report(s.exists && haveVersion && va == a && vb == b && vc == c && vd == d && s.size == length,
          "key: %s is %u,%u,%u,%u at %llu bytes (expected %s)", path.c_str(), va, vb, vc, vd, s.size,
-         spec.c_str());
+         expected.c_str());
 }
 
 void CheckValueText(const char* key, const char* name, const std::string& want, bool terminated) {
@@ -334,14 +334,14 @@ void CheckValueText(const char* key, const char* name, const std::string& want, 
          static_cast<unsigned>(v.data.size()), static_cast<unsigned>(stored.size()));
 }
 
-void CheckUninstall(const std::string& spec) {
-  if (spec == "updated") {
+void CheckUninstall(const std::string& expected) {
+  if (expected == "updated") {
     // The updater stores both texts without their terminating zero.
     CheckValueText(kUninstallKey, "DisplayName", "Vorrel Recorder 10.30 (Update)", false);
     CheckValueText(kUninstallKey, "DisplayVersion", "10.30.000", false);
   } else {
     CheckValueText(kUninstallKey, "DisplayName", "Vorrel Recorder", true);
-    CheckValueText(kUninstallKey, "DisplayVersion", spec, true);
+    CheckValueText(kUninstallKey, "DisplayVersion", expected, true);
   }
   CheckValueText(kUninstallKey, "Publisher", "Marrowick", true);
 }
