@@ -10,6 +10,7 @@
 #include "updatelist/ProductDetection.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
+#include "win32/ForeignCall.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -19,29 +20,6 @@ constexpr int32_t kKeyNoByName = 999;
 
 // Computed once per process; 0 until then.
 int32_t g_driverState = 0;
-
-// The sound-effect library's FilterLoad is documented as a C function of two
-// text pointers. A library built with another convention would pop its own
-// arguments; restoring the stack pointer from a saved copy keeps the caller
-// sound either way.
-__attribute__((noinline)) int CallFilterLoad(FARPROC entry, const char* registryKey,
-                                             const char* tempFolder) {
-  // eax carries the entry point in and the result out; esi keeps the stack
-  // pointer across the call (it is saved by every convention).
-  uintptr_t entryOrResult = reinterpret_cast<uintptr_t>(entry);
-  const char* first = registryKey;
-  const char* second = tempFolder;
-  __asm__ volatile(
-      "movl %%esp, %%esi\n\t"
-      "pushl %%edx\n\t"
-      "pushl %%ecx\n\t"
-      "call *%%eax\n\t"
-      "movl %%esi, %%esp\n\t"
-      : "+a"(entryOrResult), "+c"(first), "+d"(second)
-      :
-      : "esi", "memory", "cc");
-  return static_cast<int>(entryOrResult);
-}
 
 }  // namespace
 
@@ -213,7 +191,10 @@ int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
   char tempFolder[MAX_PATH] = {};
   const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);
   if (tempLength >= sizeof tempFolder) tempFolder[0] = '\0';
-  if (!CallFilterLoad(filterLoad, "Software\\Marrowick\\VorrelSaffra8", tempFolder)) return 0;
+  // Documented as a C function of two texts; called so that a library built
+  // with the other convention cannot unbalance the stack.
+  if (!win32::CallWithTwoPointers(filterLoad, "Software\\Marrowick\\VorrelSaffra8", tempFolder))
+    return 0;
   const DWORD count = filtersGetNum();
   filterFree();
   // Three filters make the entry edition's set; more make the full set.

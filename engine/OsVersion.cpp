@@ -44,7 +44,7 @@ int32_t Classify9x(const OSVERSIONINFOEXA& r, int32_t* code) {
   }
 }
 
-int32_t ClassifyNt(const OSVERSIONINFOEXA& r, bool wow64, int32_t* code) {
+int32_t ClassifyNt(const OSVERSIONINFOEXA& r, bool sixtyFourBit, int32_t* code) {
   const WORD suite = r.wSuiteMask;
   switch (r.dwMajorVersion) {
     case 3:
@@ -70,7 +70,7 @@ int32_t ClassifyNt(const OSVERSIONINFOEXA& r, bool wow64, int32_t* code) {
           *code = (suite & kPersonal) ? kOsXpHome : kOsXpPro;
           return 1;
         case 2:
-          if (wow64) {
+          if (sixtyFourBit) {
             *code = r.wProductType == kWorkstation ? kOsXpPro64 : kOs2003x64;
           } else if (suite & kDatacenter) {
             *code = kOs2003Datacenter;
@@ -86,14 +86,14 @@ int32_t ClassifyNt(const OSVERSIONINFOEXA& r, bool wow64, int32_t* code) {
           return 0;
       }
     case 6:
-      *code = wow64 ? kOsVista64 : kOsVista32;
+      *code = sixtyFourBit ? kOsVista64 : kOsVista32;
       return 1;
     default:
       return 0;  // newer than the update knows
   }
 }
 
-// Only 5.2 and 6.x need to know whether this is a WOW64 process.
+// Only 5.2 and 6.x need to know whether this is 64-bit Windows.
 bool NeedsWow64Answer(const OSVERSIONINFOEXA& r) {
   return r.dwPlatformId == VER_PLATFORM_WIN32_NT &&
          ((r.dwMajorVersion == 5 && r.dwMinorVersion == 2) || r.dwMajorVersion == 6);
@@ -101,7 +101,7 @@ bool NeedsWow64Answer(const OSVERSIONINFOEXA& r) {
 
 }  // namespace
 
-int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool wow64, int32_t* code) {
+int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool sixtyFourBit, int32_t* code) {
   int32_t scratch = kOsUnclassified;
   if (!code) code = &scratch;
   *code = kOsUnclassified;
@@ -112,7 +112,7 @@ int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool wow64, int32_t* c
     case VER_PLATFORM_WIN32_WINDOWS:
       return Classify9x(record, code);
     case VER_PLATFORM_WIN32_NT:
-      return ClassifyNt(record, wow64, code);
+      return ClassifyNt(record, sixtyFourBit, code);
     default:
       return 1;
   }
@@ -140,14 +140,8 @@ int32_t OsVersionInfo::DetectOsVersion() {
     record_.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
     if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record_))) return 0;
   }
-  BOOL wow64 = FALSE;
-  if (NeedsWow64Answer(record_)) {
-    // Where the export is missing the guard stays unbound and answers "no".
-    Wow64FsGuard guard;
-    guard.Bind("kernel32.dll");
-    if (!guard.IsWow64(GetCurrentProcess(), &wow64)) wow64 = FALSE;
-  }
-  detected_ = ClassifyOsVersion(record_, wow64 != FALSE, &code_);
+  const bool sixtyFourBit = NeedsWow64Answer(record_) && RunningOn64BitWindows();
+  detected_ = ClassifyOsVersion(record_, sixtyFourBit, &code_);
   return detected_;
 }
 

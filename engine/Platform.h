@@ -10,6 +10,7 @@
 // Version codes (22 = not classified) and the coarse classes built on them:
 // 0 other, 1 9x/Me, 2 2000/XP/2003 32-bit, 3 XP/2003 64-bit,
 // 4 Vista and later 32-bit, 5 Vista and later 64-bit.
+// clang-format off
 enum OsVersionCode : int32_t {
   kOsWin95 = 0, kOsWin95Osr2 = 1, kOsWin98 = 2, kOsWin98Se = 3, kOsWinMe = 4,
   kOsWin32s = 5, kOsNt3 = 6, kOsNt4 = 7,
@@ -19,11 +20,12 @@ enum OsVersionCode : int32_t {
   kOs2003x64 = 18, kOsXpPro64 = 19, kOsVista32 = 20, kOsVista64 = 21,
   kOsUnclassified = 22
 };
+// clang-format on
 
-// Classifies a version record. wow64 is what IsWow64Process says of the
-// running process (only asked for 5.2 and 6.x). Returns 1 when classified
-// (code set), 0 when not (code left 22).
-int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool wow64, int32_t* code);
+// Classifies a version record. sixtyFourBit says whether this is 64-bit
+// Windows (RunningOn64BitWindows, only asked for 5.2 and 6.x). Returns 1
+// when classified (code set), 0 when not (code left 22).
+int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool sixtyFourBit, int32_t* code);
 // Class of a code; any code outside 0..22 gives 0.
 int32_t OsClassOfCode(int32_t code);
 
@@ -50,6 +52,14 @@ class OsVersionInfo {
 // 1 when GetVersionExA reports the NT platform; asked afresh every call.
 int32_t IsNtPlatform();
 
+// True in a 64-bit build of the updater (the x64 test flavour). Such a
+// process runs on 64-bit Windows only and is never redirected.
+inline constexpr bool kSixtyFourBitProcess = sizeof(void*) == 8;
+
+// 64-bit Windows: the process itself is 64-bit, or IsWow64Process says this
+// 32-bit process runs under WOW64. False where the export is missing.
+bool RunningOn64BitWindows();
+
 // Run-time binding of kernel32's IsWow64Process and
 // Wow64EnableWow64FsRedirection. Redirection switched off through this guard
 // is switched on again when the guard is destroyed, on every path.
@@ -63,7 +73,9 @@ class Wow64FsGuard {
   HMODULE Bind(const char* libraryPath);  // null when either export is missing
   void Unbind();
   BOOL IsWow64(HANDLE process, BOOL* wow64);  // 0 when unbound
-  BOOL EnableRedirection(BOOL enable);        // FALSE when unbound
+  // FALSE when unbound; in a 64-bit process there is nothing to switch and
+  // the answer is TRUE without a call.
+  BOOL EnableRedirection(BOOL enable);
   bool bound() const { return module_ != nullptr; }
 
  private:
@@ -88,10 +100,10 @@ class ScopedRedirectionOff {
   bool off_ = false;
 };
 
-int32_t FileExists(const char* path);       // 1: exists and is no directory
-DWORD GetFileSize32(const char* path);      // low 32 bits; 0 when missing
-int32_t IsFileLocked(const char* path);     // 1: exists, no exclusive write open
+int32_t FileExists(const char* path);    // 1: exists and is no directory
+DWORD GetFileSize32(const char* path);   // low 32 bits; 0 when missing
+int32_t IsFileLocked(const char* path);  // 1: exists, no exclusive write open
 int32_t GetFileTimes(const char* path, FILETIME* creation, FILETIME* access, FILETIME* write);
 int32_t SetFileTimes(const char* path, const FILETIME* time);  // all three times
-double GetDiskFree(const char* folder, int32_t* ok);         // total free bytes
+double GetDiskFree(const char* folder, int32_t* ok);           // total free bytes
 int32_t AppendCharIfMissing(char* text, size_t capacity, char character);

@@ -55,14 +55,24 @@ BOOL Wow64FsGuard::IsWow64(HANDLE process, BOOL* wow64) {
 }
 
 BOOL Wow64FsGuard::EnableRedirection(BOOL enable) {
+  if (kSixtyFourBitProcess) return TRUE;
   if (!enableRedirection_) return FALSE;
   BOOL ok = enableRedirection_(enable ? TRUE : FALSE) ? TRUE : FALSE;
   if (ok) switchedOff_ = !enable;
   return ok;
 }
 
+bool RunningOn64BitWindows() {
+  if (kSixtyFourBitProcess) return true;
+  // Where the export is missing the guard stays unbound and answers "no".
+  Wow64FsGuard guard;
+  guard.Bind("kernel32.dll");
+  BOOL wow64 = FALSE;
+  return guard.IsWow64(GetCurrentProcess(), &wow64) && wow64;
+}
+
 ScopedRedirectionOff::ScopedRedirectionOff(bool off) {
-  if (!off) return;
+  if (!off || kSixtyFourBitProcess) return;
   if (guard_.Bind("kernel32.dll")) off_ = guard_.EnableRedirection(FALSE) != FALSE;
 }
 

@@ -7,6 +7,7 @@
 
 #include "updatelist/ProductDetection.h"
 #include "win32/BoundedString.h"
+#include "win32/ForeignCall.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -26,23 +27,6 @@ constexpr size_t kFolderCapacity = 270;
 char g_commonFolder[kFolderCapacity];
 char g_editionCommonFolder[kFolderCapacity];
 char g_sharedLibraryFolder[kFolderCapacity];
-
-// Calls a one-argument export whatever its calling convention: the library
-// is the product's, and whether it pops its argument (stdcall) or leaves it
-// to the caller (cdecl) is not ours to know. The stack pointer is kept in a
-// callee-saved register and put back after the call either way.
-intptr_t CallWithOneArgument(FARPROC function, intptr_t argument) {
-  intptr_t result;
-  __asm__ __volatile__(
-      "movl %%esp, %%esi\n\t"
-      "pushl %2\n\t"
-      "call *%1\n\t"
-      "movl %%esi, %%esp\n\t"
-      : "=a"(result)
-      : "r"(function), "r"(argument)
-      : "esi", "ecx", "edx", "memory", "cc");
-  return result;
-}
 
 // Folder part of a path ("C:\P\QfControl.dll" -> "C:\P\"); false when the
 // path has no folder or the folder does not fit.
@@ -91,14 +75,14 @@ int32_t ProductControlLibrary::Unload() {
 
 const char* ProductControlLibrary::GetFolder(int32_t number) {
   if (!module_ || !entries_[kGetFolder]) return nullptr;
-  return reinterpret_cast<const char*>(CallWithOneArgument(entries_[kGetFolder], number));
+  return reinterpret_cast<const char*>(win32::CallWithOneArgument(entries_[kGetFolder], number));
 }
 
 int32_t ProductControlLibrary::GetCommonPath(char* buffer260) {
   if (!module_ || !entries_[kGetCommonPath] || !buffer260) return 0;
   memset(buffer260, 0, kCommonPathBytes);
   auto result = static_cast<int32_t>(
-      CallWithOneArgument(entries_[kGetCommonPath], reinterpret_cast<intptr_t>(buffer260)));
+      win32::CallWithOneArgument(entries_[kGetCommonPath], reinterpret_cast<intptr_t>(buffer260)));
   // A folder that reaches the last byte is no terminated folder of 259.
   if (result && buffer260[kCommonPathBytes - 1] != '\0') {
     buffer260[0] = '\0';
