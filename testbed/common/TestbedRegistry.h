@@ -2,12 +2,13 @@
 // folders it chose and the behaviour options that tests ask for under one key
 // of the machine hive, and every component reads them from there (the updater
 // starts the components with fixed command lines, so options cannot travel on
-// the command line). All components are 32-bit, so they use the 32-bit view,
-// as the installer does.
+// the command line). The components, the installer and the updater of one
+// flavour share its registry view (testbed/common/Flavour.h).
 #pragma once
 
 #include <windows.h>
 
+#include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
 
 namespace testbed {
@@ -33,7 +34,7 @@ inline constexpr char kServinstRunsValue[] = "ServinstRuns";
 // not a text or does not fit.
 inline bool ReadText(const char* key, const char* name, char* buf, DWORD capacity) {
   win32::RegKey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) !=
       ERROR_SUCCESS)
     return false;
   DWORD type = 0;
@@ -49,7 +50,7 @@ inline bool ReadText(const char* key, const char* name, char* buf, DWORD capacit
 // Reads a REG_DWORD value; fallback when missing or of another type.
 inline DWORD ReadDword(const char* key, const char* name, DWORD fallback) {
   win32::RegKey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) !=
       ERROR_SUCCESS)
     return fallback;
   DWORD type = 0, value = 0, size = sizeof value;
@@ -62,8 +63,8 @@ inline DWORD ReadDword(const char* key, const char* name, DWORD fallback) {
 
 inline bool WriteDword(const char* key, const char* name, DWORD value) {
   win32::RegKey k;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
-                      k.put(), nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | testbed::kProductView,
+                      nullptr, k.put(), nullptr) != ERROR_SUCCESS)
     return false;
   return RegSetValueExA(k.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                         sizeof value) == ERROR_SUCCESS;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "testbed/common/FilterRecord.h"
+#include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
 
 namespace testbed {
@@ -27,7 +28,7 @@ int WriteFilterRegistrations(const FilterLayout& layout) {
     std::vector<BYTE> record(size);
     for (DWORD i = 0; i < size; ++i) record[i] = FilterRecordByte(n, i);
     win32::RegKey k;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | testbed::kProductView,
                         nullptr, k.put(), nullptr) != ERROR_SUCCESS)
       continue;
     if (RegSetValueExA(k.get(), "FilterData", 0, REG_BINARY, record.data(), size) == ERROR_SUCCESS)
@@ -39,7 +40,8 @@ int WriteFilterRegistrations(const FilterLayout& layout) {
 void RemoveFilterRegistrations() {
   for (int n = 0; n < kFilterCount; ++n) {
     char key[300];
-    if (FilterKey(n, key, sizeof key)) RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY, 0);
+    if (FilterKey(n, key, sizeof key))
+      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, testbed::kProductView, 0);
   }
 }
 

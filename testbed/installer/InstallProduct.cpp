@@ -149,25 +149,6 @@ const char* ComponentFor(const char* fileName, const InstallOptions& o) {
   return nullptr;
 }
 
-// Switches WOW64 file-system redirection off while alive (a no-op outside
-// WOW64, where the call fails).
-class RedirectionOff {
- public:
-  RedirectionOff() : off_(Wow64DisableWow64FsRedirection(&old_) != FALSE) {}
-  ~RedirectionOff() {
-    if (off_) Wow64RevertWow64FsRedirection(old_);
-  }
-
- private:
-  void* old_ = nullptr;
-  bool off_;
-};
-
-bool IsWow64() {
-  BOOL wow = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow) && wow;
-}
-
 // One file of the update list: the folder it goes to, following the update
 // list's folder kinds.
 bool ListFolder(const Folders& f, const char* installPath, char* out, size_t capacity,
@@ -198,7 +179,7 @@ bool ListFolder(const Folders& f, const char* installPath, char* out, size_t cap
 int InstallListFiles(const Folders& f, const InstallOptions& o) {
   const char* ini = o.upList;
   int groups = GetPrivateProfileIntA("General", "Group", 0, ini);
-  bool wow64 = IsWow64();
+  const bool win64 = testbed::OnSixtyFourBitWindows();
   int count = 0;
   for (int g = 0; g < groups; ++g) {
     char section[32], installPath[MAX_PATH], os[64], folder[MAX_PATH];
@@ -206,10 +187,10 @@ int InstallListFiles(const Folders& f, const InstallOptions& o) {
     GetPrivateProfileStringA(section, "Install Path", "", installPath, sizeof installPath, ini);
     GetPrivateProfileStringA(section, "OS", "", os, sizeof os, ini);
     // Only the files meant for this system's bitness, as the product does.
-    if ((!lstrcmpiA(os, "X86") && wow64) || (!lstrcmpiA(os, "X64") && !wow64)) continue;
+    if ((!lstrcmpiA(os, "X86") && win64) || (!lstrcmpiA(os, "X64") && !win64)) continue;
     bool systemKind = false;
     if (!ListFolder(f, installPath, folder, sizeof folder, &systemKind)) continue;
-    RedirectionOff redirection;  // the 64-bit system folder for system files
+    testbed::RedirectionOff redirection;  // the 64-bit system folder for system files
     if (!CreateFolderTree(folder)) {
       Fail("folder", folder);
       continue;
@@ -275,7 +256,7 @@ bool InstallKeyFile(const Folders& f, const InstallOptions& o) {
 
 bool SetText(const char* keyPath, const char* name, const char* text) {
   win32::RegKey key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_WRITE | testbed::kProductView,
                       nullptr, key.put(), nullptr) != ERROR_SUCCESS ||
       RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                      static_cast<DWORD>(strlen(text) + 1)) != ERROR_SUCCESS) {

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -69,7 +70,7 @@ std::string WithBackslash(std::string s) {
   return s;
 }
 
-// A registry value of the 32-bit view; found is false when it is missing.
+// A registry value of the product's view; found is false when it is missing.
 struct RegValue {
   bool found = false;
   DWORD type = 0;
@@ -79,7 +80,7 @@ struct RegValue {
 RegValue ReadValue(const char* key, const char* name) {
   RegValue v;
   win32::RegKey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) !=
       ERROR_SUCCESS)
     return v;
   DWORD size = 0;
@@ -116,11 +117,6 @@ bool LoadFolders(Folders* f) {
   return f->program.size() > 1 && f->common.size() > 1 && !f->system.empty();
 }
 
-bool IsWow64() {
-  BOOL wow = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow) && wow;
-}
-
 // One file of the list that applies to this system.
 struct ListedFile {
   std::string target;  // where it is installed
@@ -137,13 +133,13 @@ std::string Profile(const std::string& ini, const char* section, const char* key
 
 std::vector<ListedFile> ListedFiles(const std::string& ini, const Folders& f) {
   std::vector<ListedFile> files;
-  bool wow64 = IsWow64();
+  const bool win64 = testbed::OnSixtyFourBitWindows();
   int groups = GetPrivateProfileIntA("General", "Group", 0, ini.c_str());
   for (int g = 0; g < groups; ++g) {
     char section[32];
     snprintf(section, sizeof section, "Group%d", g);
     std::string os = Profile(ini, section, "OS");
-    if ((!lstrcmpiA(os.c_str(), "X86") && wow64) || (!lstrcmpiA(os.c_str(), "X64") && !wow64))
+    if ((!lstrcmpiA(os.c_str(), "X86") && win64) || (!lstrcmpiA(os.c_str(), "X64") && !win64))
       continue;
     std::string where = Profile(ini, section, "Install Path"), folder;
     bool system = false;
@@ -184,20 +180,6 @@ std::vector<ListedFile> ListedFiles(const std::string& ini, const Folders& f) {
   return files;
 }
 
-// Switches WOW64 redirection off while alive, so the 64-bit drivers folder is
-// the one looked at (a no-op outside WOW64).
-class RedirectionOff {
- public:
-  explicit RedirectionOff(bool wanted) : off_(wanted && Wow64DisableWow64FsRedirection(&old_)) {}
-  ~RedirectionOff() {
-    if (off_) Wow64RevertWow64FsRedirection(old_);
-  }
-
- private:
-  void* old_ = nullptr;
-  bool off_;
-};
-
 struct FileState {
   bool exists = false;
   unsigned long long size = 0;
@@ -206,7 +188,7 @@ struct FileState {
 };
 
 FileState ReadState(const std::string& path, bool system) {
-  RedirectionOff redirection(system);
+  testbed::RedirectionOff redirection(system);
   FileState s;
   win32::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, 0, nullptr));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testbed/common/Flavour.h"
 #include "updatelist/UpdateList.h"
 
 namespace groups_test {

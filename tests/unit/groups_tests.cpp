@@ -293,9 +293,12 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
     for (int g = 0; g < 5; ++g) EXPECT_EQ(kSkip, list.CheckGroup(g, false, nullptr)) << g;
     return;
   }
-  // A copy in the folder WOW64 shows this process does not count.
-  ASSERT_TRUE(MakeFolders(std::string(system) + "\\drivers"));
-  ASSERT_TRUE(WriteFileBytes(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
+  if (!testbed::kSixtyFourBitProcess) {
+    // A copy in the folder WOW64 shows this process does not count.
+    ASSERT_TRUE(MakeFolders(std::string(system) + "\\drivers"));
+    ASSERT_TRUE(WriteFileBytes(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
+  }
+  const std::string driver = std::string(testbed::kNativeSystemFolder) + "drivers\\cdrvrdrv.sys";
   {
     UpdateList list;
     EXPECT_EQ(3, list.GetDriverState());
@@ -303,7 +306,7 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
     const GroupVerdict expected[] = {kSkip, kSkip, kApply, kApply, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
   }
-  ASSERT_TRUE(WriteFileBytes("C:\\windows\\sysnative\\drivers\\cdrvrdrv.sys", "64"));
+  ASSERT_TRUE(WriteFileBytes(driver, "64"));
   {
     UpdateList list;
     EXPECT_EQ(3, list.GetDriverState());  // computed once per process
@@ -316,7 +319,7 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
     const GroupVerdict expected[] = {kSkip, kSkip, kSkip, kSkip, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
   }
-  DeleteFileA("C:\\windows\\sysnative\\drivers\\cdrvrdrv.sys");
+  DeleteFileA(driver.c_str());
   ResetDriverStateForTest();
 }
 
@@ -484,9 +487,10 @@ TEST_F(PassesTest, SystemGroupIsInstalledIntoTheRealSystemFolder) {
   // A "SYS" group: not named "driver x64", but its files lie in System32.
   FillList(list, kVersions, {{"System", "", 999, "", {target}, 1}});
   EXPECT_EQ(1, list.InstallAll(nullptr, nullptr));
-  EXPECT_TRUE(FileExists("C:\\windows\\sysnative\\groups_sys.bin"));
+  const std::string real = std::string(testbed::kNativeSystemFolder) + "groups_sys.bin";
+  EXPECT_TRUE(FileExists(real.c_str()));
   EXPECT_FALSE(FileExists("C:\\windows\\syswow64\\groups_sys.bin"));
-  DeleteFileA("C:\\windows\\sysnative\\groups_sys.bin");
+  DeleteFileA(real.c_str());
 }
 
 TEST_F(PassesTest, RegistrationRunsOnlyFlaggedExistingServers) {

@@ -88,7 +88,7 @@ class RealListPasses : public testing::Test {
       }
     };
     for (const std::string& folder : folders_) add(folder);
-    RealSystemFolder real(Installed().win64);
+    testbed::RedirectionOff real(Installed().win64);
     add(Installed().drivers);
     return files;
   }
@@ -108,7 +108,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
     if (!GroupApplies(file.group)) continue;
     ++applicableFiles;
     applicable.insert(file.target);
-    RealSystemFolder real(RedirectionOffExpected(file.group));
+    testbed::RedirectionOff real(RedirectionOffExpected(file.group));
     FILETIME write;
     ASSERT_TRUE(FileTimes(file.target, nullptr, nullptr, &write))
         << "not installed: " << file.target;
@@ -118,7 +118,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
   const std::map<std::string, FileState> before = Snapshot();
   const std::string wowDriver = "C:\\windows\\syswow64\\drivers\\cdrvrdrv.sys";
   if (in.win64) {
-    RealSystemFolder real(true);
+    testbed::RedirectionOff real(true);
     ASSERT_FALSE(Exists(wowDriver)) << "the installer left a 32-bit driver copy";
   }
 
@@ -145,7 +145,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
   std::map<std::string, FILETIME> creation, access, write;
   for (const ListFile& file : expected_) {
     if (!GroupApplies(file.group)) continue;
-    RealSystemFolder real(RedirectionOffExpected(file.group));
+    testbed::RedirectionOff real(RedirectionOffExpected(file.group));
     FileTimes(file.target, &creation[file.target], &access[file.target], &write[file.target]);
   }
 
@@ -174,7 +174,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
     EXPECT_TRUE(SameTime(file.time, write[file.target])) << TimeText(write[file.target]);
     std::string payload, onDisk;
     ASSERT_TRUE(ReadAll(file.source, &payload)) << file.source;
-    RealSystemFolder real(RedirectionOffExpected(file.group));
+    testbed::RedirectionOff real(RedirectionOffExpected(file.group));
     FILETIME c, w;
     ASSERT_TRUE(FileTimes(file.target, &c, nullptr, &w));
     EXPECT_TRUE(SameTime(file.time, c) && SameTime(file.time, w)) << "after registration";
@@ -190,13 +190,13 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
     SCOPED_TRACE(file.source);
     std::string skipped, onDisk;
     ASSERT_TRUE(ReadAll(file.source, &skipped));
-    RealSystemFolder real(RedirectionOffExpected(file.group));
+    testbed::RedirectionOff real(RedirectionOffExpected(file.group));
     ASSERT_TRUE(ReadAll(file.target, &onDisk));
     EXPECT_FALSE(skipped == onDisk) << file.target << " holds the skipped group's payload";
   }
   if (in.win64) {
     // The driver went to the real 64-bit system folder, not the 32-bit one.
-    RealSystemFolder real(true);
+    testbed::RedirectionOff real(true);
     EXPECT_FALSE(Exists(wowDriver));
   }
 

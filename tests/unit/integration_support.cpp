@@ -45,11 +45,6 @@ std::string RegistryText(const char* subkey, const char* value) {
   return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(text) : std::string();
 }
 
-bool IsWow64() {
-  BOOL wow = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow) && wow;
-}
-
 // The common and shared library folders as the installed control library
 // reports them; it is unloaded again before any list is made.
 bool AskControlLibrary(const std::string& program, std::string* common, std::string* shared) {
@@ -72,7 +67,7 @@ bool AskControlLibrary(const std::string& program, std::string* common, std::str
 
 Installation Discover() {
   Installation in;
-  in.win64 = IsWow64();
+  in.win64 = testbed::OnSixtyFourBitWindows();
   in.program = WithBackslash(RegistryText(kAppPathsKey, "Path"));
   if (in.program.empty()) {
     g_problem = "no App Paths entry: the product is not installed";
@@ -196,14 +191,6 @@ bool GroupApplies(int group) {
 
 bool RedirectionOffExpected(int group) {
   return kGroups[group].folder == Folder::Drivers && Installed().win64;
-}
-
-RealSystemFolder::RealSystemFolder(bool off) {
-  if (off) off_ = Wow64DisableWow64FsRedirection(&old_) != FALSE;
-}
-
-RealSystemFolder::~RealSystemFolder() {
-  if (off_) Wow64RevertWow64FsRedirection(old_);
 }
 
 bool ReadAll(const std::string& path, std::string* bytes) {

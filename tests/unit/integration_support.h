@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "testbed/common/Flavour.h"
+
 namespace integration_test {
 
 // Folder of one group, as the list names it.
@@ -66,20 +68,6 @@ bool RedirectionOffExpected(int group);
 
 std::string Option(const char* name);       // --name=value; empty when absent
 std::string WindowsPath(std::string path);  // '/' -> '\'
-
-// WOW64 file-system redirection off while alive, when asked (the real 64-bit
-// system folder); nothing on 32-bit Windows.
-class RealSystemFolder {
- public:
-  explicit RealSystemFolder(bool off);
-  ~RealSystemFolder();
-  RealSystemFolder(const RealSystemFolder&) = delete;
-  RealSystemFolder& operator=(const RealSystemFolder&) = delete;
-
- private:
-  void* old_ = nullptr;
-  bool off_ = false;
-};
 
 bool ReadAll(const std::string& path, std::string* bytes);
 bool FileTimes(const std::string& path, FILETIME* creation, FILETIME* access, FILETIME* write);

@@ -287,15 +287,19 @@ TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
     GTEST_SKIP() << "redirection exists only on 64-bit Windows";
   }
   const std::string target = "C:\\windows\\system32\\inuse_held.dll";
-  ASSERT_TRUE(WriteFileBytes("C:\\windows\\sysnative\\inuse_held.dll", "64"));
+  const std::string real = std::string(testbed::kNativeSystemFolder) + "inuse_held.dll";
+  ASSERT_TRUE(WriteFileBytes(real, "64"));
   ASSERT_TRUE(WriteFileBytes("C:\\windows\\syswow64\\inuse_held.dll", "32"));
-  FileHolder holder("C:\\windows\\sysnative\\inuse_held.dll");
+  FileHolder holder(real);
   ASSERT_TRUE(holder.holding());
   struct {
     const char* name;
     int32_t redirectionOff;
     bool seen;
-  } const cases[] = {{"System", 1, true}, {"driver x64", 0, true}, {"Redirected", 0, false}};
+  } const cases[] = {{"System", 1, true},
+                     {"driver x64", 0, true},
+                     // A 64-bit process is never redirected: it sees the held copy.
+                     {"Redirected", 0, testbed::kSixtyFourBitProcess}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     UpdateList list;

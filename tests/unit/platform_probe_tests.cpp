@@ -128,7 +128,24 @@ TEST(Wow64FsGuard, SwitchesRedirectionOffAndBackOn) {
   ASSERT_NE(nullptr, probe.Bind("kernel32.dll"));  // Wine's kernel32 has both
   BOOL wow64 = TRUE;
   ASSERT_TRUE(probe.IsWow64(GetCurrentProcess(), &wow64));
-  EXPECT_EQ(Is64BitPrefix(), wow64 != FALSE);
+  EXPECT_EQ(Is64BitPrefix() && !kSixtyFourBitProcess, wow64 != FALSE);
+  EXPECT_EQ(Is64BitPrefix(), RunningOn64BitWindows());
+  if (kSixtyFourBitProcess) {
+    // Never redirected: "off" succeeds, changes nothing and is never undone
+    // behind the process's back.
+    const char* real = "C:\\windows\\system32\\vr_only64.txt";
+    ASSERT_TRUE(WriteBytes(real, "x"));
+    EXPECT_TRUE(probe.EnableRedirection(FALSE));
+    EXPECT_EQ(1, FileExists(real));
+    {
+      ScopedRedirectionOff off(true);
+      EXPECT_EQ(1, FileExists(real));
+      EXPECT_EQ(0, FileExists("C:\\windows\\syswow64\\vr_only64.txt"));
+    }
+    EXPECT_TRUE(probe.EnableRedirection(TRUE));
+    DeleteFileA(real);
+    return;
+  }
   if (!wow64) {
     // No WOW64, no redirection: the switch fails and changes nothing.
     EXPECT_FALSE(probe.EnableRedirection(FALSE));
@@ -184,7 +201,8 @@ TEST(Wow64FsGuard, BindsAllOrNothingAndKeepsTheCurrentDirectory) {
   BOOL wow64 = 7;
   EXPECT_FALSE(guard.IsWow64(GetCurrentProcess(), &wow64));
   EXPECT_EQ(7, wow64);
-  EXPECT_FALSE(guard.EnableRedirection(FALSE));
+  // Unbound, it switches nothing; a 64-bit process has nothing to switch.
+  EXPECT_EQ(kSixtyFourBitProcess, guard.EnableRedirection(FALSE) != FALSE);
   EXPECT_EQ(nullptr, guard.Bind(nullptr));
   EXPECT_EQ(nullptr, guard.Bind("C:\\no\\such\\library.dll"));
   GetCurrentDirectoryA(sizeof after, after);

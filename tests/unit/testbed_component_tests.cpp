@@ -144,14 +144,14 @@ class ControlLibrary : public testing::Test {
     win32::RegKey k;
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyExA(HKEY_LOCAL_MACHINE, testbed::kFoldersKey, 0, nullptr, 0,
-                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, k.put(), nullptr));
+                              KEY_WRITE | testbed::kProductView, nullptr, k.put(), nullptr));
     RegSetValueExA(k.get(), "Common", 0, REG_SZ, reinterpret_cast<const BYTE*>(common),
                    lstrlenA(common) + 1);
     RegSetValueExA(k.get(), "Shared", 0, REG_SZ, reinterpret_cast<const BYTE*>(shared),
                    lstrlenA(shared) + 1);
   }
   void TearDown() override {
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, testbed::kFoldersKey, KEY_WOW64_32KEY, 0);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, testbed::kFoldersKey, testbed::kProductView, 0);
   }
   win32::Module Load(const char* name) {
     return win32::Module(LoadLibraryA((BinFolder() + name).c_str()));
@@ -177,7 +177,7 @@ TEST_F(ControlLibrary, ReportsTheFoldersAsRecordedWithOrWithoutBackslash) {
   EXPECT_STREQ("C:\\P\\Shared\\", getFolder(17));
   EXPECT_STREQ("", getFolder(16));
 
-  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, testbed::kFoldersKey, KEY_WOW64_32KEY, 0);
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, testbed::kFoldersKey, testbed::kProductView, 0);
   EXPECT_EQ(0, getCommon(buf));
   EXPECT_STREQ("", getFolder(17));
 }

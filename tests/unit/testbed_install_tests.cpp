@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "testbed/common/FilterRecord.h"
+#include "testbed/common/Flavour.h"
 #include "testbed/comserver/ComServerMark.h"
 #include "testbed_test_support.h"
 #include "win32/UniqueHandle.h"
@@ -22,11 +23,6 @@ constexpr char kAppPaths[] =
 constexpr char kUninstall[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
     "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
-
-bool IsWow64() {
-  BOOL wow = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow) && wow;
-}
 
 std::string WithBackslash(std::string s) {
   if (!s.empty() && s.back() != '\\') s += '\\';
@@ -54,7 +50,10 @@ TEST_F(InstalledProduct, RegistryEntriesNameTheProgramFolderOfA32BitInstaller) {
   EXPECT_EQ(program_, WithBackslash(ReadText(kUninstall, "InstallLocation")));
   EXPECT_NE(program_.find("\\Marrowick\\Vorrel Recorder\\"), std::string::npos) << program_;
   // A 32-bit installer on 64-bit Windows lands in the x86 program files.
-  EXPECT_EQ(IsWow64(), program_.find("Program Files (x86)") != std::string::npos) << program_;
+  // The 32-bit product on 64-bit Windows lives in "Program Files (x86)".
+  EXPECT_EQ(testbed::OnSixtyFourBitWindows() && !testbed::kSixtyFourBitProcess,
+            program_.find("Program Files (x86)") != std::string::npos)
+      << program_;
   EXPECT_EQ(CommandLineOption("expect-display"), ReadText(kUninstall, "DisplayVersion"));
   EXPECT_FALSE(ReadText(kUninstall, "DisplayName").empty());
   EXPECT_TRUE(IsFolder(program_));

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
 
 namespace testbed_test {
@@ -40,7 +41,7 @@ std::string ReadText(const char* key, const char* name) {
   win32::RegKey k;
   char buf[1024] = {};
   DWORD size = sizeof buf - 1, type = 0;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) !=
           ERROR_SUCCESS ||
       RegQueryValueExA(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) !=
           ERROR_SUCCESS ||
@@ -51,7 +52,7 @@ std::string ReadText(const char* key, const char* name) {
 
 bool ReadBinary(const char* key, const char* name, std::vector<BYTE>* data) {
   win32::RegKey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) !=
       ERROR_SUCCESS)
     return false;
   DWORD type = 0, size = 0;
@@ -64,7 +65,7 @@ bool ReadBinary(const char* key, const char* name, std::vector<BYTE>* data) {
 
 bool KeyExists(const char* key) {
   win32::RegKey k;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, k.put()) ==
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) ==
          ERROR_SUCCESS;
 }
 
