@@ -24,9 +24,14 @@
 # --program-folder, --common-folder, --shared-folder.
 # Without --uplist, the update list the build generated (UPLIST.INI under the
 # build tree) is used when there is one.
+# The product is of the build's flavour: the 32-bit one installs into the
+# 32-bit registry view and "Program Files (x86)" of a 64-bit prefix, the
+# 64-bit one where a 64-bit process sees it (64-bit view, "Program Files").
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
+# shellcheck source=../tests/harness/wine-env.sh
+. "$root/tests/harness/wine-env.sh"
 
 [ $# -ge 2 ] || { sed -n '2,25p' "$0" >&2; exit 2; }
 pfx=$1 version=$2
@@ -55,8 +60,14 @@ bin=$(cd "$bin" && pwd) || { echo "install-product: no bin folder $bin" >&2; exi
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
+installer=$bin/VrInstallProduct.exe
+bits=$(vr_pe_bits "$installer") || { echo "install-product: $installer is no Windows program" >&2; exit 2; }
+if [ "$bits" = 32 ] || [ "$arch" = win32 ]; then
+  vr_runs_32bit || { echo "install-product: the 32-bit product cannot be installed here: $VR_NO_32BIT_WHY" >&2; exit 2; }
+fi
+
 if [ ! -f "$pfx/system.reg" ]; then
-  templates=${VR_WINE_TEMPLATES:-$(dirname "$bin")/wine-templates}
+  templates=${VR_WINE_TEMPLATES:-$root/build-templates}
   "$root/tests/harness/make-template.sh" "$templates" "$arch" 0 || exit 2
   mkdir -p "$(dirname "$pfx")"
   cp -al "$templates/$arch" "$pfx" || exit 2
@@ -66,13 +77,17 @@ if [ ! -f "$pfx/system.reg" ]; then
 fi
 pfx=$(cd "$pfx" && pwd)
 export WINEPREFIX=$pfx WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree=;mshtml="
+prefix_arch=win64
+[ -d "$pfx/drive_c/windows/syswow64" ] || prefix_arch=win32
+tools=$(vr_tools_loader "$prefix_arch")
+loader=$(vr_loader_for "$installer")
 
 # Start the server with stdio detached (Wine's helpers must not hold a pipe
 # of the caller's open).
 wineserver -p >/dev/null 2>&1 </dev/null
-wine wineboot </dev/null >/dev/null 2>&1
+"$tools" wineboot </dev/null >/dev/null 2>&1
 if [ -n "$winver" ]; then
-  wine reg add 'HKCU\Software\Wine' /v Version /d "$winver" /f </dev/null >/dev/null 2>&1
+  "$tools" reg add 'HKCU\Software\Wine' /v Version /d "$winver" /f </dev/null >/dev/null 2>&1
 fi
 
 [ -n "$uplist_file" ] && pass+=(--uplist "$(winpath "$(cd "$(dirname "$uplist_file")" && pwd)/$(basename "$uplist_file")")")
@@ -87,13 +102,13 @@ if [ "$run_value" = default ]; then
 fi
 [ -n "$run_value" ] && pass+=(--run-value "$run_value")
 
-LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$bin/VrInstallProduct.exe" "$version" "${pass[@]}" </dev/null | tr -d '\r'
+LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$loader" "$installer" "$version" "${pass[@]}" </dev/null | tr -d '\r'
 status=${PIPESTATUS[0]}
 
 if [ -n "$launcher" ] && [ $status -eq 0 ]; then
-  progfolder=$(LANG=C wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\VRSAFFRA9.EXE' /v Path /reg:32 </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')
+  progfolder=$(LANG=C "$tools" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\VRSAFFRA9.EXE' /v Path "/reg:$bits" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')
   # shellcheck disable=SC2086
-  setsid wine "${progfolder%\\}\\VrOstrel.exe" $launcher </dev/null >/dev/null 2>&1 &
+  setsid "$loader" "${progfolder%\\}\\VrOstrel.exe" $launcher </dev/null >/dev/null 2>&1 &
   echo "launcher started (pid $!)"
   keep_server=1
 fi

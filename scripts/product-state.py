@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Prints the state of the simulated product in a Wine prefix, one key=value a line.
 
-  product-state.py PREFIX OUT.json
+  product-state.py PREFIX OUT.json [32|64]
 
 Reads the files from the Linux side (key file version and length, a digest of
 every file under the product's folders and the 64-bit driver) and the registry
 and service through Wine's own tools, so it runs inside the prefix's session
-(WINEPREFIX must be set, the prefix's wineserver running).
+(WINEPREFIX must be set, the prefix's wineserver running; VR_WINE_TOOLS names
+the loader of those tools, "wine" when unset). The last argument is the
+product's bitness (default 32): a 64-bit product lives in the 64-bit registry
+view and "Program Files".
 """
 import hashlib
 import json
@@ -34,8 +37,12 @@ def product_version(path):
     return match.group(0).strip() if match else "-"
 
 
+WINE_TOOLS = os.environ.get("VR_WINE_TOOLS") or "wine"
+BITS = "32"
+
+
 def reg_value(key, name):
-    out = subprocess.run(["wine", "reg", "query", key, "/v", name, "/reg:32"],
+    out = subprocess.run([WINE_TOOLS, "reg", "query", key, "/v", name, "/reg:" + BITS],
                          capture_output=True, text=True, errors="replace").stdout
     for line in out.splitlines():
         parts = line.split(None, 2)
@@ -45,15 +52,19 @@ def reg_value(key, name):
 
 
 def service_present():
-    out = subprocess.run(["wine", "sc", "query", "qfsvcg"], capture_output=True, text=True,
+    out = subprocess.run([WINE_TOOLS, "sc", "query", "qfsvcg"], capture_output=True, text=True,
                          errors="replace").stdout
     return "present" if "SERVICE_NAME" in out else "absent"
 
 
 def main():
+    global BITS
     prefix, out_path = sys.argv[1], sys.argv[2]
+    BITS = sys.argv[3] if len(sys.argv) > 3 else "32"
     c = os.path.join(prefix, "drive_c")
-    x86 = "Program Files (x86)" if os.path.isdir(os.path.join(c, "Program Files (x86)")) else "Program Files"
+    x86 = "Program Files"
+    if BITS == "32" and os.path.isdir(os.path.join(c, "Program Files (x86)")):
+        x86 = "Program Files (x86)"
     program = os.path.join(c, x86, "Marrowick", "Vorrel Recorder")
     roots = [os.path.join(c, x86, "Marrowick"), os.path.join(c, x86, "Common Files", "Marrowick")]
     digests = {}

@@ -26,7 +26,10 @@
 #
 # Environment (set by the build): VR_BIN (built programs), VR_UPLIST (the
 # updater's update list), VR_PAYLOAD_SRC (its expanded payload), VR_ARTIFACTS
-# (screenshots go to VR_ARTIFACTS/NAME), VR_WINE_TEMPLATES.
+# (screenshots go to VR_ARTIFACTS/NAME), VR_WINE_TEMPLATES. Commands of the
+# journey start the built programs through $VR_WINE (the harness sets it).
+# A journey the machine cannot run (a 32-bit one without 32-bit support)
+# exits 77: skipped.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -73,18 +76,18 @@ list_opts="list=$(q "$uplist") src=$(q "$src")"
 setup=""
 if [ -n "$install" ]; then
   setup="$(q "$root/scripts/install-product.sh") \"\$WINEPREFIX\" $install --bin $(q "$bin") --keep-server"
-  setup+=" && wine $check_exe $list_opts snapshot=$(q "$work/before.snap")"
+  setup+=" && \"\$VR_WINE\" $check_exe $list_opts snapshot=$(q "$work/before.snap")"
 fi
 if [ -n "$hold" ]; then
   # The holder runs detached; the harness's wineserver -k ends it at the latest.
-  setup+=" && { setsid wine $(q "$bin/e2e_holder.exe") $(q "$hold") $(q "$(winpath "$work/held")") </dev/null >/dev/null 2>&1 & echo \$! > $(q "$work/holder.pid"); }"
+  setup+=" && { setsid \"\$VR_WINE\" $(q "$bin/e2e_holder.exe") $(q "$hold") $(q "$(winpath "$work/held")") </dev/null >/dev/null 2>&1 & echo \$! > $(q "$work/holder.pid"); }"
   setup+=" && for i in \$(seq 100); do [ -e $(q "$work/held") ] && break; sleep 0.1; done; [ -e $(q "$work/held") ]"
 fi
 [ -n "$also" ] && setup+="${setup:+ && }$also"
 then=""
 if [ -n "$checks" ]; then
   checks=${checks//same/same=$(q "$work/before.snap")}
-  then="wine $check_exe $list_opts $checks"
+  then="\"\$VR_WINE\" $check_exe $list_opts $checks"
 fi
 [ -n "$hold" ] && then="kill \$(cat $(q "$work/holder.pid")) 2>/dev/null; $then"
 
@@ -96,6 +99,10 @@ WINEDEBUG=-all,+debugstr "$root/tests/harness/wine-test.sh" --display "${harness
   "$bin/vrrobot.exe" --shot-dir "$work/shots" $robot -- "$bin/VrUpdater1030.exe" \
   2>"$work/stderr" | tr -d '\r' | tee "$work/robot"
 status=${PIPESTATUS[0]}
+if [ "$status" -eq 77 ]; then
+  echo "journey $name: skipped"
+  exit 77
+fi
 
 grep -a -o 'VrUpdater: [^"]*' "$work/stderr" | sed 's/\\n$//' >"$work/steps"
 grep -a -E 'e2e_holder|install-product|wine-test' "$work/stderr" >&2

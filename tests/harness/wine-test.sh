@@ -19,12 +19,21 @@
 # --host-display keeps the caller's $DISPLAY (to show a program to a user)
 # instead of none.
 #
+# Loaders (tests/harness/wine-env.sh): a 64-bit program starts through Wine's
+# 64-bit loader, a 32-bit one through "wine"; Wine's tools in a 64-bit prefix
+# through the 64-bit loader. --setup and --then find the program's loader in
+# $VR_WINE and the prefix's in $VR_WINE_TOOLS. Where the machine cannot run
+# 32-bit code, a 32-bit program or prefix is not started: the exit code is 77
+# (skipped) and the reason is printed.
+#
 # Environment: VR_WINE_TEMPLATES  folder of the templates (default: beside this
 #              script's build tree, ./wine-templates)
 #              VR_ARTIFACTS       folder where programs may save screenshots;
 #                                 passed on unchanged
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=wine-env.sh
+. "$here/wine-env.sh"
 
 arch=win64 winver="" display=0 nobody=0 keep=${VR_KEEP_PREFIX:-0} host_display=0
 drives=() setup="" then=""
@@ -44,6 +53,23 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ $# -ge 1 ] || { echo "wine-test: no program" >&2; exit 2; }
+
+VR_WINE_TOOLS=$(vr_tools_loader "$arch")
+if bits=$(vr_pe_bits "$1"); then
+  VR_WINE=$(vr_loader_for "$1")
+else  # one of Wine's own programs: of the prefix's kind
+  VR_WINE=$VR_WINE_TOOLS bits=64
+  [ "$arch" = win32 ] && bits=32
+fi
+export VR_WINE VR_WINE_TOOLS
+if [ "$bits" = 64 ] && [ "$arch" = win32 ]; then
+  echo "wine-test: $(basename "$1") is a 64-bit program; a 32-bit prefix cannot run it" >&2
+  exit 2
+fi
+if { [ "$bits" = 32 ] || [ "$arch" = win32 ]; } && ! vr_runs_32bit; then
+  echo "wine-test: skipped ($(basename "$1"), $arch prefix): $VR_NO_32BIT_WHY"
+  exit 77
+fi
 
 templates=${VR_WINE_TEMPLATES:-$PWD/wine-templates}
 flavour=$arch
@@ -105,7 +131,7 @@ fi
 # The first process of a new wineserver starts Wine's helper processes; they
 # must not inherit a pipe of ctest's, so start them with stdio detached.
 "${runas[@]}" wineserver -p >/dev/null 2>&1 </dev/null
-"${runas[@]}" wine wineboot </dev/null >/dev/null 2>&1
+"${runas[@]}" "$VR_WINE_TOOLS" wineboot </dev/null >/dev/null 2>&1
 
 if [ -n "$setup" ]; then
   if ! "${runas[@]}" bash -c "$setup" </dev/null; then
@@ -115,7 +141,7 @@ if [ -n "$setup" ]; then
   fi
 fi
 
-LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "${runas[@]}" wine "$@" </dev/null
+LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "${runas[@]}" "$VR_WINE" "$@" </dev/null
 status=$?
 if [ -n "$then" ]; then
   "${runas[@]}" bash -c "$then" </dev/null

@@ -14,5 +14,5 @@ vr_add_wine_test(NAME driver COMMAND driver_tests --gtest_filter=-DriverRealRest
 # A real restart request, in a prefix of its own.
 vr_add_wine_test(NAME driver_restart COMMAND driver_tests --gtest_filter=DriverRealRestart.*
   DISPLAY)
-set_tests_properties(driver_restart PROPERTIES
+vr_test_properties(driver_restart
   PASS_REGULAR_EXPRESSION "restart accepted, buttons disabled" FAIL_REGULAR_EXPRESSION "Failure")
