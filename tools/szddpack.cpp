@@ -1,7 +1,8 @@
-// szddpack: writes a file in the SZDD format that LZ32.DLL and the classic
-// expand tools read. Runs on the build machine.
+// szddpack: writes and reads files in the SZDD format that LZ32.DLL and the
+// classic expand tools read. Runs on the build machine.
 //
-//   szddpack <input> <output>
+//   szddpack <input> <output>       packs <input> into <output>
+//   szddpack -d <input> <output>    expands the SZDD file <input> into <output>
 //
 // Layout: the magic 53 5A 44 44 88 F0 27 33, the method byte 'A', the missing
 // last character of the file name (always 0 here), the expanded length as a
@@ -10,15 +11,22 @@
 // byte announces up to eight items, lowest bit first: a set bit is one literal
 // byte, a clear bit is a two-byte match (ring offset low 8 bits; then offset
 // high 4 bits in the upper nibble and length - 3 in the lower one, lengths
-// 3 to 18). Offsets are absolute ring positions, not distances.
+// 3 to 18). Offsets are absolute ring positions, not distances. The data ends
+// with the file: the last flag byte may announce items that do not follow.
 //
-// The input is streamed through a fixed buffer, so its size does not bound
-// the memory used. Matching is greedy with one step of lazy evaluation over
-// hash chains; the ring's initial spaces count as earlier data.
+// Packing streams the input through a fixed buffer, so its size does not
+// bound the memory used. Matching is greedy with one step of lazy evaluation
+// over hash chains; the ring's initial spaces count as earlier data.
+//
+// Expanding streams too (the ring and two buffers). It is strict, as a check
+// of what the build packed: a wrong magic or method, data that ends inside a
+// match, or an output whose length is not the header's is refused (exit 1)
+// and no output file is left behind.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -252,13 +260,145 @@ bool WriteHeader(FILE* out, uint32_t length) {
   return std::fwrite(header, 1, sizeof header, out) == sizeof header;
 }
 
+// Expands one SZDD stream. The input goes through a fixed buffer and the
+// output through another, so memory use does not grow with the file.
+class Expander {
+ public:
+  Expander(FILE* in, FILE* out) : in_(in), out_(out), inBuf_(1 << 16) { outBuf_.reserve(1 << 16); }
+
+  // Returns false, with the reason in *why, when the input is not an SZDD
+  // file this tool would accept or reading or writing fails.
+  bool Run(std::string* why) {
+    unsigned char header[14];
+    for (unsigned char& b : header) {
+      int c = Next();
+      if (c < 0) return Fail(why, "the header is truncated");
+      b = static_cast<unsigned char>(c);
+    }
+    if (std::memcmp(header, kMagic, 8) != 0) return Fail(why, "not an SZDD file (wrong magic)");
+    if (header[8] != 'A') return Fail(why, "unknown compression method (not 'A')");
+    length_ = 0;
+    for (int i = 0; i < 4; ++i) length_ |= uint32_t{header[10 + i]} << (8 * i);
+
+    std::memset(ring_, ' ', sizeof ring_);
+    ringPos_ = kRingStart;
+    for (;;) {
+      int flags = Next();
+      if (flags < 0) break;
+      bool ended = false;
+      for (int bit = 0; bit < 8 && !ended; ++bit) {
+        int first = Next();
+        if (first < 0) {
+          ended = true;  // the last group announced more items than follow
+        } else if (flags & (1 << bit)) {
+          Put(static_cast<unsigned char>(first));
+        } else {
+          int second = Next();
+          if (second < 0) return Fail(why, "the data ends inside a match");
+          unsigned src =
+              static_cast<unsigned>(first) | ((static_cast<unsigned>(second) & 0xF0) << 4);
+          int len = (second & 0x0F) + kMinMatch;
+          // Byte by byte, reading each slot before writing the next one: a
+          // match may overlap the bytes it produces.
+          for (int k = 0; k < len; ++k) Put(ring_[(src + k) & (kRingSize - 1)]);
+        }
+        if (written_ > length_) return Fail(why, "the data expands beyond the header's length");
+      }
+      if (ended) break;
+    }
+    if (std::ferror(in_)) return Fail(why, "read error");
+    if (!FlushOut()) return Fail(why, "write error");
+    if (written_ != length_) {
+      return Fail(why, "the data expands to " + std::to_string(written_) +
+                           " bytes, short of the header's " + std::to_string(length_));
+    }
+    return true;
+  }
+
+ private:
+  static bool Fail(std::string* why, const std::string& reason) {
+    *why = reason;
+    return false;
+  }
+
+  // The next input byte, or -1 at the end of the input (or on an error).
+  int Next() {
+    if (inPos_ == inLen_) {
+      inLen_ = std::fread(inBuf_.data(), 1, inBuf_.size(), in_);
+      inPos_ = 0;
+      if (inLen_ == 0) return -1;
+    }
+    return inBuf_[inPos_++];
+  }
+
+  void Put(unsigned char c) {
+    ring_[ringPos_] = c;
+    ringPos_ = (ringPos_ + 1) & (kRingSize - 1);
+    outBuf_.push_back(c);
+    ++written_;
+    if (outBuf_.size() >= (1u << 16)) FlushOut();
+  }
+
+  bool FlushOut() {
+    if (!outBuf_.empty() && std::fwrite(outBuf_.data(), 1, outBuf_.size(), out_) != outBuf_.size())
+      writeFailed_ = true;
+    outBuf_.clear();
+    return !writeFailed_;
+  }
+
+  FILE* in_;
+  FILE* out_;
+  std::vector<unsigned char> inBuf_;
+  size_t inPos_ = 0;
+  size_t inLen_ = 0;
+  std::vector<unsigned char> outBuf_;
+  unsigned char ring_[kRingSize];
+  unsigned ringPos_ = 0;
+  uint32_t length_ = 0;
+  uint64_t written_ = 0;
+  bool writeFailed_ = false;
+};
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: szddpack <input> <output>       pack <input> into <output>\n"
+               "       szddpack -d <input> <output>    expand the SZDD file <input>\n");
+  return 2;
+}
+
+int ExpandFile(const char* input, const char* output) {
+  FILE* in = std::fopen(input, "rb");
+  if (!in) {
+    std::fprintf(stderr, "szddpack: cannot open %s: %s\n", input, std::strerror(errno));
+    return 1;
+  }
+  FILE* out = std::fopen(output, "wb");
+  if (!out) {
+    std::fprintf(stderr, "szddpack: cannot create %s: %s\n", output, std::strerror(errno));
+    std::fclose(in);
+    return 1;
+  }
+  std::string why;
+  bool ok = Expander(in, out).Run(&why);
+  std::fclose(in);
+  if (std::fclose(out) != 0 && ok) {
+    ok = false;
+    why = "write error";
+  }
+  if (!ok) {
+    std::fprintf(stderr, "szddpack: cannot expand %s: %s\n", input, why.c_str());
+    std::remove(output);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: szddpack <input> <output>\n");
-    return 2;
-  }
+  if (argc >= 2 && std::strcmp(argv[1], "-d") == 0)
+    return argc == 4 ? ExpandFile(argv[2], argv[3]) : Usage();
+  if (argc != 3) return Usage();
   FILE* in = std::fopen(argv[1], "rb");
   if (!in) {
     std::fprintf(stderr, "szddpack: cannot open %s: %s\n", argv[1], std::strerror(errno));

@@ -52,8 +52,9 @@ SPECIAL_NAMES = ["Glyphen.dll", "runmap.txt", "Tuvexa.exe", "VrStartUp.bmp", "Vr
 SZDD_MAGIC = bytes([0x53, 0x5A, 0x44, 0x44, 0x88, 0xF0, 0x27, 0x33])
 
 
-def read_uplist():
-    with open(os.path.join(PAYLOAD, "UPLIST.INI"), "rb") as f:
+def read_uplist(path=None):
+    """The update list at path (the payload folder's by default), raw and parsed."""
+    with open(path or os.path.join(PAYLOAD, "UPLIST.INI"), "rb") as f:
         raw = f.read()
     ini = configparser.ConfigParser(interpolation=None, delimiters=("=",))
     ini.optionxform = str
@@ -67,8 +68,12 @@ def file_name(path):
 
 @unittest.skipUnless(PAYLOAD, "VR_PAYLOAD_DIR not set")
 class RealUpdateList(unittest.TestCase):
+    # The list under test; tests/static points a subclass at the copy embedded
+    # in the built updater.
+    uplist_path = None
+
     def setUp(self):
-        self.raw, self.ini = read_uplist()
+        self.raw, self.ini = read_uplist(self.uplist_path)
 
     def test_text_form_is_ascii_with_crlf(self):
         self.raw.decode("ascii")
@@ -302,6 +307,8 @@ class CheckerNoticesAWrongStore(unittest.TestCase):
             f.write("\n".join(lines) + "\n")
         run = subprocess.run([os.environ["VR_EMULATOR"], VERIFY, os.environ["VR_PAYLOAD_MODULE"],
                               bad], capture_output=True, text=True, timeout=240)
+        if run.returncode == 77:  # the machine cannot run the checker
+            self.skipTest(run.stdout.strip())
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn("0003.BIN: expands to", run.stderr)
         self.assertIn("0900.BIN is stored but not listed", run.stderr)

@@ -1,0 +1,293 @@
+#!/usr/bin/env python3
+"""The shipped updater, read on the build machine: nothing here runs its code,
+so these checks hold on machines that cannot run 32-bit Windows programs.
+
+Environment (set by ctest):
+  VR_UPDATER_EXE  the built VrUpdater1030.exe
+  VR_PAYLOAD_DIR  its payload folder; verify.list there has one line per store
+                  entry: kind (raw | szdd), entry name, source path, version
+  VR_SZDDPACK     the host SZDD tool (build/host/szddpack)
+  VR_RES_DIR      res/ of the source tree (updater.rc, resource.h)
+msexpand (Debian's mscompress) must be on PATH.
+"""
+import concurrent.futures
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "unit"))
+import pe  # noqa: E402
+import payload_test  # noqa: E402
+
+ENV = ("VR_UPDATER_EXE", "VR_PAYLOAD_DIR", "VR_SZDDPACK", "VR_RES_DIR")
+LANG_JAPANESE = 0x411
+STORE_TYPE = "FILES"
+
+# The loader finds these in the system folder whatever lies beside the
+# program: all but COMCTL32 are Known DLLs. COMCTL32 is not, but the manifest
+# binds version 6 of the common controls, which comes from the side-by-side
+# store, so a comctl32.dll planted beside the updater is not loaded either.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
+               "msvcrt.dll", "comctl32.dll"}
+MINGW_RUNTIME = ("libgcc_s", "libstdc++", "libwinpthread")
+
+exe = None  # the parsed updater, shared by every test
+resources = None
+scratch = None
+
+
+def setUpModule():
+    global exe, resources, scratch
+    missing = [name for name in ENV if not os.environ.get(name)]
+    if missing:
+        raise RuntimeError(f"not set: {', '.join(missing)} (ctest sets them)")
+    with open(os.environ["VR_UPDATER_EXE"], "rb") as f:
+        exe = pe.PE(f.read())
+    resources = exe.resources()
+    scratch = tempfile.mkdtemp(prefix="shipped-exe-")
+
+
+def tearDownModule():
+    if scratch:
+        shutil.rmtree(scratch)
+
+
+def res_path(name):
+    return os.path.join(os.environ["VR_RES_DIR"], name)
+
+
+def resource_ids():
+    """The numeric #defines of resource.h."""
+    with open(res_path("resource.h"), encoding="utf-8") as f:
+        return {name: int(value, 0) for name, value in
+                re.findall(r"^\s*#define\s+(\w+)\s+(\d\w*)\s*$", f.read(), re.M)}
+
+
+RC_TOKEN = re.compile(r'"(?:[^"\n]|"")*"|//[^\n]*|/\*.*?\*/|^\s*#[^\n]*|\w+|\S', re.S | re.M)
+RC_ESCAPES = {"n": "\n", "t": "\t", "r": "\r", "\\": "\\", '"': '"'}
+
+
+def rc_text(literal):
+    body = literal[1:-1].replace('""', '"')
+
+    def escape(m):
+        if m.group(1) not in RC_ESCAPES:
+            raise ValueError(f"escape \\{m.group(1)} in {literal} is not handled here")
+        return RC_ESCAPES[m.group(1)]
+    return re.sub(r"\\(.)", escape, body)
+
+
+def rc_strings():
+    """The STRINGTABLE entries of updater.rc: {id: text}."""
+    ids = resource_ids()
+    with open(res_path("updater.rc"), encoding="utf-8") as f:
+        tokens = [t.strip() for t in RC_TOKEN.findall(f.read())
+                  if not t.lstrip().startswith(("//", "/*", "#"))]
+    strings = {}
+    i = 0
+    while i < len(tokens):
+        if tokens[i] != "STRINGTABLE":
+            i += 1
+            continue
+        while tokens[i] not in ("BEGIN", "{"):
+            i += 1
+        i += 1
+        while tokens[i] not in ("END", "}"):
+            key = tokens[i]
+            i += 1
+            if tokens[i] == ",":
+                i += 1
+            if not tokens[i].startswith('"'):
+                raise ValueError(f"string {key}: no text, or a form not handled here")
+            text = ""
+            while tokens[i].startswith('"'):
+                text += rc_text(tokens[i])
+                i += 1
+            number = int(key, 0) if key[0].isdigit() else ids[key]
+            if number in strings:
+                raise ValueError(f"string {key} ({number}) is defined twice")
+            strings[number] = text
+    if not strings:
+        raise ValueError("updater.rc has no STRINGTABLE entries")
+    return strings
+
+
+def find(rtype, name):
+    """The languages and data of one resource: {language: data}."""
+    return {lang: data for (t, n, lang), data in resources.items() if (t, n) == (rtype, name)}
+
+
+class Headers(unittest.TestCase):
+    def test_32_bit_windows_program(self):
+        self.assertEqual(exe.magic, pe.PE32, "not PE32")
+        self.assertEqual(exe.machine, 0x14C, "not i386")
+        self.assertEqual(exe.subsystem, 2, "not a Windows GUI program")
+
+    def test_imports_only_system_dlls(self):
+        names = [n.lower() for n in exe.imports()]
+        self.assertIn("kernel32.dll", names)
+        self.assertEqual([n for n in names if n.startswith(MINGW_RUNTIME)], [],
+                         "the MinGW runtime must be linked statically")
+        self.assertEqual(sorted(set(names) - SYSTEM_DLLS), [],
+                         "a DLL outside the system set could be planted beside the updater")
+
+
+class Manifest(unittest.TestCase):
+    def setUp(self):
+        names = sorted({n for (t, n, _) in resources if t == pe.RT_MANIFEST})
+        self.assertEqual(names, [1], "one manifest, id 1 (CREATEPROCESS)")
+        (data,) = find(pe.RT_MANIFEST, 1).values()
+        self.root = ET.fromstring(data)
+
+    def elements(self, local_name):
+        return [e for e in self.root.iter() if e.tag.rsplit("}", 1)[-1] == local_name]
+
+    def test_elevation_and_common_controls(self):
+        (level,) = self.elements("requestedExecutionLevel")
+        self.assertEqual(level.get("level"), "requireAdministrator")
+        own = [e for e in self.root if e.tag.endswith("}assemblyIdentity")]
+        self.assertEqual([e.get("processorArchitecture") for e in own], ["x86"])
+        deps = [(e.get("name"), e.get("version"), e.get("processorArchitecture"))
+                for d in self.elements("dependentAssembly")
+                for e in d if e.tag.endswith("}assemblyIdentity")]
+        self.assertIn(("Microsoft.Windows.Common-Controls", "6.0.0.0", "x86"), deps)
+
+    def test_no_supported_os(self):
+        # Without it, Windows 8 and later report 6.2 to the version checks.
+        self.assertEqual(self.elements("supportedOS"), [])
+
+
+class UserInterface(unittest.TestCase):
+    def test_dialogs(self):
+        ids = resource_ids()
+        for name in ("IDD_MAIN", "IDD_WAIT"):
+            with self.subTest(name):
+                templates = find(pe.RT_DIALOG, ids[name])
+                self.assertEqual(len(templates), 1, f"dialog {ids[name]}")
+                (data,) = templates.values()
+                self.assertEqual(data[:4], b"\x01\x00\xff\xff", "not a DIALOGEX template")
+
+    def test_string_table_is_the_source(self):
+        strings = pe.string_blocks(resources)
+        self.assertEqual({lang for _, lang, _ in strings}, {LANG_JAPANESE})
+        ids = [i for i, _, _ in strings]
+        self.assertEqual(len(ids), len(set(ids)), "a string id is stored twice")
+        self.assertEqual({i: text for i, _, text in strings}, rc_strings())
+
+    def test_icon_group(self):
+        icon_id = resource_ids()["IDI_APP"]
+        groups = find(pe.RT_GROUP_ICON, icon_id)
+        self.assertEqual(len(groups), 1, f"icon group {icon_id}")
+        (group,) = groups.values()
+        icons = pe.icon_group(group)
+        self.assertTrue(icons)
+        for icon, size in icons:
+            with self.subTest(icon=icon):
+                images = list(find(pe.RT_ICON, icon).values())
+                self.assertEqual([len(d) for d in images], [size])
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def verify_list():
+    """[(kind, entry, source)] from the payload folder's verify.list."""
+    with open(os.path.join(os.environ["VR_PAYLOAD_DIR"], "verify.list"), encoding="utf-8") as f:
+        rows = [line.split("\t") for line in f.read().splitlines() if line]
+    for row in rows:
+        if len(row) != 4 or row[0] not in ("raw", "szdd"):
+            raise ValueError(f"verify.list: bad line {row}")
+    return [tuple(row[:3]) for row in rows]
+
+
+def store():
+    """{entry name: [data for each language]} of the "FILES" resources."""
+    entries = {}
+    for (t, name, _), data in resources.items():
+        if t == STORE_TYPE:
+            entries.setdefault(name, []).append(data)
+    return entries
+
+
+class Store(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.listed = verify_list()
+        cls.entries = store()
+
+    def test_entries_are_the_listed_ones(self):
+        self.assertEqual(sorted(self.entries), sorted(e for _, e, _ in self.listed))
+        self.assertEqual([e for e, d in self.entries.items() if len(d) != 1], [],
+                         "entries stored under more than one language")
+        self.assertEqual({lang for (t, _, lang) in resources if t == STORE_TYPE},
+                         {LANG_JAPANESE})
+
+    def test_raw_entries_are_their_sources(self):
+        raw = [(e, s) for kind, e, s in self.listed if kind == "raw"]
+        self.assertIn("UPLIST.INI", [e for e, _ in raw])
+        for entry, source in raw:
+            with self.subTest(entry):
+                self.assertEqual(self.entries.get(entry, [None])[0], read(source))
+
+    def test_szdd_entries_expand_to_their_sources(self):
+        msexpand = shutil.which("msexpand")
+        self.assertIsNotNone(msexpand, "msexpand (package mscompress) is not on PATH")
+        packed = [(e, s) for kind, e, s in self.listed if kind == "szdd"]
+        self.assertTrue(packed)
+        folder = tempfile.mkdtemp(dir=scratch)
+
+        def expand(entry):
+            data = self.entries[entry][0]
+            path = os.path.join(folder, entry)
+            with open(path, "wb") as f:
+                f.write(data)
+            # msexpand reads and writes a byte per system call (the slow part).
+            with open(path, "rb") as stream:
+                theirs = subprocess.run([msexpand], stdin=stream, capture_output=True,
+                                        timeout=60)
+            ours = subprocess.run([os.environ["VR_SZDDPACK"], "-d", path, path + ".out"],
+                                  capture_output=True, text=True, timeout=60)
+            mine = read(path + ".out") if ours.returncode == 0 else b""
+            for leftover in (path, path + ".out"):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
+            return (theirs, theirs.stdout), (ours, mine)
+
+        stored = [(e, s) for e, s in packed if e in self.entries]
+        self.assertEqual([e for e, _ in packed if e not in self.entries], [], "not stored")
+        with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+            results = pool.map(expand, [e for e, _ in stored])
+            for (entry, source), runs in zip(stored, results):
+                expected = read(source)
+                for tool, (run, output) in zip(("msexpand", "szddpack -d"), runs):
+                    with self.subTest(entry, tool=tool):
+                        self.assertEqual(run.returncode, 0, run.stderr)
+                        if output != expected:
+                            self.fail(f"{len(output)} bytes, not those of {source} "
+                                      f"({len(expected)} bytes)")
+
+
+class EmbeddedUpdateList(payload_test.RealUpdateList):
+    """The update list's table checks, run on the copy inside the updater."""
+
+    @classmethod
+    def setUpClass(cls):
+        stored = store().get("UPLIST.INI")
+        if not stored:
+            raise AssertionError("the store holds no UPLIST.INI")
+        data = stored[0]
+        cls.uplist_path = os.path.join(scratch, "UPLIST.INI")
+        with open(cls.uplist_path, "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""The host SZDD tool: `szddpack -d` expands what `szddpack` packs, agrees with
+hand-made streams, and refuses broken input without leaving an output file.
+
+Environment (set by ctest):
+  VR_SZDDPACK  the host tool (build/host/szddpack)
+"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SZDDPACK = os.environ.get("VR_SZDDPACK") or sys.exit("VR_SZDDPACK is not set (ctest sets it)")
+MAGIC = bytes([0x53, 0x5A, 0x44, 0x44, 0x88, 0xF0, 0x27, 0x33])
+
+
+def header(length, magic=MAGIC, method=b"A"):
+    return magic + method + b"\0" + length.to_bytes(4, "little")
+
+
+# A stream built by hand: literals "ab", a match at ring slot 0xFF0 (where the
+# "a" went: writing starts at 4096 - 16) of six bytes that overlaps its own
+# output, then three bytes from slot 0, still holding the initial spaces.
+HAND_MADE = bytes([0b0011, ord("a"), ord("b"), 0xF0, 0xF3, 0x00, 0x00])
+HAND_MADE_TEXT = b"abababab   "
+
+
+class Expand(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir)
+
+    def path(self, name, data=None):
+        path = os.path.join(self.dir, name)
+        if data is not None:
+            with open(path, "wb") as f:
+                f.write(data)
+        return path
+
+    def run_tool(self, *args):
+        return subprocess.run([SZDDPACK, *args], capture_output=True, text=True, timeout=60)
+
+    def expand(self, packed):
+        out = self.path("out")
+        run = self.run_tool("-d", self.path("in.szdd", packed), out)
+        return run, out
+
+    def test_round_trips(self):
+        rng = random.Random(1030)
+        cases = {
+            "empty": b"",
+            "one byte": b"x",
+            "fifteen bytes": b"0123456789abcde",
+            "ring plus 17, random": rng.randbytes(4096 + 17),
+            "ring plus 17, repetitive": (b"Vorrel " * 700)[:4096 + 17],
+            "spaces, matching the initial ring": b" " * 4113,
+            # More than the packer reads at once, so both sides stream.
+            "300 KB, mixed": (rng.randbytes(100_000) + bytes(100_000) + b"abc" * 34_000),
+        }
+        for why, data in cases.items():
+            with self.subTest(why):
+                packed = self.path("packed")
+                run = self.run_tool(self.path("plain", data), packed)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                with open(packed, "rb") as f:
+                    self.assertEqual(f.read(14), header(len(data)))
+                run = self.run_tool("-d", packed, self.path("back"))
+                self.assertEqual(run.returncode, 0, run.stderr)
+                with open(self.path("back"), "rb") as f:
+                    self.assertEqual(f.read(), data)
+
+    def test_hand_made_stream(self):
+        run, out = self.expand(header(len(HAND_MADE_TEXT)) + HAND_MADE)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), HAND_MADE_TEXT)
+
+    def test_refusals(self):
+        good = header(len(HAND_MADE_TEXT)) + HAND_MADE
+        cases = {
+            "wrong magic": (header(11, magic=b"KWAJ\x88\xf0\x27\xd1") + HAND_MADE, "magic"),
+            "not SZDD at all": (b"MZ" + bytes(100), "magic"),
+            "method other than A": (header(11, method=b"B") + HAND_MADE, "method"),
+            "header cut short": (good[:10], "header is truncated"),
+            "data ends inside a match": (good[:-1], "inside a match"),
+            "data shorter than the header says": (header(12) + HAND_MADE, "short of"),
+            "data cut at an item boundary": (good[:-2], "short of"),
+            "data longer than the header says": (header(10) + HAND_MADE, "beyond"),
+        }
+        for why, (packed, message) in cases.items():
+            with self.subTest(why):
+                run, out = self.expand(packed)
+                self.assertEqual(run.returncode, 1, run.stderr)
+                self.assertIn(message, run.stderr)
+                self.assertFalse(os.path.exists(out), "a refused expansion left its output")
+
+    def test_usage(self):
+        for args in [(), ("-d", "only-one"), ("a", "b", "c")]:
+            with self.subTest(args=args):
+                run = self.run_tool(*args)
+                self.assertEqual(run.returncode, 2)
+                self.assertIn("szddpack -d <input> <output>", run.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
