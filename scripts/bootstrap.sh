@@ -5,9 +5,13 @@ set -euo pipefail
 
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
+# Both flavours: i686 (the updater that ships) and x86-64 (the test flavour).
 have i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686)
+have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix)
 have wine || need+=(wine)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+# Wine's 64-bit loader (/usr/lib/wine/wine64) runs the x64 flavour on every
+# machine; wine32 is installed everywhere, even where the kernel cannot run it.
 dpkg -s wine64 >/dev/null 2>&1 || need+=(wine64)
 have Xvfb || need+=(xvfb)
 have xauth || need+=(xauth)
