@@ -139,8 +139,12 @@ ${entries_list}")
 
   add_custom_target(${id}_payload
     DEPENDS ${packed_all} ${dir}/UPLIST.INI ${msg_target} payload_qfiecheck payload_schedstop)
+  # Every file the store embeds, the two auxiliary libraries included (where
+  # payload/CMakeLists.txt puts them): a rebuilt library must rebuild every
+  # store that carries it.
   set_property(TARGET ${id}_payload PROPERTY VR_STORE_DEPENDS
-    ${packed_all} ${dir}/UPLIST.INI ${msg})
+    ${packed_all} ${dir}/UPLIST.INI ${msg}
+    ${CMAKE_BINARY_DIR}/payload/QFIECHECK.dll ${CMAKE_BINARY_DIR}/payload/SCHEDSTOP.dll)
   set_property(GLOBAL PROPERTY VR_PAYLOAD_${key} ${dir})
   set_property(GLOBAL PROPERTY VR_PAYLOAD_TARGET_${key} ${id}_payload)
   set(${out_dir} ${dir} PARENT_SCOPE)

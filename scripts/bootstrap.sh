@@ -7,6 +7,8 @@ need=()
 have() { command -v "$1" >/dev/null 2>&1; }
 # Both flavours: i686 (the updater that ships) and x86-64 (the test flavour).
 have i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686)
+# The shipped updater links the win32 thread model's runtime (see CMakeLists.txt).
+have i686-w64-mingw32-g++-win32 || need+=(g++-mingw-w64-i686-win32)
 have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix)
 have wine || need+=(wine)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
