@@ -4,24 +4,13 @@
 #include <commctrl.h>
 
 #include "app/UpdaterDialog.h"
+#include "win32/DynamicCalls.h"
 
-namespace {
-
-// The updater runs with administrator rights, usually from a download
-// folder. Keep that folder and the current directory out of the library
-// search path before anything loads a library by name. SetDefaultDllDirectories
-// exists only from Windows 7 (or with KB2533623), so it is bound at run time.
 void HardenLibrarySearch() {
-  SetDllDirectoryA("");
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      GetProcAddress(kernel, "SetDefaultDllDirectories"));
-  if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const win32::Kernel32Calls& kernel = win32::Kernel32();
+  if (kernel.SetDllDirectoryA) kernel.SetDllDirectoryA("");
+  if (kernel.SetDefaultDllDirectories) kernel.SetDefaultDllDirectories(win32::kSearchSystem32Only);
 }
-
-}  // namespace
 
 bool UpdaterApp::InitInstance() {
   HardenLibrarySearch();

@@ -9,3 +9,10 @@ class UpdaterApp {
   // of the application's own, the process ends after the dialog.
   bool InitInstance();
 };
+
+// Keeps the download folder and the current directory out of the library
+// search path: SetDllDirectoryA("") where Windows has it (XP SP1 and later)
+// and SetDefaultDllDirectories(system folder only) where Windows has that
+// (8, or 7 with KB2533623). Where neither exists, nothing is called: every
+// library the updater loads itself is loaded by its full path anyway.
+void HardenLibrarySearch();

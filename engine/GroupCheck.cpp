@@ -10,6 +10,7 @@
 #include "updatelist/ProductDetection.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
+#include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
 #include "win32/UniqueHandle.h"
 
@@ -180,13 +181,17 @@ int32_t UpdateList::GetDriverState() {
 
 int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
   if (!libraryPath || !libraryPath[0]) return 0;
-  win32::Module library(LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-  if (!library) return 0;
-  FARPROC filterLoad = GetProcAddress(library.get(), "FilterLoad");
-  auto filterFree = reinterpret_cast<void(__cdecl*)()>(GetProcAddress(library.get(), "FilterFree"));
-  auto filtersGetNum =
-      reinterpret_cast<DWORD(__cdecl*)()>(GetProcAddress(library.get(), "FiltersGetNum"));
-  if (!filterLoad || !filterFree || !filtersGetNum) return 0;
+  win32::Module library = win32::LoadLibraryFile(libraryPath, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // The library's own exports: FilterLoad is called through
+  // win32/ForeignCall.h, the two without arguments directly.
+  FARPROC filterLoad = nullptr;
+  void(__cdecl * filterFree)() = nullptr;
+  DWORD(__cdecl * filtersGetNum)() = nullptr;
+  if (!win32::BindExport(library, "FilterLoad", &filterLoad) ||
+      !win32::BindExport(library, "FilterFree", &filterFree) ||
+      !win32::BindExport(library, "FiltersGetNum", &filtersGetNum)) {
+    return 0;
+  }
 
   char tempFolder[MAX_PATH] = {};
   const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);

@@ -57,11 +57,10 @@ bool IsNeverBusyPath(const char* path) {
 
 // Archive only: read-only, hidden and system cleared. The file's times are
 // not touched by an attribute change, so they stay as they were. A file whose
-// status cannot be read is left alone.
+// attributes cannot be read is left alone.
 void ResetToArchiveOnly(const char* path) {
-  WIN32_FILE_ATTRIBUTE_DATA status;
-  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &status)) return;
-  if (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
   SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
 }
 

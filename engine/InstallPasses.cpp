@@ -53,6 +53,9 @@ int32_t UpdateList::InstallGroup(int32_t group, ProgressTarget* target, Progress
   int32_t outFlag = 0;
   if (CheckGroup(group, true, &outFlag) != kApply) return 0;
   const UpdateGroup& g = groups[group];
+  // LZ32 is bound before the span below: a library loaded with redirection
+  // off would come from the 64-bit system folder.
+  lz32_.Load(nullptr);
   // Files of the real 64-bit system folder are installed there, whether the
   // group's name or its install path says so.
   ScopedRedirectionOff redirection(outFlag != 0 || g.redirectionOff != 0);

@@ -1,14 +1,12 @@
 #include "engine/Lz32Library.h"
 
+#include <utility>
+
 #include "win32/BoundedString.h"
+#include "win32/DynamicCalls.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
-
-template <typename Fn>
-Fn Resolve(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(GetProcAddress(module, name));
-}
 
 // LZ32 takes the old 16-bit-style file numbers; a Win32 file handle is one.
 HFILE ToHfile(HANDLE handle) { return static_cast<HFILE>(reinterpret_cast<INT_PTR>(handle)); }
@@ -28,12 +26,11 @@ void Lz32Library::Unload() {
   lzSeek = nullptr;
   lzRead = nullptr;
   lzClose = nullptr;
-  if (module_) FreeLibrary(module_);
-  module_ = nullptr;
+  module_.reset();
 }
 
 HMODULE Lz32Library::Load(const char* preferredPath) {
-  if (module_) return module_;
+  if (module_) return module_.get();
   if (preferredPath && *preferredPath) BindCandidate(preferredPath);
   if (!module_) {
     // Only ever the system directory's copy, by its full path. The loader's
@@ -47,30 +44,29 @@ HMODULE Lz32Library::Load(const char* preferredPath) {
       BindCandidate(path);
     }
   }
-  return module_;
+  return module_.get();
 }
 
 bool Lz32Library::BindCandidate(const char* path) {
   Unload();
   if (!path || !*path) return false;
-  win32::Module library(LoadLibraryExA(path, nullptr, 0));
+  win32::Module library = win32::LoadLibraryFile(path, 0);
   if (!library) return false;
-  HMODULE m = library.get();
-  lzStart = Resolve<LZStartFn>(m, "LZStart");
-  lzDone = Resolve<LZDoneFn>(m, "LZDone");
-  copyLzFile = Resolve<CopyLZFileFn>(m, "CopyLZFile");
-  lzCopy = Resolve<LZCopyFn>(m, "LZCopy");
-  lzInit = Resolve<LZInitFn>(m, "LZInit");
-  getExpandedNameA = Resolve<GetExpandedNameAFn>(m, "GetExpandedNameA");
-  lzOpenFileA = Resolve<LZOpenFileAFn>(m, "LZOpenFileA");
-  lzSeek = Resolve<LZSeekFn>(m, "LZSeek");
-  lzRead = Resolve<LZReadFn>(m, "LZRead");
-  lzClose = Resolve<LZCloseFn>(m, "LZClose");
-  if (!lzCopy || !lzInit || !getExpandedNameA || !lzOpenFileA || !lzSeek || !lzRead || !lzClose) {
+  win32::BindExport(library, "LZStart", &lzStart);
+  win32::BindExport(library, "LZDone", &lzDone);
+  win32::BindExport(library, "CopyLZFile", &copyLzFile);
+  // The seven this updater needs: all or nothing.
+  if (!win32::BindExport(library, "LZCopy", &lzCopy) ||
+      !win32::BindExport(library, "LZInit", &lzInit) ||
+      !win32::BindExport(library, "GetExpandedNameA", &getExpandedNameA) ||
+      !win32::BindExport(library, "LZOpenFileA", &lzOpenFileA) ||
+      !win32::BindExport(library, "LZSeek", &lzSeek) ||
+      !win32::BindExport(library, "LZRead", &lzRead) ||
+      !win32::BindExport(library, "LZClose", &lzClose)) {
     Unload();  // clears every pointer; `library` unloads the candidate
     return false;
   }
-  module_ = library.release();
+  module_ = std::move(library);
   return true;
 }
 

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <windows.h>
+#include <lzexpand.h>
 
 #include <stdint.h>
+
+#include "win32/UniqueHandle.h"
 
 class Lz32Library {
  public:
@@ -26,31 +29,20 @@ class Lz32Library {
   // LZ32 copied it, 0 on any failure. Loads on demand.
   int32_t ExpandFile(const char* destinationPath, const char* sourcePath);
 
-  HMODULE module() const { return module_; }
+  HMODULE module() const { return module_.get(); }
 
-  using LZStartFn = INT(WINAPI*)();
-  using LZDoneFn = VOID(WINAPI*)();
-  using CopyLZFileFn = LONG(WINAPI*)(HFILE, HFILE);
-  using LZCopyFn = LONG(WINAPI*)(HFILE, HFILE);
-  using LZInitFn = INT(WINAPI*)(HFILE);
-  using GetExpandedNameAFn = INT(WINAPI*)(LPSTR, LPSTR);
-  using LZOpenFileAFn = INT(WINAPI*)(LPSTR, LPOFSTRUCT, WORD);
-  using LZSeekFn = LONG(WINAPI*)(INT, LONG, INT);
-  using LZReadFn = INT(WINAPI*)(INT, LPSTR, INT);
-  using LZCloseFn = VOID(WINAPI*)(INT);
-
-  // Entry points (optional: LZStart, LZDone, CopyLZFile).
-  LZStartFn lzStart = nullptr;
-  LZDoneFn lzDone = nullptr;
-  CopyLZFileFn copyLzFile = nullptr;
-  LZCopyFn lzCopy = nullptr;
-  LZInitFn lzInit = nullptr;
-  GetExpandedNameAFn getExpandedNameA = nullptr;
-  LZOpenFileAFn lzOpenFileA = nullptr;
-  LZSeekFn lzSeek = nullptr;
-  LZReadFn lzRead = nullptr;
-  LZCloseFn lzClose = nullptr;
+  // Entry points, typed as declared (optional: LZStart, LZDone, CopyLZFile).
+  decltype(&::LZStart) lzStart = nullptr;
+  decltype(&::LZDone) lzDone = nullptr;
+  decltype(&::CopyLZFile) copyLzFile = nullptr;
+  decltype(&::LZCopy) lzCopy = nullptr;
+  decltype(&::LZInit) lzInit = nullptr;
+  decltype(&::GetExpandedNameA) getExpandedNameA = nullptr;
+  decltype(&::LZOpenFileA) lzOpenFileA = nullptr;
+  decltype(&::LZSeek) lzSeek = nullptr;
+  decltype(&::LZRead) lzRead = nullptr;
+  decltype(&::LZClose) lzClose = nullptr;
 
  private:
-  HMODULE module_ = nullptr;
+  win32::Module module_;
 };

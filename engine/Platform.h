@@ -7,6 +7,9 @@
 
 #include <stdint.h>
 
+#include "win32/DynamicCalls.h"
+#include "win32/UniqueHandle.h"
+
 // Version codes (22 = not classified) and the coarse classes built on them:
 // 0 other, 1 9x/Me, 2 2000/XP/2003 32-bit, 3 XP/2003 64-bit,
 // 4 Vista and later 32-bit, 5 Vista and later 64-bit.
@@ -60,9 +63,11 @@ inline constexpr bool kSixtyFourBitProcess = sizeof(void*) == 8;
 // 32-bit process runs under WOW64. False where the export is missing.
 bool RunningOn64BitWindows();
 
-// Run-time binding of kernel32's IsWow64Process and
-// Wow64EnableWow64FsRedirection. Redirection switched off through this guard
-// is switched on again when the guard is destroyed, on every path.
+// Run-time binding of kernel32's IsWow64Process and the pair
+// Wow64DisableWow64FsRedirection / Wow64RevertWow64FsRedirection (the single
+// switch Wow64EnableWow64FsRedirection is unreliable when calls nest).
+// Redirection switched off through this guard is switched on again when the
+// guard is destroyed, on every path.
 class Wow64FsGuard {
  public:
   Wow64FsGuard() = default;
@@ -70,24 +75,27 @@ class Wow64FsGuard {
   Wow64FsGuard(const Wow64FsGuard&) = delete;
   Wow64FsGuard& operator=(const Wow64FsGuard&) = delete;
 
-  HMODULE Bind(const char* libraryPath);  // null when either export is missing
+  HMODULE Bind(const char* libraryPath);  // null when any of the three is missing
   void Unbind();
   BOOL IsWow64(HANDLE process, BOOL* wow64);  // 0 when unbound
   // FALSE when unbound; in a 64-bit process there is nothing to switch and
-  // the answer is TRUE without a call.
+  // the answer is TRUE without a call. Switching off twice, or on without
+  // having switched off, changes nothing.
   BOOL EnableRedirection(BOOL enable);
-  bool bound() const { return module_ != nullptr; }
+  bool bound() const { return static_cast<bool>(module_); }
 
  private:
-  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  using EnableRedirectionFn = BOOLEAN(WINAPI*)(BOOLEAN);
-  HMODULE module_ = nullptr;
-  IsWow64ProcessFn isWow64Process_ = nullptr;
-  EnableRedirectionFn enableRedirection_ = nullptr;
+  win32::Module module_;
+  win32::newer::IsWow64Process isWow64Process_ = nullptr;
+  win32::newer::Wow64DisableWow64FsRedirection disable_ = nullptr;
+  win32::newer::Wow64RevertWow64FsRedirection revert_ = nullptr;
+  void* previous_ = nullptr;  // what Wow64DisableWow64FsRedirection handed back
   bool switchedOff_ = false;
 };
 
 // Switches redirection off for its lifetime when asked to (and only then).
+// Each such scope is a span in which no library may be loaded
+// (win32/DynamicCalls.h), in both flavours, switched or not.
 class ScopedRedirectionOff {
  public:
   explicit ScopedRedirectionOff(bool off);
@@ -97,6 +105,7 @@ class ScopedRedirectionOff {
 
  private:
   Wow64FsGuard guard_;
+  bool span_ = false;
   bool off_ = false;
 };
 

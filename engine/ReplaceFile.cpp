@@ -2,8 +2,9 @@
 //
 // The installed copy is never removed before the new one stands in its place:
 // on the NT family the expanded file replaces the target in one rename; on the
-// 9x family (no MoveFileExA) the old copy is moved aside, the new one moved
-// in, and the old one moved back when that fails. A file that cannot be
+// 9x family (where MoveFileExA is a stub that fails) and wherever kernel32
+// lacks it, the old copy is moved aside, the new one moved in, and the old
+// one moved back when that fails. A file that cannot be
 // replaced therefore stays as it was, the product's key file included, so a
 // later run can still repair it.
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include "system/ProductControlLibrary.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
+#include "win32/DynamicCalls.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
@@ -89,9 +91,10 @@ bool SwapInWithoutMoveFileEx(const char* expanded, const char* target) {
 // 100 ms apart. A replacement fails exactly where deleting the old copy
 // would: while somebody holds the file.
 bool ReplaceWithRetries(const char* expanded, const char* target, bool nt) {
+  const auto moveFileEx = nt ? win32::Kernel32().MoveFileExA : nullptr;
   for (int attempt = 0;; ++attempt) {
-    const bool done = nt ? MoveFileExA(expanded, target, MOVEFILE_REPLACE_EXISTING) != FALSE
-                         : SwapInWithoutMoveFileEx(expanded, target);
+    const bool done = moveFileEx ? moveFileEx(expanded, target, MOVEFILE_REPLACE_EXISTING) != FALSE
+                                 : SwapInWithoutMoveFileEx(expanded, target);
     if (done) return true;
     if (attempt == kExtraAttempts) return false;
     seams::Pause(kStepPauseMs);

@@ -2,8 +2,11 @@
 // is no redirection, and every call of an unbound guard does nothing.
 #include "engine/Platform.h"
 
+#include <string.h>
+
+#include <utility>
+
 #include "win32/BoundedString.h"
-#include "win32/UniqueHandle.h"
 
 Wow64FsGuard::~Wow64FsGuard() {
   // Redirection is per thread: never leave it off behind the guard's back.
@@ -29,23 +32,24 @@ HMODULE Wow64FsGuard::Bind(const char* libraryPath) {
   win32::ScopedCurrentDirectory currentDirectory;
   currentDirectory.ChangeTo(folder);
 
-  win32::Module module(LoadLibraryA(libraryPath));
-  if (!module) return nullptr;
-  auto isWow64 = reinterpret_cast<IsWow64ProcessFn>(GetProcAddress(module.get(), "IsWow64Process"));
-  auto enable = reinterpret_cast<EnableRedirectionFn>(
-      GetProcAddress(module.get(), "Wow64EnableWow64FsRedirection"));
-  if (!isWow64 || !enable) return nullptr;  // all or nothing
-  isWow64Process_ = isWow64;
-  enableRedirection_ = enable;
-  module_ = module.release();
-  return module_;
+  win32::Module module = win32::LoadLibraryFile(libraryPath, 0);
+  // All or nothing.
+  if (!win32::BindExport(module, "IsWow64Process", &isWow64Process_) ||
+      !win32::BindExport(module, "Wow64DisableWow64FsRedirection", &disable_) ||
+      !win32::BindExport(module, "Wow64RevertWow64FsRedirection", &revert_)) {
+    Unbind();
+    return nullptr;
+  }
+  module_ = std::move(module);
+  return module_.get();
 }
 
 void Wow64FsGuard::Unbind() {
-  if (module_) FreeLibrary(module_);
-  module_ = nullptr;
+  module_.reset();
   isWow64Process_ = nullptr;
-  enableRedirection_ = nullptr;
+  disable_ = nullptr;
+  revert_ = nullptr;
+  previous_ = nullptr;
   switchedOff_ = false;
 }
 
@@ -56,10 +60,17 @@ BOOL Wow64FsGuard::IsWow64(HANDLE process, BOOL* wow64) {
 
 BOOL Wow64FsGuard::EnableRedirection(BOOL enable) {
   if (kSixtyFourBitProcess) return TRUE;
-  if (!enableRedirection_) return FALSE;
-  BOOL ok = enableRedirection_(enable ? TRUE : FALSE) ? TRUE : FALSE;
-  if (ok) switchedOff_ = !enable;
-  return ok;
+  if (!disable_ || !revert_) return FALSE;
+  if (enable) {
+    if (!switchedOff_) return TRUE;
+    if (!revert_(previous_)) return FALSE;
+    switchedOff_ = false;
+    return TRUE;
+  }
+  if (switchedOff_) return TRUE;
+  if (!disable_(&previous_)) return FALSE;
+  switchedOff_ = true;
+  return TRUE;
 }
 
 bool RunningOn64BitWindows() {
@@ -72,10 +83,16 @@ bool RunningOn64BitWindows() {
 }
 
 ScopedRedirectionOff::ScopedRedirectionOff(bool off) {
-  if (!off || kSixtyFourBitProcess) return;
-  if (guard_.Bind("kernel32.dll")) off_ = guard_.EnableRedirection(FALSE) != FALSE;
+  if (!off) return;
+  // Bound before the span begins: binding is itself a library load.
+  if (!kSixtyFourBitProcess && guard_.Bind("kernel32.dll")) {
+    off_ = guard_.EnableRedirection(FALSE) != FALSE;
+  }
+  win32::EnterRedirectionOffSpan();
+  span_ = true;
 }
 
 ScopedRedirectionOff::~ScopedRedirectionOff() {
   if (off_) guard_.EnableRedirection(TRUE);
+  if (span_) win32::LeaveRedirectionOffSpan();
 }

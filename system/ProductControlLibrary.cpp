@@ -6,7 +6,10 @@
 #include <string.h>
 
 #include "updatelist/ProductDetection.h"
+#include <utility>
+
 #include "win32/BoundedString.h"
+#include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
 #include "win32/UniqueHandle.h"
 
@@ -54,21 +57,19 @@ HMODULE ProductControlLibrary::Load(const char* libraryPath) {
   currentDirectory.ChangeTo(folder);
   // By full path, and with the library's own folder first for whatever it
   // loads in turn: never the updater's folder.
-  win32::Module module(LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  win32::Module module = win32::LoadLibraryFile(libraryPath, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!module) return nullptr;
   FARPROC entries[7] = {};
   for (int i = 0; i < 7; ++i) {
-    entries[i] = GetProcAddress(module.get(), kExportNames[i]);
-    if (!entries[i]) return nullptr;  // all or nothing; the module is freed
+    if (!win32::BindExport(module, kExportNames[i], &entries[i])) return nullptr;  // all or nothing
   }
   memcpy(entries_, entries, sizeof entries_);
-  module_ = module.release();
-  return module_;
+  module_ = std::move(module);
+  return module_.get();
 }
 
 int32_t ProductControlLibrary::Unload() {
-  if (module_) FreeLibrary(module_);
-  module_ = nullptr;
+  module_.reset();
   memset(entries_, 0, sizeof entries_);
   return 1;
 }

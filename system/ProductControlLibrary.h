@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "win32/UniqueHandle.h"
+
 class ProductControlLibrary {
  public:
   ProductControlLibrary() = default;
@@ -21,10 +23,12 @@ class ProductControlLibrary {
   // QfCtrl_GetCommonPath(buffer of 260 bytes), or 0 when not loaded.
   int32_t GetCommonPath(char* buffer260);
 
-  HMODULE module() const { return module_; }
+  HMODULE module() const { return module_.get(); }
 
  private:
-  HMODULE module_ = nullptr;
+  win32::Module module_;
+  // The library's own exports; no declaration of ours types them, and they
+  // are called through win32/ForeignCall.h.
   FARPROC entries_[7] = {};
 };
 

@@ -13,6 +13,7 @@
 #include "engine/Platform.h"
 #include "res/resource.h"
 #include "win32/BoundedString.h"
+#include "win32/DynamicCalls.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
@@ -24,12 +25,14 @@ namespace {
 constexpr DWORD kFolderValueBytes = 260;
 
 // version.dll is no Known DLL: bind it from the system directory, never
-// from wherever the updater happens to run.
-class VersionLibrary {
- public:
-  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+// from wherever the updater happens to run. Bound once per process, before
+// any group switches WOW64 redirection off: loaded inside such a span, it
+// would come from the 64-bit system folder and fail in a 32-bit process.
+struct VersionLibrary {
+  win32::Module module;
+  decltype(&::GetFileVersionInfoSizeA) size = nullptr;
+  decltype(&::GetFileVersionInfoA) info = nullptr;
+  decltype(&::VerQueryValueA) query = nullptr;
 
   VersionLibrary() {
     char path[MAX_PATH] = {};
@@ -39,28 +42,24 @@ class VersionLibrary {
         !win32::AppendText(path, sizeof path, "version.dll")) {
       return;
     }
-    win32::Module module(LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    if (!module) return;
-    size = reinterpret_cast<SizeFn>(GetProcAddress(module.get(), "GetFileVersionInfoSizeA"));
-    info = reinterpret_cast<InfoFn>(GetProcAddress(module.get(), "GetFileVersionInfoA"));
-    query = reinterpret_cast<QueryFn>(GetProcAddress(module.get(), "VerQueryValueA"));
-    if (size && info && query) {
-      module_ = std::move(module);
+    win32::Module library = win32::LoadLibraryFile(path, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (win32::BindExport(library, "GetFileVersionInfoSizeA", &size) &&
+        win32::BindExport(library, "GetFileVersionInfoA", &info) &&
+        win32::BindExport(library, "VerQueryValueA", &query)) {
+      module = std::move(library);
     } else {
       size = nullptr;
       info = nullptr;
       query = nullptr;
     }
   }
-  bool bound() const { return static_cast<bool>(module_); }
-
-  SizeFn size = nullptr;
-  InfoFn info = nullptr;
-  QueryFn query = nullptr;
-
- private:
-  win32::Module module_;
+  bool bound() const { return static_cast<bool>(module); }
 };
+
+const VersionLibrary& BoundVersionLibrary() {
+  static const VersionLibrary library;
+  return library;
+}
 
 }  // namespace
 
@@ -106,7 +105,7 @@ int32_t GetFileProductVersion(const char* path, char* out, size_t capacity) {
   if (strnlen(path, MAX_PATH) >= MAX_PATH) return 0;
   if (!FileExists(path)) return 0;
 
-  VersionLibrary version;
+  const VersionLibrary& version = BoundVersionLibrary();
   if (!version.bound()) return 0;
   DWORD handle = 0;
   DWORD size = version.size(path, &handle);
@@ -142,6 +141,8 @@ int32_t GetFileProductVersion(const char* path, char* out, size_t capacity) {
   out[length] = '\0';
   return 1;
 }
+
+void BindVersionLibrary() { BoundVersionLibrary(); }
 
 double VersionTextToNumber(const char* text) {
   if (!text || text[0] == '\0') return 0;

@@ -16,5 +16,9 @@ int32_t GetProgramFolder(char* buffer, size_t capacity);
 int32_t ReadFolderValue(char* buffer, size_t capacity, const char* keyText, const char* valueName);
 // "ProductVersion" of the first translation of path's version resource.
 int32_t GetFileProductVersion(const char* path, char* out, size_t capacity);
+// Binds version.dll for GetFileProductVersion, once per process. Called
+// before any WOW64 redirection is switched off (no library may be loaded
+// then); GetFileProductVersion binds it itself if nobody did.
+void BindVersionLibrary();
 // "10,2,9,0" -> 10.29: digits after the first separator form one fraction run.
 double VersionTextToNumber(const char* text);

@@ -84,6 +84,9 @@ bool TempFolder(char* buffer, DWORD capacity) {
 
 UpdateList::UpdateList() {
   os_.DetectOsVersion();
+  // Before the driver state's probe, the first span with WOW64 redirection
+  // off: no library is loaded inside one.
+  BindVersionLibrary();
   GetDriverState();
   QueryProductFolders(control_);
 }

@@ -5,6 +5,7 @@ namespace {
 MessageBoxFn g_messageBox = nullptr;
 PauseFn g_pause = nullptr;
 HMODULE g_storeModule = nullptr;
+LoadObserverFn g_loadObserver = nullptr;
 }  // namespace
 
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type) {
@@ -27,5 +28,11 @@ void SetPauseHook(PauseFn fn) { g_pause = fn; }
 HMODULE StoreModule() { return g_storeModule ? g_storeModule : GetModuleHandleA(nullptr); }
 
 void SetStoreModule(HMODULE module) { g_storeModule = module; }
+
+void LibraryLoading(const char* path, bool redirectionOff) {
+  if (g_loadObserver) g_loadObserver(path, redirectionOff);
+}
+
+void SetLoadObserver(LoadObserverFn fn) { g_loadObserver = fn; }
 
 }  // namespace seams

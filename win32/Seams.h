@@ -1,7 +1,7 @@
-// The few places where tests step in: message boxes, fixed pauses and the
-// module that carries the "FILES" store. Each defaults to the real call; a
-// test installs its own function and restores the default afterwards
-// (nullptr restores it).
+// The few places where tests step in: message boxes, fixed pauses, the
+// module that carries the "FILES" store, and a look at every library load. Each defaults to the
+// real call; a test installs its own function and restores the default afterwards (nullptr restores
+// it).
 #pragma once
 
 #include <windows.h>
@@ -23,5 +23,11 @@ void SetPauseHook(PauseFn fn);
 // default, a resource-only library of a test otherwise.
 HMODULE StoreModule();
 void SetStoreModule(HMODULE module);
+
+// Told of every library the updater is about to load, and whether WOW64
+// redirection is off at that moment; nothing by default.
+using LoadObserverFn = void (*)(const char* path, bool redirectionOff);
+void LibraryLoading(const char* path, bool redirectionOff);
+void SetLoadObserver(LoadObserverFn fn);
 
 }  // namespace seams

@@ -450,6 +450,49 @@ TEST_F(PassesTest, InstallReportsEveryFileAndReplacesIt) {
   }
 }
 
+// Loads the code under test makes, by whether WOW64 redirection was off.
+std::vector<std::string> g_loadsInSpans;
+int g_loadsOutsideSpans = 0;
+void RecordLoad(const char* path, bool redirectionOff) {
+  if (redirectionOff) {
+    g_loadsInSpans.push_back(path);
+  } else {
+    ++g_loadsOutsideSpans;
+  }
+}
+
+// A library loaded while redirection is off would come from the 64-bit
+// system folder on 64-bit Windows and fail in a 32-bit process: the key
+// file's version reader and LZ32 are bound before any such span.
+TEST_F(PassesTest, NoLibraryIsLoadedWhileRedirectionIsOff) {
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, sizeof system);
+  const std::string target = std::string(system) + "\\groups_span.dll";
+  const std::string real = testbed::OnSixtyFourBitWindows()
+                               ? std::string(testbed::kNativeSystemFolder) + "groups_span.dll"
+                               : target;
+  ASSERT_TRUE(PlaceKeyFile("10290", real));
+  // Older than the list's time, so that the install pass replaces it.
+  const SYSTEMTIME y2005 = {2005, 1, 0, 1, 0, 0, 0, 0};
+  FILETIME old;
+  ASSERT_TRUE(SystemTimeToFileTime(&y2005, &old));
+  ASSERT_EQ(1, SetFileTimes(real.c_str(), &old));
+  g_loadsInSpans.clear();
+  g_loadsOutsideSpans = 0;
+  seams::SetLoadObserver(RecordLoad);
+  {
+    UpdateList list;
+    // The system kind's group: its key file is read and replaced there.
+    FillList(list, kVersions, {{"System", "", 0, "10,3,0,0", {target}, 1}});
+    EXPECT_EQ(kApply, list.CheckGroup(0, false, nullptr));
+    EXPECT_EQ(1, list.InstallAll(nullptr, nullptr));
+  }
+  seams::SetLoadObserver(nullptr);
+  DeleteFileA(real.c_str());
+  EXPECT_EQ(std::vector<std::string>{}, g_loadsInSpans);
+  EXPECT_GT(g_loadsOutsideSpans, 0);  // LZ32 at least, bound before the install span
+}
+
 TEST_F(PassesTest, StopAfterAGroupsLastFileEndsThePass) {
   UpdateList list;
   FillTwoGroups(list);

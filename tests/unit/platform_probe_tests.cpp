@@ -6,8 +6,11 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
+#include "app/UpdaterApp.h"
 #include "engine/Platform.h"
+#include "win32/DynamicCalls.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -174,6 +177,18 @@ TEST(Wow64FsGuard, SwitchesRedirectionOffAndBackOn) {
   }
   EXPECT_EQ(0, FileExists(seen));
   {
+    // Off twice is off once: one switch on gives the redirection back.
+    Wow64FsGuard guard;
+    ASSERT_TRUE(guard.Bind("kernel32.dll"));
+    EXPECT_TRUE(guard.EnableRedirection(TRUE));  // nothing switched off yet
+    EXPECT_EQ(0, FileExists(seen));
+    EXPECT_TRUE(guard.EnableRedirection(FALSE));
+    EXPECT_TRUE(guard.EnableRedirection(FALSE));
+    EXPECT_EQ(1, FileExists(seen));
+    EXPECT_TRUE(guard.EnableRedirection(TRUE));
+    EXPECT_EQ(0, FileExists(seen));
+  }
+  {
     Wow64FsGuard guard;
     guard.Bind("kernel32.dll");
     guard.EnableRedirection(FALSE);
@@ -207,6 +222,44 @@ TEST(Wow64FsGuard, BindsAllOrNothingAndKeepsTheCurrentDirectory) {
   EXPECT_EQ(nullptr, guard.Bind("C:\\no\\such\\library.dll"));
   GetCurrentDirectoryA(sizeof after, after);
   EXPECT_STREQ(before, after);
+}
+
+// --- functions bound at run time ----------------------------------------
+
+std::vector<std::string> g_hardening;
+BOOL WINAPI RecordSetDllDirectory(LPCSTR path) {
+  g_hardening.push_back(std::string("SetDllDirectoryA(\"") + path + "\")");
+  return TRUE;
+}
+BOOL WINAPI RecordSetDefaultDllDirectories(DWORD flags) {
+  g_hardening.push_back("SetDefaultDllDirectories(" + std::to_string(flags) + ")");
+  return TRUE;
+}
+
+TEST(DynamicCalls, LibrarySearchIsHardenedWithWhatWindowsHas) {
+  // Wine exports them all, whatever Windows version it reports.
+  const win32::Kernel32Calls& real = win32::Kernel32();
+  EXPECT_TRUE(real.SetDllDirectoryA && real.SetDefaultDllDirectories && real.MoveFileExA);
+
+  const win32::Kernel32Calls both = {RecordSetDllDirectory, RecordSetDefaultDllDirectories,
+                                     nullptr};
+  const win32::Kernel32Calls older = {RecordSetDllDirectory, nullptr, nullptr};  // XP SP1 to 7
+  const win32::Kernel32Calls none = {};                                          // NT 4.0, 9x
+  struct {
+    const win32::Kernel32Calls* calls;
+    std::vector<std::string> expected;
+  } const cases[] = {
+      {&both, {"SetDllDirectoryA(\"\")", "SetDefaultDllDirectories(2048)"}},
+      {&older, {"SetDllDirectoryA(\"\")"}},
+      {&none, {}},
+  };
+  for (const auto& c : cases) {
+    g_hardening.clear();
+    win32::SetKernel32CallsForTest(c.calls);
+    HardenLibrarySearch();
+    win32::SetKernel32CallsForTest(nullptr);
+    EXPECT_EQ(c.expected, g_hardening);
+  }
 }
 
 // --- file and disk probes ------------------------------------------------

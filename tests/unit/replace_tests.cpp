@@ -17,6 +17,7 @@
 #include "res/resource.h"
 #include "system/ProductControlLibrary.h"
 #include "updatelist/UpdateList.h"
+#include "win32/DynamicCalls.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
@@ -351,6 +352,33 @@ TEST_F(ReplaceFileTest, EmptyTargetIsSkippedBeforeAnyTemporary) {
   EXPECT_EQ(0, List().failedFiles());
   EXPECT_TRUE(FilesIn(folder).empty());
   EXPECT_EQ(rootTemporaries, TemporariesIn("C:\\"));
+}
+
+int g_moveFileExCalls = 0;
+BOOL WINAPI CountingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags) {
+  ++g_moveFileExCalls;
+  return MoveFileExA(from, to, flags);
+}
+
+// NT replaces in one MoveFileExA; where kernel32 lacks it (or on the 9x
+// family, where it is a stub that fails) the old copy is moved aside.
+TEST_F(ReplaceFileTest, ReplacesWithMoveFileExWhereWindowsHasItAndAsideWhereNot) {
+  for (const bool have : {true, false}) {
+    SCOPED_TRACE(have ? "with MoveFileExA" : "without MoveFileExA");
+    const std::string folder = FreshFolder(have ? "movefileex" : "aside");
+    const std::string target = folder + "Help.dll";
+    WriteAll(target, "old contents", TimeOf(2005));
+    Target(0, 0, target);
+    win32::Kernel32Calls calls = win32::Kernel32();
+    calls.MoveFileExA = have ? CountingMoveFileEx : nullptr;
+    g_moveFileExCalls = 0;
+    win32::SetKernel32CallsForTest(&calls);
+    EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
+    win32::SetKernel32CallsForTest(nullptr);
+    EXPECT_EQ(normal_, ReadAll(target));
+    EXPECT_EQ(0, TemporariesIn(folder));
+    EXPECT_EQ(have && IsNtPlatform() ? 1 : 0, g_moveFileExCalls);
+  }
 }
 
 TEST_F(ReplaceFileTest, TargetHeldOpenElsewhereStaysIntactWithItsAttributes) {

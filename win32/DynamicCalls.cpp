@@ -1,0 +1,60 @@
+// The one file that sees the declarations of functions newer than the oldest
+// Windows the updater supports: they type the table, nothing here calls them.
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0602
+#include <windows.h>
+
+#include <type_traits>
+
+#include "win32/DynamicCalls.h"
+#include "win32/Seams.h"
+
+namespace win32 {
+namespace {
+
+#define VR_SAME_TYPE_AS_DECLARED(name) \
+  static_assert(std::is_same_v<newer::name, decltype(&::name)>, #name)
+VR_SAME_TYPE_AS_DECLARED(SetDllDirectoryA);
+VR_SAME_TYPE_AS_DECLARED(SetDefaultDllDirectories);
+VR_SAME_TYPE_AS_DECLARED(MoveFileExA);
+VR_SAME_TYPE_AS_DECLARED(IsWow64Process);
+VR_SAME_TYPE_AS_DECLARED(Wow64DisableWow64FsRedirection);
+VR_SAME_TYPE_AS_DECLARED(Wow64RevertWow64FsRedirection);
+#undef VR_SAME_TYPE_AS_DECLARED
+static_assert(kSearchSystem32Only == LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+int g_redirectionOffSpans = 0;
+const Kernel32Calls* g_testCalls = nullptr;
+
+}  // namespace
+
+Module LoadLibraryFile(const char* path, DWORD flags) {
+  if (!path || !*path) return Module();
+  seams::LibraryLoading(path, g_redirectionOffSpans > 0);
+  return Module(LoadLibraryExA(path, nullptr, flags));
+}
+
+void EnterRedirectionOffSpan() { ++g_redirectionOffSpans; }
+void LeaveRedirectionOffSpan() {
+  if (g_redirectionOffSpans > 0) --g_redirectionOffSpans;
+}
+bool InRedirectionOffSpan() { return g_redirectionOffSpans > 0; }
+
+const Kernel32Calls& Kernel32() {
+  if (g_testCalls) return *g_testCalls;
+  // kernel32 is in every process and never unloaded: its module handle is
+  // used as it is, without a reference of our own.
+  static const Kernel32Calls calls = [] {
+    Kernel32Calls c = {};
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    BindExport(kernel, "SetDllDirectoryA", &c.SetDllDirectoryA);
+    BindExport(kernel, "SetDefaultDllDirectories", &c.SetDefaultDllDirectories);
+    BindExport(kernel, "MoveFileExA", &c.MoveFileExA);
+    return c;
+  }();
+  return calls;
+}
+
+void SetKernel32CallsForTest(const Kernel32Calls* calls) { g_testCalls = calls; }
+
+}  // namespace win32
