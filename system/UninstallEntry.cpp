@@ -13,19 +13,16 @@ namespace {
 constexpr int kKeyCapacity = 270;
 constexpr int kTextCapacity = 270;
 
-// The stored data is the text's bytes without a terminating zero. The
-// registry functions treat a zero right after the given bytes as a terminator
-// the caller forgot to count and store it too (seen on Wine, whose source
-// notes that NT does the same), so the rest of the 270-byte buffer is filled
-// with blanks instead of zeros: the byte after the text is never a zero.
+// Each text is copied into a cleared buffer of 270 bytes and stored with its
+// terminating zero: readers of the Uninstall key take a REG_SZ to end in
+// one, and an unterminated value could be read past its end.
 void SetTextValue(HKEY key, const char* name, const char* text) {
   const size_t length = strlen(text);
   if (length >= kUninstallValueBufferSize) return;  // over 269 bytes: not cut short
-  char buffer[kUninstallValueBufferSize];
-  memset(buffer, ' ', sizeof buffer);
+  char buffer[kUninstallValueBufferSize] = {};
   memcpy(buffer, text, length);
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(buffer),
-                 static_cast<DWORD>(length));
+                 static_cast<DWORD>(length + 1));
 }
 
 }  // namespace

@@ -307,10 +307,10 @@ void CheckKey(const Folders& folders, const std::string& expected) {
          expected.c_str());
 }
 
-void CheckValueText(const char* key, const char* name, const std::string& want, bool terminated) {
+// A REG_SZ value stored with its terminating zero, as every writer does.
+void CheckValueText(const char* key, const char* name, const std::string& want) {
   RegValue v = ReadValue(key, name);
-  std::string stored = want;
-  if (terminated) stored.push_back('\0');
+  const std::string stored = want + '\0';
   Report(v.found && v.type == REG_SZ && v.data == stored,
          "uninstall: %s = \"%s\" (%u bytes, want %u)", name, TextOf(v).c_str(),
          static_cast<unsigned>(v.data.size()), static_cast<unsigned>(stored.size()));
@@ -318,14 +318,13 @@ void CheckValueText(const char* key, const char* name, const std::string& want, 
 
 void CheckUninstall(const std::string& expected) {
   if (expected == "updated") {
-    // The updater stores both texts without their terminating zero.
-    CheckValueText(kUninstallKey, "DisplayName", "Vorrel Recorder 10.30 (Update)", false);
-    CheckValueText(kUninstallKey, "DisplayVersion", "10.30.000", false);
+    CheckValueText(kUninstallKey, "DisplayName", "Vorrel Recorder 10.30 (Update)");
+    CheckValueText(kUninstallKey, "DisplayVersion", "10.30.000");
   } else {
-    CheckValueText(kUninstallKey, "DisplayName", "Vorrel Recorder", true);
-    CheckValueText(kUninstallKey, "DisplayVersion", expected, true);
+    CheckValueText(kUninstallKey, "DisplayName", "Vorrel Recorder");
+    CheckValueText(kUninstallKey, "DisplayVersion", expected);
   }
-  CheckValueText(kUninstallKey, "Publisher", "Marrowick", true);
+  CheckValueText(kUninstallKey, "Publisher", "Marrowick");
 }
 
 void CheckRun(const std::string& want) {

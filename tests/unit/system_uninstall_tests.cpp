@@ -1,5 +1,5 @@
 // The product's Uninstall entry: two values overwritten in an existing entry,
-// stored without their terminating zero; nothing created, nothing else
+// stored with their terminating zero; nothing created, nothing else
 // touched.
 #include <windows.h>
 
@@ -79,19 +79,18 @@ class UninstallEntryTest : public testing::Test {
   }
 };
 
-TEST_F(UninstallEntryTest, NameAndVersionOfTheUpdateWithoutTerminatingZero) {
+TEST_F(UninstallEntryTest, NameAndVersionOfTheUpdateWithTheirTerminatingZero) {
   EXPECT_EQ(1, UpdateUninstallEntry());
 
   Value name = ReadValue("DisplayName");
   ASSERT_TRUE(name.present);
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), name.type);
-  EXPECT_EQ("Vorrel Recorder 10.30 (Update)", name.data);  // 30 bytes, no zero
+  EXPECT_EQ(std::string("Vorrel Recorder 10.30 (Update)") + '\0', name.data);  // 31 bytes
 
   Value version = ReadValue("DisplayVersion");
   ASSERT_TRUE(version.present);
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), version.type);
-  EXPECT_EQ(9u, version.data.size());  // nine characters, no zero
-  EXPECT_EQ("10.30.000", version.data);
+  EXPECT_EQ(std::string("10.30.000") + '\0', version.data);  // 10 bytes
 
   Value location = ReadValue("InstallLocation");
   EXPECT_EQ(std::string("C:\\Program Files\\Marrowick\\Vorrel Recorder\\") + '\0', location.data);
@@ -100,19 +99,19 @@ TEST_F(UninstallEntryTest, NameAndVersionOfTheUpdateWithoutTerminatingZero) {
 TEST_F(UninstallEntryTest, AbsentTextsAndOverlongTextsLeaveTheirValueAlone) {
   EXPECT_EQ(1, WriteUninstallValues(nullptr, "1.2"));
   EXPECT_EQ(std::string("Vorrel Recorder 10") + '\0', ReadValue("DisplayName").data);
-  EXPECT_EQ("1.2", ReadValue("DisplayVersion").data);
+  EXPECT_EQ(std::string("1.2") + '\0', ReadValue("DisplayVersion").data);
 
   const std::string longest(269, 'n');
   EXPECT_EQ(1, WriteUninstallValues(longest.c_str(), nullptr));
-  EXPECT_EQ(longest, ReadValue("DisplayName").data);
-  EXPECT_EQ("1.2", ReadValue("DisplayVersion").data);
+  EXPECT_EQ(longest + '\0', ReadValue("DisplayName").data);
+  EXPECT_EQ(std::string("1.2") + '\0', ReadValue("DisplayVersion").data);
 
   // One byte more no longer fits the 270-byte buffer: not written at all,
   // rather than cut short.
   const std::string tooLong(270, 'x');
   EXPECT_EQ(1, WriteUninstallValues(tooLong.c_str(), "3.4"));
-  EXPECT_EQ(longest, ReadValue("DisplayName").data);
-  EXPECT_EQ("3.4", ReadValue("DisplayVersion").data);
+  EXPECT_EQ(longest + '\0', ReadValue("DisplayName").data);
+  EXPECT_EQ(std::string("3.4") + '\0', ReadValue("DisplayVersion").data);
 }
 
 TEST(UninstallEntry, MissingEntryIsNeverCreated) {
