@@ -105,6 +105,32 @@ class PE:
                 at += 32
         return names
 
+    def imported_functions(self):
+        """[(DLL, function)] of the ordinary import table; a function imported
+        by ordinal is named "#N"."""
+        functions = []
+        rva, _ = self._directory(DIR_IMPORT)
+        wide = self.magic != PE32
+        entry, flag = (8, 1 << 63) if wide else (4, 1 << 31)
+        at = self.offset(rva) if rva else None
+        while at is not None:
+            lookup, _, _, name, thunks = self._unpack("<IIIII", at)
+            if not (lookup or name or thunks):
+                break
+            dll = self.cstring(name)
+            thunk = self.offset(lookup or thunks)
+            while True:
+                value = self._unpack("<Q" if wide else "<I", thunk)[0]
+                if not value:
+                    break
+                if value & flag:
+                    functions.append((dll, f"#{value & 0xFFFF}"))
+                else:
+                    functions.append((dll, self.cstring((value & 0x7FFFFFFF) + 2)))
+                thunk += entry
+            at += 20
+        return functions
+
     def _image_base(self):
         opt = self._unpack("<I", 0x3C)[0] + 24
         if self.magic == PE32:

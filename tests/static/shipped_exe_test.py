@@ -138,6 +138,47 @@ class Headers(unittest.TestCase):
                          "a DLL outside the system set could be planted beside the updater")
 
 
+# Oldest Windows of each family that the updater must start on.
+OLDEST_9X = {"95", "95-OSR2", "98", "95-stub"}
+OLDEST_NT = {"3.1", "3.5", "3.51", "4.0"}
+
+
+def allowed_imports():
+    """{(DLL, function): (9x, NT)} of tests/static/imports.txt."""
+    allowed = {}
+    with open(os.path.join(HERE, "imports.txt"), encoding="utf-8") as f:
+        for line in f:
+            if line.strip() and not line.startswith("#"):
+                dll, function, nine_x, nt = line.split()[:4]
+                allowed[(dll.upper(), function)] = (nine_x, nt)
+    return allowed
+
+
+class ImportedFunctions(unittest.TestCase):
+    """Windows refuses to start a program that imports a function it does not
+    export; Wine exports everything whatever version it reports, so only the
+    import tables can show this."""
+
+    def test_every_function_is_exported_by_98_and_nt4(self):
+        allowed = allowed_imports()
+        modules = {"VrUpdater1030.exe": exe}
+        for name in ("QFIECHECK.DLL", "SCHEDSTOP.DLL"):
+            (data,) = find("FILES", name).values()
+            modules[name] = pe.PE(data)
+        imported = set()
+        for name, module in modules.items():
+            functions = {(dll.upper(), function) for dll, function in module.imported_functions()}
+            with self.subTest(name):
+                self.assertEqual(sorted(functions - set(allowed)), [],
+                                 "imports missing from tests/static/imports.txt")
+            imported |= functions
+        self.assertEqual(sorted(set(allowed) - imported), [], "listed but no longer imported")
+        for (dll, function), (nine_x, nt) in allowed.items():
+            with self.subTest(function):
+                self.assertIn(nine_x, OLDEST_9X, f"{dll} {function}: not on Windows 98")
+                self.assertIn(nt, OLDEST_NT, f"{dll} {function}: not on Windows NT 4.0")
+
+
 class Manifest(unittest.TestCase):
     def setUp(self):
         names = sorted({n for (t, n, _) in resources if t == pe.RT_MANIFEST})
