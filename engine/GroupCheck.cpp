@@ -193,9 +193,11 @@ int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
     return 0;
   }
 
+  // Without a temporary folder the library is not asked at all: an empty
+  // text would leave it to choose a folder of its own.
   char tempFolder[MAX_PATH] = {};
   const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);
-  if (tempLength >= sizeof tempFolder) tempFolder[0] = '\0';
+  if (tempLength == 0 || tempLength >= sizeof tempFolder) return 0;
   // Documented as a C function of two texts; called so that a library built
   // with the other convention cannot unbalance the stack.
   if (!win32::CallWithTwoPointers(filterLoad, "Software\\Marrowick\\VorrelSaffra8", tempFolder))

@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -331,29 +332,74 @@ std::string EnvText(const char* name) {
   return n && n < sizeof value ? value : "";
 }
 
+// Points TMP and TEMP at folder while it lives; the old values (or their
+// absence) come back afterwards.
+class ScopedTempVariables {
+ public:
+  explicit ScopedTempVariables(const std::string& folder) {
+    for (int i = 0; i < 2; ++i) {
+      char value[1024] = {};
+      const DWORD n = GetEnvironmentVariableA(kNames[i], value, sizeof value);
+      had_[i] = n > 0 && n < sizeof value;
+      saved_[i] = had_[i] ? value : "";
+      SetEnvironmentVariableA(kNames[i], folder.c_str());
+    }
+  }
+  ~ScopedTempVariables() {
+    for (int i = 0; i < 2; ++i)
+      SetEnvironmentVariableA(kNames[i], had_[i] ? saved_[i].c_str() : nullptr);
+  }
+  ScopedTempVariables(const ScopedTempVariables&) = delete;
+  ScopedTempVariables& operator=(const ScopedTempVariables&) = delete;
+
+ private:
+  static constexpr const char* kNames[2] = {"TMP", "TEMP"};
+  bool had_[2] = {};
+  std::string saved_[2];
+};
+
 TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
   struct {
     const char* library;
     int32_t result;
+    bool loaded;  // FilterLoad was called
     bool freed;
+    bool tempUnreadable;  // the temporary folder cannot be read
   } const cases[] = {
-      {"groups_sfx3.dll", 2, true},         {"groups_sfx5.dll", 1, true},
-      {"groups_sfx4.dll", 1, true},         {"groups_sfx2.dll", 0, true},
-      {"groups_sfx3_stdcall.dll", 2, true}, {"groups_sfx5_loadfails.dll", 0, false},
-      {"groups_sfx5_nofree.dll", 0, false}, {"missing_sfx.dll", 0, false},
+      {"groups_sfx3.dll", 2, true, true, false},
+      {"groups_sfx5.dll", 1, true, true, false},
+      {"groups_sfx4.dll", 1, true, true, false},
+      {"groups_sfx2.dll", 0, true, true, false},
+      {"groups_sfx3_stdcall.dll", 2, true, true, false},
+      {"groups_sfx5_loadfails.dll", 0, true, false, false},
+      {"groups_sfx5_nofree.dll", 0, false, false, false},
+      {"missing_sfx.dll", 0, false, false, false},
+      {"groups_sfx3.dll", 0, false, false, true},
   };
   char temp[MAX_PATH] = {};
   GetTempPathA(sizeof temp, temp);
+  // Longer than any path GetTempPathA hands out.
+  const std::string overlong = "C:\\" + std::string(300, 't');
   UpdateList list;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.library);
+    SCOPED_TRACE(std::string(c.library) +
+                 (c.tempUnreadable ? ", temporary folder unreadable" : ""));
     SetEnvironmentVariableA("GROUPS_SFX_KEY", nullptr);
+    SetEnvironmentVariableA("GROUPS_SFX_TEMP", nullptr);
     SetEnvironmentVariableA("GROUPS_SFX_FREED", nullptr);
     const std::string path = ExeFolder() + c.library;
+    std::unique_ptr<ScopedTempVariables> redirected;
+    if (c.tempUnreadable) {
+      redirected.reset(new ScopedTempVariables(overlong));
+      char probe[MAX_PATH] = {};
+      const DWORD n = GetTempPathA(sizeof probe, probe);
+      ASSERT_TRUE(n == 0 || n >= sizeof probe) << "the temporary folder is still readable";
+    }
     EXPECT_EQ(c.result, list.ProbeSoundEffectSet(path.c_str()));
+    EXPECT_EQ(c.loaded, !EnvText("GROUPS_SFX_KEY").empty());
     EXPECT_EQ(c.freed, EnvText("GROUPS_SFX_FREED") == "1");
     EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));  // unloaded on every path
-    if (c.result != 0 || std::string(c.library).find("loadfails") != std::string::npos) {
+    if (c.loaded) {
       EXPECT_EQ("Software\\Marrowick\\VorrelSaffra8", EnvText("GROUPS_SFX_KEY"));
       EXPECT_EQ(temp, EnvText("GROUPS_SFX_TEMP"));
     }
