@@ -145,8 +145,12 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
   if (installed < reference) return kApply;
   if (installed > reference) return kInstalledNewer;
 
-  // The same version as this update brings.
-  if (!IsKeyFile(keyPath) || reupdateConfirmed) return kApply;
+  // The same version as this update brings. Every Apply from here on counts
+  // as the answer to the re-update question, so it is asked once per run.
+  if (!IsKeyFile(keyPath) || reupdateConfirmed) {
+    reupdateConfirmed = true;
+    return kApply;
+  }
   if (!resumeRun_ && interactive) {
     if (ShowStringMessage(IDS_REUPDATE_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
       return kDeclined;

@@ -214,13 +214,15 @@ TEST_F(GroupsTest, ExplicitKeyNumberComparesWithKeyVersion) {
     int32_t keyNo;
     const char* keyVersion;
     GroupVerdict verdict;
+    bool confirmed;  // counts as the re-update answer
   } const cases[] = {
-      {1, "", kInstalledNewer},  // reference 0
-      {1, "10,3,0,0", kApply},   // older than this update
-      {1, "10,2,9,0", kApply},   // same, but not the product's key file: no question
-      {1, "10,2,8,0", kInstalledNewer}, {0, "10,3,0,0", kNothingToUpdate},  // file not installed
-      {2, "10,3,0,0", kSkip},                                               // no such file
-      {-1, "10,3,0,0", kSkip},
+      {1, "", kInstalledNewer, false},  // reference 0
+      {1, "10,3,0,0", kApply, false},   // older than this update
+      {1, "10,2,9,0", kApply, true},    // same, but not the product's key file: no question
+      {1, "10,2,8,0", kInstalledNewer, false},
+      {0, "10,3,0,0", kNothingToUpdate, false},  // file not installed
+      {2, "10,3,0,0", kSkip, false},             // no such file
+      {-1, "10,3,0,0", kSkip, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.keyNo) + " " + c.keyVersion);
@@ -231,6 +233,7 @@ TEST_F(GroupsTest, ExplicitKeyNumberComparesWithKeyVersion) {
     MessageRecorder messages(IDNO);
     EXPECT_EQ(c.verdict, list.CheckGroup(0, true, nullptr));
     EXPECT_TRUE(messages.shown().empty());
+    EXPECT_EQ(c.confirmed, list.reupdateConfirmed);
   }
 }
 
