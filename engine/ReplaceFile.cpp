@@ -129,7 +129,9 @@ bool OfferServiceStop(bool* started) {
   if (!win32::CopyText(installer, sizeof installer, CommonFolder()) ||
       !win32::AppendText(installer, sizeof installer, kServiceInstaller) || !FileExists(installer))
     return false;
-  const HINSTANCE r = ShellExecuteA(nullptr, "open", installer, "-D", nullptr, SW_SHOWNORMAL);
+  // In its own folder, as when the update driver starts it.
+  const HINSTANCE r =
+      ShellExecuteA(nullptr, "open", installer, "-D", CommonFolder(), SW_SHOWNORMAL);
   *started = reinterpret_cast<INT_PTR>(r) > 32;
   return true;
 }

@@ -112,10 +112,14 @@ int32_t ComponentRegistrar::WriteBinaryValue(const BYTE* data, DWORD size, const
 
 int32_t ComponentRegistrar::RegisterServer(const char* path, int32_t unregister) {
   if (!path) return 0;
-  char tool[MAX_PATH + 1];
-  const UINT n = GetSystemDirectoryA(tool, MAX_PATH);
+  // The tool runs in the system folder, its own, and not in the updater's
+  // current directory (usually the folder the updater was downloaded to).
+  char systemFolder[MAX_PATH + 1];
+  const UINT n = GetSystemDirectoryA(systemFolder, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return 0;
-  if (!win32::AppendBackslashIfMissing(tool, sizeof tool) ||
+  char tool[MAX_PATH + 1];
+  if (!win32::CopyText(tool, sizeof tool, systemFolder) ||
+      !win32::AppendBackslashIfMissing(tool, sizeof tool) ||
       !win32::AppendText(tool, sizeof tool, "Regsvr32.exe"))
     return 0;
   char parameters[MAX_PATH + 16];
@@ -132,6 +136,7 @@ int32_t ComponentRegistrar::RegisterServer(const char* path, int32_t unregister)
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpFile = tool;
   info.lpParameters = parameters;
+  info.lpDirectory = systemFolder;
   info.nShow = SW_HIDE;
   if (!ShellExecuteExA(&info) || reinterpret_cast<INT_PTR>(info.hInstApp) <= 32) {
     if (info.hProcess) CloseHandle(info.hProcess);

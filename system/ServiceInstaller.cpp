@@ -24,8 +24,10 @@ int32_t StartInstaller(const char* commonFolder, int32_t install) {
     return 0;
   if (!FileExists(path)) return 0;  // missing, or a folder of that name
 
-  HINSTANCE result = ShellExecuteA(nullptr, "open", path,
-                                   install ? nullptr : kServiceRemoveArgument, nullptr, SW_SHOW);
+  // Started in its own folder, not in the updater's current directory
+  // (usually the folder the updater was downloaded to).
+  HINSTANCE result = ShellExecuteA(
+      nullptr, "open", path, install ? nullptr : kServiceRemoveArgument, commonFolder, SW_SHOW);
   if (reinterpret_cast<INT_PTR>(result) <= 32) return 0;
   seams::Pause(kServiceInstallerStartPauseMs);
   return 1;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <windows.h>
+#include <strsafe.h>
 
 #include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
@@ -26,9 +27,12 @@ inline constexpr char kServinstDelayValue[] = "ServinstRemoveDelayMs";
 inline constexpr char kServinstRefuseValue[] = "ServinstRefuseRemove";
 inline constexpr char kSoundFxCountValue[] = "SoundFxFilterCount";
 
-// Values of kMarksKey: counters (REG_DWORD) the components raise when run.
+// Values of kMarksKey: counters (REG_DWORD) the components raise when run,
+// and the current directory (REG_SZ, ending in a backslash) they were
+// started in.
 inline constexpr char kDrvInstRunsValue[] = "DrvInstRuns";
 inline constexpr char kServinstRunsValue[] = "ServinstRuns";
+inline constexpr char kServinstDirectoryValue[] = "ServinstDirectory";
 
 // Reads a REG_SZ value into buf; false when the key or value is missing, is
 // not a text or does not fit.
@@ -68,6 +72,26 @@ inline bool WriteDword(const char* key, const char* name, DWORD value) {
     return false;
   return RegSetValueExA(k.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                         sizeof value) == ERROR_SUCCESS;
+}
+
+inline bool WriteText(const char* key, const char* name, const char* text) {
+  win32::RegKey k;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | testbed::kProductView,
+                      nullptr, k.put(), nullptr) != ERROR_SUCCESS)
+    return false;
+  return RegSetValueExA(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                        lstrlenA(text) + 1) == ERROR_SUCCESS;
+}
+
+// Records the current directory of the running component under kMarksKey,
+// with a final backslash like every folder text of the product, so a test
+// can see where the component was started.
+inline bool RecordCurrentDirectory(const char* name) {
+  char folder[MAX_PATH + 1] = {};
+  const DWORD n = GetCurrentDirectoryA(MAX_PATH, folder);
+  if (n == 0 || n >= MAX_PATH) return false;
+  if (folder[n - 1] != '\\' && FAILED(StringCchCatA(folder, sizeof folder, "\\"))) return false;
+  return WriteText(kMarksKey, name, folder);
 }
 
 // Raises a run counter by one, so a test can see that a component ran and

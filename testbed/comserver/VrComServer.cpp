@@ -1,7 +1,8 @@
 // One of the product's COM servers. Registration writes the in-process server
 // entry of its class (default value: the path of this DLL); unregistration
 // removes the class key again. Both raise a counter so a test can tell a
-// registration that ran from one that merely left old data behind.
+// registration that ran from one that merely left old data behind, and both
+// record the current directory Regsvr32.exe was started in.
 #include <windows.h>
 #include <olectl.h>
 
@@ -24,6 +25,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 }
 
 extern "C" HRESULT WINAPI DllRegisterServer(void) {
+  testbed::RecordCurrentDirectory(testbed::kComServerDirectoryValue);
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(g_module, path, sizeof path);
   if (n == 0 || n >= sizeof path) return SELFREG_E_CLASS;
@@ -38,6 +40,7 @@ extern "C" HRESULT WINAPI DllRegisterServer(void) {
 }
 
 extern "C" HRESULT WINAPI DllUnregisterServer(void) {
+  testbed::RecordCurrentDirectory(testbed::kComServerDirectoryValue);
   LONG rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, testbed::kComServerInprocKey);
   if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
     rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, testbed::kComServerKey);

@@ -3,7 +3,8 @@
 // that lies beside this installer. The updater starts it with exactly these
 // command lines, so test options come from the registry instead: a delay
 // before the removal and a refusal to remove. Every run is logged (a line in
-// Servinst.log beside the program and a run counter) so tests can see it ran.
+// Servinst.log beside the program, a run counter and the current directory it
+// was started in) so tests can see it ran, and where.
 #include <windows.h>
 #include <strsafe.h>
 
@@ -28,6 +29,7 @@ bool OwnFolder(char* buf, size_t capacity) {
 
 void LogRun(const char* args) {
   testbed::CountRun(testbed::kServinstRunsValue);
+  testbed::RecordCurrentDirectory(testbed::kServinstDirectoryValue);
   char log[MAX_PATH];
   if (!OwnFolder(log, sizeof log) || FAILED(StringCchCatA(log, sizeof log, "Servinst.log"))) return;
   win32::FileHandle file(CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -206,6 +206,9 @@ class RegisterServerTest : public ::testing::Test {
     server_ = "C:\\rt\\Program Files\\Vr Com\\VrComServer.dll";
     ASSERT_TRUE(CopyFileA((self.substr(0, self.rfind('\\') + 1) + "VrComServer.dll").c_str(),
                           server_.c_str(), FALSE));
+    // The updater usually runs from a download folder: Regsvr32.exe must not
+    // inherit it.
+    ASSERT_TRUE(currentDirectory_.ChangeTo("C:\\rt\\Program Files"));
   }
   void TearDown() override { seams::SetPauseHook(nullptr); }
 
@@ -215,8 +218,24 @@ class RegisterServerTest : public ::testing::Test {
     return testbed::ReadText(testbed::kComServerInprocKey, "", path, sizeof path) ? path : "";
   }
 
+  // The current directory of the server's last (un)registration.
+  static std::string ServerDirectory() {
+    char folder[MAX_PATH] = {};
+    return testbed::ReadText(testbed::kMarksKey, testbed::kComServerDirectoryValue, folder,
+                             sizeof folder)
+               ? folder
+               : "";
+  }
+  // Regsvr32.exe's own folder, ending in a backslash.
+  static std::string SystemFolder() {
+    char folder[MAX_PATH] = {};
+    GetSystemDirectoryA(folder, sizeof folder);
+    return std::string(folder) + "\\";
+  }
+
   std::string server_;
   ComponentRegistrar registrar_;
+  win32::ScopedCurrentDirectory currentDirectory_;
 };
 
 TEST_F(RegisterServerTest, RegistersAndUnregistersAServerWhosePathHasBlanks) {
@@ -225,12 +244,15 @@ TEST_F(RegisterServerTest, RegistersAndUnregistersAServerWhosePathHasBlanks) {
   EXPECT_EQ(1, registrar_.RegisterServer(server_.c_str(), 0));
   // The call returns once the tool has finished: the mark is there at once.
   EXPECT_EQ(server_, RegisteredPath());
+  EXPECT_EQ(SystemFolder(), ServerDirectory());
   EXPECT_EQ(1u, testbed::ReadDword(testbed::kMarksKey, testbed::kComServerRegisteredValue, 0));
   ASSERT_FALSE(g_pauses.empty());
   EXPECT_EQ(10u, g_pauses.front());
 
+  ASSERT_TRUE(testbed::WriteText(testbed::kMarksKey, testbed::kComServerDirectoryValue, ""));
   EXPECT_EQ(1, registrar_.RegisterServer(server_.c_str(), 1));
   EXPECT_EQ("", RegisteredPath());
+  EXPECT_EQ(SystemFolder(), ServerDirectory());
   EXPECT_EQ(1u, testbed::ReadDword(testbed::kMarksKey, testbed::kComServerUnregisteredValue, 0));
   EXPECT_EQ(1u, testbed::ReadDword(testbed::kMarksKey, testbed::kComServerRegisteredValue, 0));
 }

@@ -16,6 +16,7 @@
 #include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ProductControlLibrary.h"
+#include "testbed/common/TestbedRegistry.h"
 #include "updatelist/UpdateList.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ResString.h"
@@ -511,6 +512,8 @@ class ServiceProgramTest : public ReplaceFileTest {
     WriteAll(target_, "running service", TimeOf(2005));
     Target(1, 0, target_);
     ASSERT_TRUE(win32::LoadResString(IDS_APP_RUNNING, expectedText_, sizeof expectedText_));
+    // Not the folder the installer must run in.
+    ASSERT_TRUE(currentDirectory_.ChangeTo(program_.c_str()));
   }
   void TearDown() override {
     ResetProductFoldersForTest();
@@ -531,6 +534,7 @@ class ServiceProgramTest : public ReplaceFileTest {
 
   std::string program_, common_, target_;
   char expectedText_[512] = {};
+  win32::ScopedCurrentDirectory currentDirectory_;
 };
 
 TEST_F(ServiceProgramTest, RetryAsksAgainUntilTheServiceHasLetGo) {
@@ -557,6 +561,10 @@ TEST_F(ServiceProgramTest, RetryAsksAgainUntilTheServiceHasLetGo) {
   // The service installer was started with "-D" after each Retry.
   const std::string log = ServinstLog(2 * strlen("Servinst [-D]\r\n"));
   EXPECT_EQ("Servinst [-D]\r\nServinst [-D]\r\n", log);
+  char directory[MAX_PATH] = {};
+  ASSERT_TRUE(testbed::ReadText(testbed::kMarksKey, testbed::kServinstDirectoryValue, directory,
+                                sizeof directory));
+  EXPECT_EQ(common_, directory);
   EXPECT_EQ(0, TemporariesIn(common_));
 }
 

@@ -53,6 +53,10 @@ class ServiceInstallerTest : public testing::Test {
   void SetUp() override {
     common_ = systest::MakeTempFolder("vrcommon");
     ASSERT_FALSE(common_.empty());
+    // The updater usually runs from a download folder: the installer must
+    // not inherit it.
+    elsewhere_ = systest::MakeTempFolder("vrcwd");
+    ASSERT_TRUE(currentDirectory_.ChangeTo(elsewhere_.c_str()));
     UnregisterService();
     testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstRefuseValue, 0);
     // A window whose title the question must carry.
@@ -93,8 +97,18 @@ class ServiceInstallerTest : public testing::Test {
   DWORD Runs() const {
     return testbed::ReadDword(testbed::kMarksKey, testbed::kServinstRunsValue, 0);
   }
+  // The current directory the installer last ran in.
+  static std::string InstallerDirectory() {
+    char folder[MAX_PATH] = {};
+    return testbed::ReadText(testbed::kMarksKey, testbed::kServinstDirectoryValue, folder,
+                             sizeof folder)
+               ? folder
+               : "";
+  }
 
   std::string common_;
+  std::string elsewhere_;
+  win32::ScopedCurrentDirectory currentDirectory_;
   HWND title_ = nullptr;
 };
 
@@ -121,6 +135,7 @@ TEST_F(ServiceInstallerTest, RemovalRunsTheInstallerWithDashDAndWaitsUntilTheSer
   EXPECT_EQ(recorder.pauses.size() - 1, recorder.CountPauses(1000));
   EXPECT_LT(recorder.pauses.size(), 63u) << "the wait ended when the service went";
   EXPECT_NE(std::string::npos, Log().find("Servinst [-D]"));
+  EXPECT_EQ(common_, InstallerDirectory()) << "the test's own is " << elsewhere_;
 }
 
 TEST_F(ServiceInstallerTest, RemovalOfAnAbsentServiceDoesNotWait) {
@@ -140,6 +155,7 @@ TEST_F(ServiceInstallerTest, InstallationRunsTheInstallerWithoutArgumentAndNever
   EXPECT_TRUE(WaitUntil([] { return IsServiceInstalled("qfsvcg") == 1; }, 10000));
   EXPECT_NE(std::string::npos, Log().find("Servinst []"));
   EXPECT_EQ(std::string::npos, Log().find("-D"));
+  EXPECT_EQ(common_, InstallerDirectory()) << "the test's own is " << elsewhere_;
 }
 
 TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSeconds) {
