@@ -186,6 +186,10 @@ int32_t UpdateList::CanWriteProgramFolder() {
   char probe[MAX_PATH] = {};
   if (!GetTempFileNameA(folder, "tmp", 0, probe)) return 0;
   win32::ScopedDeleteFile removeProbe(probe);
+  // Only a file that is really there proves the folder writable: on a
+  // read-only volume some systems hand out a name without creating the file.
+  const DWORD attributes = GetFileAttributesA(probe);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
 
   char key[256] = {};
   int32_t result = 0;

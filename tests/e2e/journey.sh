@@ -6,7 +6,7 @@
 #              [--hold NAME] [--robot "robot options"] [--check "checks"]
 #              [--step "TEXT[=COUNT]"]... [--no-step "TEXT"]...
 #              [--last-buttons "start=N close=N"] [--small-drive LETTER=MB]
-#              [--also "SHELL COMMAND"]
+#              [--read-only-drive] [--also "SHELL COMMAND"]
 #
 # --install  installs the simulated product first (scripts/install-product.sh)
 #            and records the state of every file of the update list
@@ -23,6 +23,8 @@
 # --small-drive   a tmpfs of MB megabytes mapped as drive LETTER (needs root;
 #                 without it the journey exits 77, which ctest counts as
 #                 skipped)
+# --read-only-drive  remounts the small drive read-only after the setup
+#                 (install, --hold, --also) and before the updater starts
 #
 # Environment (set by the build): VR_BIN (built programs), VR_UPLIST (the
 # updater's update list), VR_PAYLOAD_SRC (its expanded payload), VR_ARTIFACTS
@@ -36,7 +38,7 @@ root=$(cd "$here/../.." && pwd)
 name=$1
 shift
 harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
-last_buttons="" small_drive="" also=""
+last_buttons="" small_drive="" read_only=0 also=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
@@ -49,10 +51,15 @@ while [ $# -gt 0 ]; do
     --last-buttons) last_buttons=$2; shift 2 ;;
     --also) also=$2; shift 2 ;;
     --small-drive) small_drive=$2; shift 2 ;;
+    --read-only-drive) read_only=1; shift ;;
     *) echo "journey: unknown option $1" >&2; exit 2 ;;
   esac
 done
 bin=${VR_BIN:?} uplist=${VR_UPLIST:?} src=${VR_PAYLOAD_SRC:?}
+if [ $read_only -eq 1 ] && [ -z "$small_drive" ]; then
+  echo "journey: --read-only-drive needs --small-drive" >&2
+  exit 2
+fi
 begin=$(date +%s)
 
 work=$(mktemp -d /tmp/vrjourney.XXXXXX)
@@ -84,6 +91,8 @@ if [ -n "$hold" ]; then
   setup+=" && for i in \$(seq 100); do [ -e $(q "$work/held") ] && break; sleep 0.1; done; [ -e $(q "$work/held") ]"
 fi
 [ -n "$also" ] && setup+="${setup:+ && }$also"
+# Written by the install, read-only for the updater (and the checks after it).
+[ $read_only -eq 1 ] && setup+="${setup:+ && }mount -o remount,ro $(q "$work/drive")"
 then=""
 if [ -n "$checks" ]; then
   checks=${checks//same/same=$(q "$work/before.snap")}

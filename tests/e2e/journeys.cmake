@@ -135,6 +135,17 @@ vr_add_journey(NAME journey_disk_full ARGS --small-drive E=40
   --robot "--start --expect 122 --close-when-idle 1500 --timeout 90"
   --check "same service=present" --no-step "service:" --no-step "update:")
 
+# The program folder on a drive that cannot be written (installed there,
+# then remounted read-only): 108 and nothing else; nothing is replaced and
+# the service comes back. The drive has room enough for Start's free-space
+# check.
+vr_add_journey(NAME journey_read_only_drive ARGS --small-drive E=200 --read-only-drive
+  --install "10.2.9.0 --program-folder 'E:\\Vorrel'"
+  --robot "--start --expect 108 --close-when-idle 1500 --timeout 120"
+  --check "same service=present"
+  --step "start: checks refused the update" --no-step "start: files in use"
+  --no-step "update: begin")
+
 # Restart answered Yes, in this test's own prefix: requested once; Start and
 # Close stay disabled until Wine ends the updater.
 vr_add_journey(NAME journey_restart_accepted ARGS --install "10.2.9.0"
