@@ -44,8 +44,9 @@ BOOL UpdaterDialog::OnInitDialog() {
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
-  // step 3: the facts every later group check relies on are fixed now, before
-  // the user can press Start.
+  // Classifies Windows, caches the 64-bit driver state and asks the control
+  // library for the product's folders, so every later group check relies on
+  // facts fixed before the user can press Start.
   FixProcessWideFacts();
 
   HWND progress = GetDlgItem(dialog, kIdc_Progress);
