@@ -114,7 +114,7 @@ if [ "$status" -eq 77 ]; then
 fi
 
 grep -a -o 'VrUpdater: [^"]*' "$work/stderr" | sed 's/\\n$//' >"$work/steps"
-grep -a -E 'e2e_holder|install-product|wine-test' "$work/stderr" >&2
+grep -a -E 'e2e_holder|e2e_check|install-product|wine-test|^wine:' "$work/stderr" >&2
 echo "--- steps the updater traced"
 cat "$work/steps"
 for s in "${steps[@]}"; do
