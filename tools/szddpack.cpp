@@ -50,6 +50,30 @@ constexpr int64_t kNone = INT64_MIN;
 
 const unsigned char kMagic[8] = {0x53, 0x5A, 0x44, 0x44, 0x88, 0xF0, 0x27, 0x33};
 
+// Output gathered into blocks of 64 KiB before it is written; a failed write
+// is remembered and reported by every later Flush.
+class BufferedOutput {
+ public:
+  explicit BufferedOutput(FILE* out) : out_(out) { buf_.reserve(kBlock); }
+  void Put(const unsigned char* data, size_t size) {
+    buf_.insert(buf_.end(), data, data + size);
+    if (buf_.size() >= kBlock) Flush();
+  }
+  void Put(unsigned char byte) { Put(&byte, 1); }
+  bool Flush() {
+    if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), out_) != buf_.size())
+      failed_ = true;
+    buf_.clear();
+    return !failed_;
+  }
+
+ private:
+  static constexpr size_t kBlock = 1 << 16;
+  FILE* out_;
+  std::vector<unsigned char> buf_;
+  bool failed_ = false;
+};
+
 class Packer {
  public:
   Packer(FILE* in, FILE* out) : in_(in), out_(out), buf_(kBufferSize + kMaxMatch, 0) {
@@ -119,7 +143,7 @@ class Packer {
     }
     if (pendingLen > 0) Match(pendingSrc, pendingLen);
     FlushGroup();
-    if (!FlushOut()) return false;
+    if (!out_.Flush()) return false;
     *expandedLength = static_cast<uint64_t>(end_);
     return !tooLong_;
   }
@@ -215,24 +239,15 @@ class Packer {
 
   void FlushGroup() {
     if (items_ == 0) return;
-    out_buf_.push_back(flags_);
-    out_buf_.insert(out_buf_.end(), group_, group_ + groupLen_);
+    out_.Put(flags_);
+    out_.Put(group_, groupLen_);
     flags_ = 0;
     items_ = 0;
     groupLen_ = 0;
-    if (out_buf_.size() >= (1u << 16)) FlushOut();
-  }
-
-  bool FlushOut() {
-    if (!out_buf_.empty() &&
-        std::fwrite(out_buf_.data(), 1, out_buf_.size(), out_) != out_buf_.size())
-      writeFailed_ = true;
-    out_buf_.clear();
-    return !writeFailed_;
   }
 
   FILE* in_;
-  FILE* out_;
+  BufferedOutput out_;
   std::vector<unsigned char> buf_;
   std::vector<int64_t> head_;
   std::vector<int64_t> prev_;
@@ -240,15 +255,10 @@ class Packer {
   int64_t end_ = 0;   // stream position after the last byte read
   bool eof_ = false;
   bool tooLong_ = false;
-  bool writeFailed_ = false;
   unsigned char flags_ = 0;
   int items_ = 0;
   unsigned char group_[16] = {};
-  int groupLen_ = 0;
-  std::vector<unsigned char> out_buf_;
-
- public:
-  bool writeFailed() const { return writeFailed_; }
+  size_t groupLen_ = 0;
 };
 
 bool WriteHeader(FILE* out, uint32_t length) {
@@ -264,7 +274,7 @@ bool WriteHeader(FILE* out, uint32_t length) {
 // output through another, so memory use does not grow with the file.
 class Expander {
  public:
-  Expander(FILE* in, FILE* out) : in_(in), out_(out), inBuf_(1 << 16) { outBuf_.reserve(1 << 16); }
+  Expander(FILE* in, FILE* out) : in_(in), out_(out), inBuf_(1 << 16) {}
 
   // Returns false, with the reason in *why, when the input is not an SZDD
   // file this tool would accept or reading or writing fails.
@@ -307,7 +317,7 @@ class Expander {
       if (ended) break;
     }
     if (std::ferror(in_)) return Fail(why, "read error");
-    if (!FlushOut()) return Fail(why, "write error");
+    if (!out_.Flush()) return Fail(why, "write error");
     if (written_ != length_) {
       return Fail(why, "the data expands to " + std::to_string(written_) +
                            " bytes, short of the header's " + std::to_string(length_));
@@ -334,29 +344,19 @@ class Expander {
   void Put(unsigned char c) {
     ring_[ringPos_] = c;
     ringPos_ = (ringPos_ + 1) & (kRingSize - 1);
-    outBuf_.push_back(c);
+    out_.Put(c);
     ++written_;
-    if (outBuf_.size() >= (1u << 16)) FlushOut();
-  }
-
-  bool FlushOut() {
-    if (!outBuf_.empty() && std::fwrite(outBuf_.data(), 1, outBuf_.size(), out_) != outBuf_.size())
-      writeFailed_ = true;
-    outBuf_.clear();
-    return !writeFailed_;
   }
 
   FILE* in_;
-  FILE* out_;
+  BufferedOutput out_;
   std::vector<unsigned char> inBuf_;
   size_t inPos_ = 0;
   size_t inLen_ = 0;
-  std::vector<unsigned char> outBuf_;
   unsigned char ring_[kRingSize];
   unsigned ringPos_ = 0;
   uint32_t length_ = 0;
   uint64_t written_ = 0;
-  bool writeFailed_ = false;
 };
 
 int Usage() {
