@@ -9,6 +9,8 @@
 #include <windows.h>
 #include <strsafe.h>
 
+#include <string>
+
 #include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
 
@@ -49,6 +51,12 @@ inline bool ReadText(const char* key, const char* name, char* buf, DWORD capacit
     return false;
   buf[size] = '\0';
   return true;
+}
+
+// The same as a string, empty when missing (what tests compare).
+inline std::string ReadText(const char* key, const char* name) {
+  char buf[MAX_PATH + 1] = {};
+  return ReadText(key, name, buf, sizeof buf) ? buf : "";
 }
 
 // Reads a REG_DWORD value; fallback when missing or of another type.

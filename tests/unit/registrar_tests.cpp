@@ -214,17 +214,12 @@ class RegisterServerTest : public ::testing::Test {
 
   // The registered server path, or empty when the class is not registered.
   static std::string RegisteredPath() {
-    char path[MAX_PATH] = {};
-    return testbed::ReadText(testbed::kComServerInprocKey, "", path, sizeof path) ? path : "";
+    return testbed::ReadText(testbed::kComServerInprocKey, "");
   }
 
   // The current directory of the server's last (un)registration.
   static std::string ServerDirectory() {
-    char folder[MAX_PATH] = {};
-    return testbed::ReadText(testbed::kMarksKey, testbed::kComServerDirectoryValue, folder,
-                             sizeof folder)
-               ? folder
-               : "";
+    return testbed::ReadText(testbed::kMarksKey, testbed::kComServerDirectoryValue);
   }
   // Regsvr32.exe's own folder, ending in a backslash.
   static std::string SystemFolder() {

@@ -561,10 +561,7 @@ TEST_F(ServiceProgramTest, RetryAsksAgainUntilTheServiceHasLetGo) {
   // The service installer was started with "-D" after each Retry.
   const std::string log = ServinstLog(2 * strlen("Servinst [-D]\r\n"));
   EXPECT_EQ("Servinst [-D]\r\nServinst [-D]\r\n", log);
-  char directory[MAX_PATH] = {};
-  ASSERT_TRUE(testbed::ReadText(testbed::kMarksKey, testbed::kServinstDirectoryValue, directory,
-                                sizeof directory));
-  EXPECT_EQ(common_, directory);
+  EXPECT_EQ(common_, testbed::ReadText(testbed::kMarksKey, testbed::kServinstDirectoryValue));
   EXPECT_EQ(0, TemporariesIn(common_));
 }
 

@@ -99,11 +99,7 @@ class ServiceInstallerTest : public testing::Test {
   }
   // The current directory the installer last ran in.
   static std::string InstallerDirectory() {
-    char folder[MAX_PATH] = {};
-    return testbed::ReadText(testbed::kMarksKey, testbed::kServinstDirectoryValue, folder,
-                             sizeof folder)
-               ? folder
-               : "";
+    return testbed::ReadText(testbed::kMarksKey, testbed::kServinstDirectoryValue);
   }
 
   std::string common_;
