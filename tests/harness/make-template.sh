@@ -11,9 +11,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
 templates=$1 arch=$2 nobody=${3:-0}
-flavour=$arch
-[ "$nobody" = 1 ] && flavour=$arch-nobody
-target=$templates/$flavour
+target=$(vr_template_path "$templates" "$arch" "$nobody")
+flavour=$(basename "$target")
+templates=$(dirname "$target")
 version=2
 ready() { [ "$(cat "$target/.ready" 2>/dev/null)" = "$version" ]; }
 ready && exit 0
@@ -35,7 +35,7 @@ mkdir -p "$tmp"
 if [ "$nobody" = 1 ]; then
   chmod 755 "$templates"
   chown 65534:65534 "$tmp"
-  runas=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  runas=("${VR_NOBODY[@]}")
   export HOME=$tmp.home; mkdir -p "$HOME"; chown 65534:65534 "$HOME"
 fi
 export WINEPREFIX=$tmp/pfx WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="

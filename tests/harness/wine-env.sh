@@ -19,6 +19,15 @@
 #   vr_loader_for FILE    the loader that starts FILE
 #   vr_tools_loader ARCH  the loader for Wine's own tools (wineboot, reg, sc)
 #                         in a prefix of ARCH (win64|win32)
+#   VR_NOBODY             the command prefix that runs as the unprivileged
+#                         user of the read-only tests
+#   vr_nobody_reaches PATH  0 when that user can enter PATH's folder (or the
+#                         nearest existing folder above it)
+#   vr_template_path TEMPLATES ARCH NOBODY  the template folder of a flavour:
+#                         under TEMPLATES, except the unprivileged user's
+#                         when that user cannot reach TEMPLATES (a checkout
+#                         inside a folder only root may enter): then in
+#                         ${TMPDIR:-/tmp}, one per TEMPLATES folder
 
 VR_WINE64=${VR_WINE64:-/usr/lib/wine/wine64}
 VR_WINE32_LOADER=${VR_WINE32_LOADER:-/usr/lib/wine/wine}
@@ -62,4 +71,23 @@ vr_loader_for() {
 
 vr_tools_loader() {
   if [ "$1" = win32 ]; then echo wine; else echo "$VR_WINE64"; fi
+}
+
+VR_NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+
+vr_nobody_reaches() {
+  local folder=$1
+  while [ ! -d "$folder" ]; do folder=$(dirname "$folder"); done
+  "${VR_NOBODY[@]}" test -x "$folder" 2>/dev/null
+}
+
+vr_template_path() {
+  local templates=$1 arch=$2 nobody=$3
+  if [ "$nobody" != 1 ]; then
+    echo "$templates/$arch"
+  elif vr_nobody_reaches "$(dirname "$templates")"; then
+    echo "$templates/$arch-nobody"
+  else
+    echo "${TMPDIR:-/tmp}/vr-templates.$(printf '%s' "$templates" | cksum | cut -d' ' -f1)/$arch-nobody"
+  fi
 }

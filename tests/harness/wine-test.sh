@@ -72,17 +72,23 @@ if { [ "$bits" = 32 ] || [ "$arch" = win32 ]; } && ! vr_runs_32bit; then
 fi
 
 templates=${VR_WINE_TEMPLATES:-$PWD/wine-templates}
-flavour=$arch
-[ $nobody -eq 1 ] && flavour=$arch-nobody
 "$here/make-template.sh" "$templates" "$arch" "$nobody" || exit 2
-template=$templates/$flavour
+template=$(vr_template_path "$templates" "$arch" "$nobody")
 
 work=$(mktemp -d /tmp/vrtest.XXXXXX)
 pfx=$work/pfx
 runas=()
 if [ $nobody -eq 1 ]; then
   chmod 755 "$work"
-  runas=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  runas=("${VR_NOBODY[@]}")
+  # A build tree inside a folder only root may enter: the unprivileged user
+  # runs a hard-linked copy of the program's folder (its helpers lie beside it).
+  if [ -f "$1" ] && ! vr_nobody_reaches "$(dirname "$1")"; then
+    cp -al "$(dirname "$1")" "$work/bin" 2>/dev/null || cp -a "$(dirname "$1")" "$work/bin"
+    program=$work/bin/$(basename "$1")
+    shift
+    set -- "$program" "$@"
+  fi
 fi
 
 xvfb_pid=""
