@@ -27,7 +27,28 @@ bool OwnFolder(char* buf, size_t capacity) {
   return SUCCEEDED(StringCchCopyA(buf, capacity, path));
 }
 
+// Holds a named mutex for its lifetime (or gives up waiting after 10 s).
+class Turn {
+ public:
+  explicit Turn(const char* name) : mutex_(CreateMutexA(nullptr, FALSE, name)) {
+    if (mutex_) owned_ = WaitForSingleObject(mutex_.get(), 10000) != WAIT_TIMEOUT;
+  }
+  ~Turn() {
+    if (owned_) ReleaseMutex(mutex_.get());
+  }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+
+ private:
+  win32::KernelHandle mutex_;
+  bool owned_ = false;
+};
+
 void LogRun(const char* args) {
+  // Two runs may start at once (a test that answers Retry twice without
+  // waiting): the counter's read-and-raise and Wine's emulated append are no
+  // atomic steps, so the runs take turns.
+  Turn turn("VrTestbedServinstLog");
   testbed::CountRun(testbed::kServinstRunsValue);
   testbed::RecordCurrentDirectory(testbed::kServinstDirectoryValue);
   char log[MAX_PATH];
