@@ -209,8 +209,10 @@ void UpdaterDialog::RunUpdate() {
         } else {
           progressTarget_ = {this, list.CountApplicableFiles()};
           TraceStep("update: install pass (%d files)", progressTarget_.total);
+          HoldOffShutdown(true);
           const int32_t replaced =
               list.InstallAll(&progressTarget_, &UpdaterDialog::ReportProgress);
+          HoldOffShutdown(false);
           failedFiles = list.failedFiles();
           installed = replaced > 0;
           TraceStep("update: %d replaced, %d failed", replaced, failedFiles);

@@ -9,7 +9,11 @@
 
 #include "app/ProcessFacts.h"
 #include "app/RunMode.h"
+#include "app/Trace.h"
 #include "engine/PayloadStore.h"
+#include "res/resource.h"
+#include "win32/DynamicCalls.h"
+#include "win32/MessagePump.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 
@@ -37,7 +41,10 @@ UpdaterDialog::UpdaterDialog() : DialogBase(kIdd_Main) {
   progressTarget_.dialog = this;
 }
 
-UpdaterDialog::~UpdaterDialog() { DestroyWaitWindow(); }
+UpdaterDialog::~UpdaterDialog() {
+  DestroyWaitWindow();
+  win32::SetPumpDialog(nullptr);
+}
 
 BOOL UpdaterDialog::OnInitDialog() {
   HWND dialog = hwnd();
@@ -48,6 +55,7 @@ BOOL UpdaterDialog::OnInitDialog() {
   // library for the product's folders, so every later group check relies on
   // facts fixed before the user can press Start.
   FixProcessWideFacts();
+  win32::SetPumpDialog(dialog);
 
   HWND progress = GetDlgItem(dialog, kIdc_Progress);
   SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
@@ -113,6 +121,11 @@ INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
     case WM_QUERYDRAGICON:
       *handled = true;
       return reinterpret_cast<INT_PTR>(icon_);
+    case WM_QUERYENDSESSION:
+      if (!holdingOffShutdown()) return 0;
+      *handled = true;
+      TraceStep("shutdown refused: files are being replaced");
+      return FALSE;
     case WM_ENDSESSION:
       OnEndSession(wParam != FALSE);  // default handling continues
       return 0;
@@ -162,16 +175,10 @@ int32_t UpdaterDialog::SetProgress(int32_t done, int32_t total) {
 }
 
 int32_t UpdaterDialog::PumpOneMessage() {
-  if (!hwnd()) return 1;
-  MSG msg;
-  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return 1;
-  if (IsDialogMessageA(hwnd(), &msg)) return 1;
-  // Only painting is let through; anything else for other windows of the
-  // thread is dropped, so nothing else runs while the engine works.
-  if (msg.message == WM_PAINT || msg.message == WM_NCPAINT) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
+  // Only the dialog's own messages and painting are let through; anything
+  // else for other windows of the thread is dropped, so nothing else runs
+  // while the engine works.
+  if (hwnd()) win32::HandleOneMessage();
   return 1;
 }
 
@@ -194,6 +201,29 @@ void UpdaterDialog::ShowWaitWindow() {
   HWND wait = waitWindow_->CreateModeless(hwnd());
   // Paint the text now: the driver blocks the thread right after this.
   if (wait) UpdateWindow(wait);
+}
+
+void UpdaterDialog::HoldOffShutdown(bool hold) {
+  shutdownHolds_ += hold ? 1 : (shutdownHolds_ > 0 ? -1 : 0);
+  if (!hwnd()) return;
+  // Vista and later show the reason beside the program that holds off the
+  // shutdown; older Windows only ask the window.
+  const HMODULE user32 = GetModuleHandleA("user32.dll");
+  win32::newer::ShutdownBlockReasonCreate create = nullptr;
+  win32::newer::ShutdownBlockReasonDestroy destroy = nullptr;
+  if (!win32::BindExport(user32, "ShutdownBlockReasonCreate", &create) ||
+      !win32::BindExport(user32, "ShutdownBlockReasonDestroy", &destroy))
+    return;
+  if (shutdownHolds_ == 0) {
+    destroy(hwnd());
+    return;
+  }
+  if (!hold || shutdownHolds_ > 1) return;
+  char text[256];
+  wchar_t reason[256];
+  if (win32::LoadResString(IDS_SHUTDOWN_HELD, text, sizeof text) &&
+      MultiByteToWideChar(CP_ACP, 0, text, -1, reason, 256) > 0)
+    create(hwnd(), reason);
 }
 
 void UpdaterDialog::DestroyWaitWindow() {

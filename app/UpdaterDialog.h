@@ -74,6 +74,11 @@ class UpdaterDialog : public DialogBase {
   void ShowWaitWindow();
   void DestroyWaitWindow();
   bool HasWaitWindow() const { return waitWindow_ != nullptr; }
+  // While files are being replaced Windows may not end the session: the
+  // dialog refuses WM_QUERYENDSESSION and, where Windows has it, gives the
+  // reason (string 146). Spans nest.
+  void HoldOffShutdown(bool hold);
+  bool holdingOffShutdown() const { return shutdownHolds_ > 0; }
   ProgressTarget& progressTarget() { return progressTarget_; }
 
  protected:
@@ -93,4 +98,5 @@ class UpdaterDialog : public DialogBase {
   // The service was removed and not installed again yet; the Start handler
   // installs it before it returns, whatever path it took.
   bool serviceRemoved_ = false;
+  int shutdownHolds_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "engine/Leftovers.h"
 #include "engine/GroupRules.h"
 #include "engine/Platform.h"
 #include "res/resource.h"
@@ -185,7 +186,8 @@ int32_t UpdateList::CanWriteProgramFolder() {
   if (!GetProgramFolder(folder, sizeof folder)) return 0;
   char probe[MAX_PATH] = {};
   if (!GetTempFileNameA(folder, "tmp", 0, probe)) return 0;
-  win32::ScopedDeleteFile removeProbe(probe);
+  RecordedTemporary removeProbe;
+  if (!removeProbe.Adopt(probe)) return 0;
   // Only a file that is really there proves the folder writable: on a
   // read-only volume some systems hand out a name without creating the file.
   const DWORD attributes = GetFileAttributesA(probe);

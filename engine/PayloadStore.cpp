@@ -44,17 +44,23 @@ int32_t ExtractResourceToFile(const char* path, HMODULE module, const char* name
                               const char* type) {
   if (!path || !*path) return 0;
   DWORD size = 0;
-  const void* data = MapEntry(module, name, type, &size);
-  if (!data) return 0;
+  if (!MapEntry(module, name, type, &size)) return 0;  // nothing is created for no entry
   // Create always: an existing file is truncated, never overwritten in place.
   win32::FileHandle file(
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return 0;
+  return WriteResourceToFile(file.get(), module, name, type);
+}
+
+int32_t WriteResourceToFile(HANDLE file, HMODULE module, const char* name, const char* type) {
+  DWORD size = 0;
+  const void* data = MapEntry(module, name, type, &size);
+  if (!data || !file || file == INVALID_HANDLE_VALUE) return 0;
   // Payload entries reach tens of megabytes: one write straight from the
   // mapped resource, no buffer of our own. A short write leaves a partial file
   // for the caller, who deletes its temporaries itself.
   DWORD written = 0;
-  BOOL ok = WriteFile(file.get(), data, size, &written, nullptr);
+  BOOL ok = WriteFile(file, data, size, &written, nullptr);
   return ok && written == size ? 1 : 0;
 }
 

@@ -17,8 +17,10 @@ constexpr const char* kType = "FILES";
 bool PayloadEntryName(int32_t group, int32_t file, char* out, size_t capacity);
 
 // Writes the entry completely to path (create always); 1 on success.
-int32_t ExtractResourceToFile(const char* path, HMODULE module, const char* name,
-                              const char* type);
+int32_t ExtractResourceToFile(const char* path, HMODULE module, const char* name, const char* type);
+
+// Writes the entry at the position of an open file; 1 on success.
+int32_t WriteResourceToFile(HANDLE file, HMODULE module, const char* name, const char* type);
 
 // The entry as text (its bytes plus a terminating zero); 1 on success, the
 // output unchanged on failure.

@@ -11,6 +11,7 @@
 #include <shellapi.h>
 #include <string.h>
 
+#include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
 #include "engine/Platform.h"
 #include "system/ProductControlLibrary.h"
@@ -19,6 +20,7 @@
 #include "win32/DynamicCalls.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
+#include "win32/Sha256.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -72,18 +74,25 @@ bool SetDriverInstallerRunOnce(const char* target) {
 // One attempt on the 9x family: old copy aside, new copy in, old copy back
 // when the new one cannot be moved in. The aside copy is deleted only after
 // the new file is in place; if even the move back fails it is kept (under its
-// "tmp" name), never deleted.
+// "tmp" name), never deleted. It is recorded as the target's aside copy
+// before the target moves, so that the next start puts it back should the
+// run end between the two moves.
 bool SwapInWithoutMoveFileEx(const char* expanded, const char* target) {
   if (!FileExists(target)) return MoveFileA(expanded, target) != FALSE;
   char aside[MAX_PATH + 1];
   if (!UpdateList::MakeTempFileBeside(aside, sizeof aside, target)) return false;
-  DeleteFileA(aside);                           // the name is wanted, not the empty file
-  if (!MoveFileA(target, aside)) return false;  // in use: nothing has changed
+  DeleteFileA(aside);  // the name is wanted, not the empty file
+  leftovers::Record(aside, target);
+  if (!MoveFileA(target, aside)) {  // in use: nothing has changed
+    leftovers::Forget(aside);
+    return false;
+  }
   if (!MoveFileA(expanded, target)) {
-    MoveFileA(aside, target);
+    if (MoveFileA(aside, target)) leftovers::Forget(aside);
     return false;
   }
   DeleteFileA(aside);
+  if (!FileExists(aside)) leftovers::Forget(aside);
   return true;
 }
 
@@ -93,27 +102,95 @@ bool SwapInWithoutMoveFileEx(const char* expanded, const char* target) {
 bool ReplaceWithRetries(const char* expanded, const char* target, bool nt) {
   const auto moveFileEx = nt ? win32::Kernel32().MoveFileExA : nullptr;
   for (int attempt = 0;; ++attempt) {
-    const bool done = moveFileEx ? moveFileEx(expanded, target, MOVEFILE_REPLACE_EXISTING) != FALSE
-                                 : SwapInWithoutMoveFileEx(expanded, target);
+    const bool done = moveFileEx
+                          ? moveFileEx(expanded, target,
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE
+                          : SwapInWithoutMoveFileEx(expanded, target);
     if (done) return true;
     if (attempt == kExtraAttempts) return false;
     seams::Pause(kStepPauseMs);
   }
 }
 
+// The length an SZDD file says it expands to; false for data in another form
+// (LZ32 copies that as it is, and there is no length to check).
+bool SzddExpandedLength(const char* compressed, DWORD* length) {
+  static const unsigned char kMagic[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
+  win32::FileHandle file(CreateFileA(compressed, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  unsigned char header[14];
+  DWORD read = 0;
+  if (!file || !ReadFile(file.get(), header, sizeof header, &read, nullptr) ||
+      read != sizeof header || memcmp(header, kMagic, sizeof kMagic) != 0)
+    return false;
+  *length = static_cast<DWORD>(header[10]) | static_cast<DWORD>(header[11]) << 8 |
+            static_cast<DWORD>(header[12]) << 16 | static_cast<DWORD>(header[13]) << 24;
+  return true;
+}
+
+// True when the file's SHA-256 is digest.
+bool HasDigest(const char* path, const uint8_t* digest) {
+  win32::FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  win32::Sha256 hash;
+  unsigned char chunk[16384];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) return false;
+    if (read == 0) break;
+    hash.Update(chunk, read);
+  }
+  uint8_t actual[win32::Sha256::kDigestSize];
+  hash.Final(actual);
+  return memcmp(actual, digest, sizeof actual) == 0;
+}
+
 // Expands compressed into expanded, up to five times. SZDD enlarges data that
 // does not compress, so a result smaller than its compressed form is
 // suspicious, except in the last attempt, where any non-empty result counts.
-bool ExpandWithRetries(Lz32Library& lz32, const char* expanded, const char* compressed) {
+// In every attempt the result must also have the length the SZDD header
+// gives, and the length and SHA-256 the list gives where it gives them: a
+// damaged store entry or a faulty expansion never reaches the target.
+bool ExpandWithRetries(Lz32Library& lz32, const char* expanded, const char* compressed,
+                       const UpdateFile& entry) {
   const DWORD compressedSize = GetFileSize32(compressed);
+  DWORD headerLength = 0;
+  const bool haveHeaderLength = SzddExpandedLength(compressed, &headerLength);
   for (int n = kExpansionAttempts; n >= 1; --n) {
     SetFileAttributesA(expanded, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(expanded);
     if (!lz32.ExpandFile(expanded, compressed)) continue;
     const DWORD expandedSize = GetFileSize32(expanded);
-    if (expandedSize >= compressedSize || (n == 1 && expandedSize > 0)) return true;
+    if (expandedSize < compressedSize && !(n == 1 && expandedSize > 0)) continue;
+    if (haveHeaderLength && expandedSize != headerLength) continue;
+    if (entry.hasSize && expandedSize != entry.expandedSize) continue;
+    if (entry.hasDigest && !HasDigest(expanded, entry.digest)) continue;
+    return true;
   }
   return false;
+}
+
+// Gives the expanded copy the list's time and puts it on the disc before it
+// replaces the target: a file left with "now" as its time would look newer
+// than every later update, and one whose data is still in the cache could be
+// found zero-filled after a power cut.
+bool StampAndFlush(const char* expanded, const FILETIME& stored) {
+  win32::FileHandle file(CreateFileA(expanded, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && SetFileTime(file.get(), &stored, &stored, &stored) && FlushFileBuffers(file.get());
+}
+
+// The last-write time of an installed file. Another program may hold the
+// file so that it cannot be opened; the time is then read from the folder
+// entry, where Windows can.
+bool InstalledWriteTime(const char* target, FILETIME* time) {
+  if (GetFileTimes(target, nullptr, nullptr, time)) return true;
+  const auto getAttributesEx = win32::Kernel32().GetFileAttributesExA;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!getAttributesEx || !getAttributesEx(target, GetFileExInfoStandard, &data)) return false;
+  *time = data.ftLastWriteTime;
+  return true;
 }
 
 // Asks whether to stop the background service and try again (string 106,
@@ -174,15 +251,18 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
   stored.dwHighDateTime = entry->timeHigh;
 
   // An installed copy newer than the payload stays, except two files that
-  // must match this update whatever their date.
+  // must match this update whatever their date. A copy whose time cannot be
+  // read at all may be the newer one: it fails rather than being replaced.
   const bool existed = FileExists(target) != 0;
   bool go = true;
-  if (existed) {
+  bool timeUnknown = false;
+  if (existed && !EndsWith(target, "Glyphen.dll") && !EndsWith(target, "runmap.txt")) {
     FILETIME installed;
-    if (GetFileTimes(target, nullptr, nullptr, &installed) &&
-        CompareFileTime(&stored, &installed) < 0 && !EndsWith(target, "Glyphen.dll") &&
-        !EndsWith(target, "runmap.txt"))
+    if (!InstalledWriteTime(target, &installed)) {
+      timeUnknown = true;
+    } else if (CompareFileTime(&stored, &installed) < 0) {
       go = false;
+    }
   }
   if (go && existOnly)
     go = existed || lstrcmpiA(g.name, "VirtualQuirraVista") == 0 || EndsWith(target, "Tuvexa.exe");
@@ -197,14 +277,16 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
     ++failedFiles_;
     return 0;
   };
+  if (timeUnknown) return fail();
 
   char compressed[MAX_PATH + 1];
   char expanded[MAX_PATH + 1];
-  win32::ScopedDeleteFile compressedGuard, expandedGuard;
-  if (!MakeTempFileBeside(compressed, sizeof compressed, target)) return fail();
-  compressedGuard.Reset(compressed);
-  if (!MakeTempFileBeside(expanded, sizeof expanded, target)) return fail();
-  expandedGuard.Reset(expanded);
+  RecordedTemporary compressedGuard, expandedGuard;
+  if (!MakeTempFileBeside(compressed, sizeof compressed, target) ||
+      !compressedGuard.Adopt(compressed))
+    return fail();
+  if (!MakeTempFileBeside(expanded, sizeof expanded, target) || !expandedGuard.Adopt(expanded))
+    return fail();
   // The system made both empty; extraction and expansion create them anew.
   DeleteFileA(compressed);
   DeleteFileA(expanded);
@@ -215,7 +297,14 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
                                            PayloadStore::kType))
     return fail();
   seams::Pause(kStepPauseMs);
-  if (!ExpandWithRetries(lz32_, expanded, compressed)) return fail();
+  if (!ExpandWithRetries(lz32_, expanded, compressed, *entry)) return fail();
+  compressedGuard.Remove();  // not needed any more
+  // A scanner may hold the fresh file for a moment; the stamp is retried.
+  int budget = kExtraAttempts;
+  while (!StampAndFlush(expanded, stored)) {
+    if (budget-- == 0) return fail();
+    seams::Pause(kStepPauseMs);
+  }
 
   // Read-only targets are replaced too; their attributes come back if the
   // old copy has to stay.
@@ -248,20 +337,7 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
       return fail();
     }
   }
-  expandedGuard.Dismiss();  // it is the target now
-
-  // A scanner may hold the fresh file for a moment: wait for it to show up,
-  // then stamp it, within one shared budget. A file left with "now" as its
-  // time would look newer than every later update.
-  int budget = kExtraAttempts;
-  while (!FileExists(target) && budget > 0) {
-    seams::Pause(kStepPauseMs);
-    --budget;
-  }
-  while (!SetFileTimes(target, &stored) && budget > 0) {
-    seams::Pause(kStepPauseMs);
-    --budget;
-  }
+  expandedGuard.Dismiss();  // it is the target now, with the list's time
 
   lastReplaceOutcome_ = ReplaceOutcome::Replaced;
   return 1;

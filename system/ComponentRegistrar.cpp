@@ -12,6 +12,7 @@
 #include "engine/Platform.h"
 #include "system/FilterMeritLists.h"
 #include "win32/BoundedString.h"
+#include "win32/MessagePump.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
@@ -38,7 +39,7 @@ bool IsRunning(HANDLE process) {
 // exits), otherwise as a plain pause.
 void WaitForTool(HANDLE process, DWORD ms) {
   if (IsRunning(process))
-    WaitForSingleObject(process, ms);
+    win32::WaitPumping(process, ms);  // the windows keep answering meanwhile
   else
     seams::Pause(ms);
 }

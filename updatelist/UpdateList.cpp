@@ -9,12 +9,14 @@
 #include <new>
 #include <vector>
 
+#include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
 #include "updatelist/IniFile.h"
 #include "updatelist/ProductDetection.h"
 #include "win32/BoundedString.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
+#include "win32/Sha256.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -68,6 +70,57 @@ bool ForEachPresentIndex(const char* names, const char* const* prefixes, size_t 
     if (!visit(index)) return false;
   }
   return true;
+}
+
+// Reads a text value of the list whole: false when it is longer than
+// capacity - 1 characters, which would otherwise be cut silently. A missing
+// value reads as empty.
+bool GetWholeString(const IniFile& ini, const char* section, const char* key, char* out,
+                    DWORD capacity) {
+  char text[1024] = {};
+  if (capacity == 0 || capacity >= sizeof text) return false;
+  if (ini.GetString(section, key, text, capacity + 1) >= static_cast<int32_t>(capacity)) {
+    out[0] = '\0';
+    return false;
+  }
+  return win32::CopyText(out, capacity, text);
+}
+
+// True when a segment of a folder text (between backslashes) is only dots
+// and blanks: Windows reads "." and ".." (and what trims to them) as moves
+// within the folder tree, never as a folder name.
+bool IsDotSegment(const char* begin, const char* end) {
+  bool dot = false;
+  for (const char* p = begin; p < end; ++p) {
+    if (*p == '.') {
+      dot = true;
+    } else if (*p != ' ') {
+      return false;
+    }
+  }
+  return dot;
+}
+
+// A group's folder below the program folder: refused when it could lead out
+// of it ("..", a drive, a root) or be read differently ("/").
+bool IsSafeFolderText(const char* text) {
+  if (text[0] == '\\') return false;
+  const char* segment = text;
+  for (const char* p = text;; p = CharNextA(p)) {
+    if (*p == '/' || *p == ':') return false;
+    if (*p == '\\' || *p == '\0') {
+      if (IsDotSegment(segment, p)) return false;
+      if (*p == '\0') return true;
+      segment = p + 1;
+    }
+  }
+}
+
+// The file name of a list path: no separator of another kind, no drive, no
+// move within the folder tree.
+bool IsSafeFileName(const char* name) {
+  if (strchr(name, '/') || strchr(name, ':')) return false;
+  return !IsDotSegment(name, name + strlen(name));
 }
 
 // The user's temporary folder, accepted only when it fits.
@@ -214,17 +267,23 @@ int32_t UpdateList::LoadList() {
   char tempPath[MAX_PATH] = {};
   if (!TempFolder(tempFolder, sizeof tempFolder)) return 0;
   if (GetTempFileNameA(tempFolder, "tmp", 0, tempPath) == 0) return 0;
-  // GetTempFileNameA created the file; it goes again on every path.
-  win32::ScopedDeleteFile deleteTemp(tempPath);
-  if (!deleteTemp.path()[0]) {
-    DeleteFileA(tempPath);
-    return 0;
-  }
+  // GetTempFileNameA created the file; it goes again on every path, and a
+  // killed run leaves a record for the next start.
+  RecordedTemporary temp;
+  if (!temp.Adopt(tempPath)) return 0;
   if (!GetProgramFolder(programFolder, sizeof programFolder)) return 0;
   char tempAgain[MAX_PATH] = {};
   if (!TempFolder(tempAgain, sizeof tempAgain)) return 0;
-  if (!PayloadStore::ExtractResourceToFile(tempPath, seams::StoreModule(), "uplist.ini",
-                                           PayloadStore::kType)) {
+  // The list is read back by its path many times while the updater runs with
+  // administrator rights, from a folder every program of the user may write.
+  // It is written through a handle that lets others only read, held until
+  // the last read: nobody can change, replace or delete it in between. A
+  // program that holds the new file open for writing already makes the list
+  // not loadable.
+  win32::FileHandle guard(CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!guard || !PayloadStore::WriteResourceToFile(guard.get(), seams::StoreModule(), "uplist.ini",
+                                                   PayloadStore::kType)) {
     return 0;
   }
 
@@ -232,21 +291,29 @@ int32_t UpdateList::LoadList() {
   std::unique_ptr<char[]> names;
 
   versionCount = ini.GetInt("General", "Versions", 0);
-  ini.GetString("General", "KeyPath", keyPath, 259);
-  ini.GetString("General", "KeyFile", keyFile, 259);
+  if (!GetWholeString(ini, "General", "KeyPath", keyPath, 259) ||
+      !GetWholeString(ini, "General", "KeyFile", keyFile, 259)) {
+    ClearList();
+    return 0;
+  }
   versions = MakeTable<VersionEntry>(versionCount);
   if (!versions) versionCount = 0;
   if (versionCount > 0) {
     static const char* const kVersionKeys[] = {"Version", "Length"};
     ini.GetKeyNames("General", names);
-    ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
-      char key[32];
-      win32::FormatText(key, sizeof key, "Version%d", d);
-      ini.GetString("General", key, versions[d].version, 255);
-      win32::FormatText(key, sizeof key, "Length%d", d);
-      versions[d].length = ini.GetDword("General", key, 0);
-      return true;
-    });
+    const bool whole =
+        ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
+          char key[32];
+          win32::FormatText(key, sizeof key, "Version%d", d);
+          if (!GetWholeString(ini, "General", key, versions[d].version, 255)) return false;
+          win32::FormatText(key, sizeof key, "Length%d", d);
+          versions[d].length = ini.GetDword("General", key, 0);
+          return true;
+        });
+    if (!whole) {
+      ClearList();
+      return 0;
+    }
   }
 
   const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
@@ -273,12 +340,17 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   char section[32];
   win32::FormatText(section, sizeof section, "Group%d", index);
   UpdateGroup& group = groups[index];
-  ini.GetString(section, "Name", group.name, 255);
+  // Texts are read whole or the list is refused; so is a folder that could
+  // lead out of the product's folder.
+  if (!GetWholeString(ini, section, "Name", group.name, 255) ||
+      !GetWholeString(ini, section, "KeyVersion", group.keyVersion, 255) ||
+      !GetWholeString(ini, section, "OS", group.os, 255) ||
+      !GetWholeString(ini, section, "Install Path", group.folderText, 260) ||
+      !IsSafeFolderText(group.folderText)) {
+    return false;
+  }
   group.keyNumber = ini.GetInt(section, "KeyNo", 0);
-  ini.GetString(section, "KeyVersion", group.keyVersion, 255);
-  ini.GetString(section, "OS", group.os, 255);
   group.existOnly = ini.GetInt(section, "Exist", 0);
-  ini.GetString(section, "Install Path", group.folderText, 260);
 
   const FolderKind kind = KindOfInstallPath(group.folderText);
   if (kind == FolderKind::System) {
@@ -295,18 +367,35 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   group.fileCount = declaredFiles;
   *total += declaredFiles;
 
-  static const char* const kFileKeys[] = {"Path", "PathTimeL", "PathTimeH", "RegSvr"};
+  static const char* const kFileKeys[] = {"Path",   "PathTimeL", "PathTimeH",
+                                          "RegSvr", "Size",      "Hash"};
   std::unique_ptr<char[]> names;
   ini.GetKeyNames(section, names);
-  return ForEachPresentIndex(names.get(), kFileKeys, 4, declaredFiles, [&](int32_t d) {
+  return ForEachPresentIndex(names.get(), kFileKeys, 6, declaredFiles, [&](int32_t d) {
     char key[32];
-    char listPath[261];
+    char listPath[261] = {};
     UpdateFile& file = group.files[d];
     win32::FormatText(key, sizeof key, "Path%d", d);
-    ini.GetString(section, key, listPath, 260);
+    if (!GetWholeString(ini, section, key, listPath, 260)) return false;
+    const char* name = win32::AfterLastBackslash(listPath);
+    if (!IsSafeFileName(name ? name : listPath)) return false;
     if (!BuildTargetPath(listPath, group.folderText, kind, file.targetPath,
                          sizeof file.targetPath)) {
       return false;
+    }
+    // What the expanded file must be: its length and SHA-256. A digest that
+    // is there but unreadable refuses the list rather than checking nothing.
+    win32::FormatText(key, sizeof key, "Size%d", d);
+    char text[80] = {};
+    if (ini.GetString(section, key, text, sizeof text) > 0) {
+      file.hasSize = true;
+      file.expandedSize = ini.GetDword(section, key, 0);
+    }
+    win32::FormatText(key, sizeof key, "Hash%d", d);
+    text[0] = '\0';
+    if (ini.GetString(section, key, text, sizeof text) > 0) {
+      if (!win32::ParseDigest(text, file.digest)) return false;
+      file.hasDigest = true;
     }
     win32::FormatText(key, sizeof key, "PathTimeL%d", d);
     file.timeLow = ini.GetDword(section, key, 0);

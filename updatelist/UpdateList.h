@@ -29,22 +29,28 @@ struct VersionEntry {
 };
 
 struct UpdateFile {
-  char targetPath[260];  // empty when the list path has no file name
-  DWORD timeLow;         // "PathTimeL%d"
-  DWORD timeHigh;        // "PathTimeH%d"
+  char targetPath[260];    // empty when the list path has no file name
+  DWORD timeLow;           // "PathTimeL%d"
+  DWORD timeHigh;          // "PathTimeH%d"
   int32_t registerServer;  // "RegSvr%d"
+  // What the expanded file must be, where the list says so ("Size%d",
+  // "Hash%d": SHA-256 in hexadecimal); lists without them are not checked.
+  bool hasSize;
+  DWORD expandedSize;
+  bool hasDigest;
+  uint8_t digest[32];
 };
 
 struct UpdateGroup {
   int32_t fileCount;
   std::unique_ptr<UpdateFile[]> files;
-  int32_t keyNumber;      // "KeyNo"; 999: the file named like "KeyFile"
-  char keyVersion[256];   // "KeyVersion"
-  char name[256];         // "Name"
-  char os[256];           // "OS"
-  char folderText[260];   // "Install Path"; the resolved folder for "driver"/"SYS"
-  int32_t existOnly;      // "Exist"
-  int32_t redirectionOff; // 1: files lie in the real 64-bit system folder
+  int32_t keyNumber;       // "KeyNo"; 999: the file named like "KeyFile"
+  char keyVersion[256];    // "KeyVersion"
+  char name[256];          // "Name"
+  char os[256];            // "OS"
+  char folderText[260];    // "Install Path"; the resolved folder for "driver"/"SYS"
+  int32_t existOnly;       // "Exist"
+  int32_t redirectionOff;  // 1: files lie in the real 64-bit system folder
 };
 
 enum GroupVerdict : int32_t {
@@ -80,8 +86,8 @@ class UpdateList {
   int32_t ClearList();  // always 1
   // Fills out (260 chars) for one file; false when the path cannot be
   // composed within 259 characters (out is then empty).
-  bool BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind,
-                       char* out, size_t capacity);
+  bool BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind, char* out,
+                       size_t capacity);
   UpdateFile* GetFileEntry(int32_t group, int32_t file);
   static FolderKind KindOfInstallPath(const char* installPath);
 

@@ -17,9 +17,12 @@ namespace {
 VR_SAME_TYPE_AS_DECLARED(SetDllDirectoryA);
 VR_SAME_TYPE_AS_DECLARED(SetDefaultDllDirectories);
 VR_SAME_TYPE_AS_DECLARED(MoveFileExA);
+VR_SAME_TYPE_AS_DECLARED(GetFileAttributesExA);
 VR_SAME_TYPE_AS_DECLARED(IsWow64Process);
 VR_SAME_TYPE_AS_DECLARED(Wow64DisableWow64FsRedirection);
 VR_SAME_TYPE_AS_DECLARED(Wow64RevertWow64FsRedirection);
+VR_SAME_TYPE_AS_DECLARED(ShutdownBlockReasonCreate);
+VR_SAME_TYPE_AS_DECLARED(ShutdownBlockReasonDestroy);
 #undef VR_SAME_TYPE_AS_DECLARED
 static_assert(kSearchSystem32Only == LOAD_LIBRARY_SEARCH_SYSTEM32);
 
@@ -50,6 +53,7 @@ const Kernel32Calls& Kernel32() {
     BindExport(kernel, "SetDllDirectoryA", &c.SetDllDirectoryA);
     BindExport(kernel, "SetDefaultDllDirectories", &c.SetDefaultDllDirectories);
     BindExport(kernel, "MoveFileExA", &c.MoveFileExA);
+    BindExport(kernel, "GetFileAttributesExA", &c.GetFileAttributesExA);
     return c;
   }();
   return calls;

@@ -42,12 +42,15 @@ bool InRedirectionOffSpan();
 // Types of kernel32 functions that not every supported Windows exports,
 // as their declarations give them (checked in DynamicCalls.cpp).
 namespace newer {
-using SetDllDirectoryA = BOOL(WINAPI*)(LPCSTR);                // XP SP1, 2003
-using SetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);         // 8, 7 with KB2533623
-using MoveFileExA = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);      // NT; a failing stub on 9x
-using IsWow64Process = BOOL(WINAPI*)(HANDLE, PBOOL);           // XP SP2, 2003 SP1
-using Wow64DisableWow64FsRedirection = BOOL(WINAPI*)(PVOID*);  // XP x64, 2003 SP1
-using Wow64RevertWow64FsRedirection = BOOL(WINAPI*)(PVOID);    // XP x64, 2003 SP1
+using SetDllDirectoryA = BOOL(WINAPI*)(LPCSTR);            // XP SP1, 2003
+using SetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);     // 8, 7 with KB2533623
+using MoveFileExA = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);  // NT; a failing stub on 9x
+using GetFileAttributesExA = BOOL(WINAPI*)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);  // 98, NT 4.0
+using IsWow64Process = BOOL(WINAPI*)(HANDLE, PBOOL);             // XP SP2, 2003 SP1
+using Wow64DisableWow64FsRedirection = BOOL(WINAPI*)(PVOID*);    // XP x64, 2003 SP1
+using Wow64RevertWow64FsRedirection = BOOL(WINAPI*)(PVOID);      // XP x64, 2003 SP1
+using ShutdownBlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);  // user32, Vista
+using ShutdownBlockReasonDestroy = BOOL(WINAPI*)(HWND);          // user32, Vista
 }  // namespace newer
 
 // The newer kernel32 functions the updater calls through one process-wide
@@ -59,6 +62,7 @@ struct Kernel32Calls {
   newer::SetDllDirectoryA SetDllDirectoryA;
   newer::SetDefaultDllDirectories SetDefaultDllDirectories;
   newer::MoveFileExA MoveFileExA;
+  newer::GetFileAttributesExA GetFileAttributesExA;
 };
 
 // LOAD_LIBRARY_SEARCH_SYSTEM32 for SetDefaultDllDirectories.

@@ -1,5 +1,7 @@
 #include "win32/Seams.h"
 
+#include "win32/MessagePump.h"
+
 namespace seams {
 namespace {
 MessageBoxFn g_messageBox = nullptr;
@@ -20,7 +22,8 @@ void Pause(DWORD milliseconds) {
     g_pause(milliseconds);
     return;
   }
-  Sleep(milliseconds);
+  // The windows keep answering during the pause; it keeps its length.
+  win32::WaitPumping(nullptr, milliseconds);
 }
 
 void SetPauseHook(PauseFn fn) { g_pause = fn; }

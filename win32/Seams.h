@@ -15,7 +15,8 @@ using PauseFn = void (*)(DWORD milliseconds);
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
 void SetMessageBoxHook(MessageBoxFn fn);
 
-// Sleep unless a test records the pause instead.
+// Waits the given time with the windows answering (win32::WaitPumping),
+// unless a test records the pause instead.
 void Pause(DWORD milliseconds);
 void SetPauseHook(PauseFn fn);
 

@@ -4,6 +4,7 @@
 
 #include "list_test_support.h"
 #include "updatelist/UpdateList.h"
+#include "win32/UniqueHandle.h"
 
 namespace {
 
@@ -219,3 +220,107 @@ TEST_F(LoadListTest, BuildTargetPathBounds) {
 }
 
 }  // namespace
+
+// Lists that name targets outside their folders, cut values or digests that
+// cannot be read are refused as a whole; what a careful build writes loads.
+TEST_F(LoadListTest, ListsThatCouldLeadOutOfTheirFoldersAreRefused) {
+  const std::string hash(64, 'a');
+  const struct {
+    std::string installPath;
+    std::string path;
+    std::string extra;
+    bool loads;
+  } kCases[] = {
+      {"Tools", "X:\\b\\f.dll", "", true},
+      {"\x83\x5C\\\x95\x5C a", "X:\\b\\\x83\x5C.dll", "", true},  // second bytes 0x5C, blanks
+      {"..\\x", "X:\\b\\f.dll", "", false},
+      {"a\\..\\..\\b", "X:\\b\\f.dll", "", false},
+      {"a\\. .", "X:\\b\\f.dll", "", false},
+      {"a/b", "X:\\b\\f.dll", "", false},
+      {"C:x", "X:\\b\\f.dll", "", false},
+      {"\\Windows", "X:\\b\\f.dll", "", false},
+      {"Tools", "X:\\b\\..", "", false},
+      {"Tools", "X:\\b\\.", "", false},
+      {"Tools", "X:\\b\\a/f.dll", "", false},
+      {"Tools", "X:\\b\\c:f.dll", "", false},
+      {"Tools", "..", "", false},
+      {std::string(260, 'i'), "X:\\b\\f.dll", "", false},  // would be cut to 259
+      {"Tools", "X:\\" + std::string(258, 'p'), "", false},
+      {"Tools", "X:\\b\\f.dll", "Size0=12\r\nHash0=" + hash + "\r\n", true},
+      {"Tools", "X:\\b\\f.dll", "Hash0=" + hash.substr(1) + "\r\n", false},
+      {"Tools", "X:\\b\\f.dll", "Hash0=" + hash + "0\r\n", false},
+      {"Tools", "X:\\b\\f.dll", "Hash0=" + hash.substr(2) + "zz\r\n", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.installPath + " | " + c.path + " | " + c.extra);
+    const std::string ini = "[General]\r\nGroup=1\r\nVersions=0\r\n\r\n[Group0]\r\nName=G\r\n"
+                            "Install Path=" +
+                            c.installPath + "\r\nFiles=1\r\nPath0=" + c.path +
+                            "\r\n" + c.extra;
+    listtest::StoreLibrary store = listtest::StoreLibrary::WithList(ini);
+    ASSERT_TRUE(store.loaded());
+    UpdateList list;
+    EXPECT_EQ(c.loads ? 1 : 0, list.LoadList());
+    if (!c.loads || c.extra.empty()) continue;
+    const UpdateFile* file = list.GetFileEntry(0, 0);
+    ASSERT_NE(nullptr, file);
+    EXPECT_TRUE(file->hasSize && file->expandedSize == 12u);
+    EXPECT_TRUE(file->hasDigest && file->digest[0] == 0xAA && file->digest[31] == 0xAA);
+  }
+}
+
+// Another program, as fast as it can: every new copy of the list it finds
+// in the temporary folder it tries to overwrite with a list of its own.
+struct ListWatch {
+  std::string folder, pattern;
+  volatile LONG stop = 0, seen = 0, written = 0;
+};
+DWORD WINAPI TryToWriteListCopies(void* arg) {
+  ListWatch& w = *static_cast<ListWatch*>(arg);
+  while (!w.stop) {
+    WIN32_FIND_DATAA fd;
+    win32::FindHandle find(FindFirstFileA(w.pattern.c_str(), &fd));
+    if (!find) continue;
+    do {
+      win32::FileHandle f(CreateFileA((w.folder + fd.cFileName).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+      if (f) {
+        // A list of its own: one file, in the system folder.
+        static const char kEvil[] =
+            "[General]\r\nGroup=1\r\n[Group0]\r\nInstall Path=SYS\r\nFiles=1\r\n"
+            "Path0=x\\evil.dll\r\n";
+        DWORD n = 0;
+        if (WriteFile(f.get(), kEvil, sizeof kEvil - 1, &n, nullptr)) InterlockedIncrement(&w.written);
+        InterlockedIncrement(&w.seen);
+      } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+        InterlockedIncrement(&w.seen);  // there, and kept from us
+      }
+    } while (FindNextFileA(find.get(), &fd));
+  }
+  return 0;
+}
+
+// The list is read back by its path while the updater runs; another program
+// of the user must not be able to change it in between.
+TEST_F(LoadListTest, NobodyElseCanWriteTheListWhileItIsRead) {
+  listtest::StoreLibrary store("liststore_kinds");
+  ASSERT_TRUE(store.loaded());
+  char temp[MAX_PATH] = {};
+  ASSERT_NE(0u, GetTempPathA(sizeof temp, temp));
+  const std::string pattern = std::string(temp) + "tmp*.tmp";
+  ListWatch watch{temp, pattern};
+  win32::KernelHandle watcher(CreateThread(nullptr, 0, TryToWriteListCopies, &watch, 0, nullptr));
+  ASSERT_TRUE(watcher);
+  // Whatever it managed before the updater's handle held the copy was wiped
+  // or made the list not loadable: the loader gives its own list or none,
+  // never the other program's.
+  for (int i = 0; i < 40 && watch.seen < 20; ++i) {
+    UpdateList list;
+    const int32_t total = list.LoadList();
+    EXPECT_TRUE(total == 14 || total == 0) << total;
+  }
+  InterlockedExchange(&watch.stop, 1);
+  WaitForSingleObject(watcher.get(), 10000);
+  EXPECT_GE(watch.seen, 20) << "the watcher never saw the list's copy";
+}

@@ -73,6 +73,26 @@ StoreLibrary::StoreLibrary(const char* name) {
   if (module_) seams::SetStoreModule(module_);
 }
 
+StoreLibrary StoreLibrary::WithList(const std::string& ini) {
+  // In the prefix's own temporary folder: test programs of several prefixes
+  // share the folder they are built in.
+  static int serial = 0;
+  char temp[MAX_PATH] = {};
+  GetTempPathA(sizeof temp, temp);
+  const std::string name = std::string(temp) + "liststore_text" + std::to_string(++serial);
+  const std::string path = name + ".dll";
+  bool written = CopyFileA((ExeFolder() + "liststore_nolist.dll").c_str(), path.c_str(), FALSE);
+  HANDLE update = written ? BeginUpdateResourceA(path.c_str(), FALSE) : nullptr;
+  written = update && UpdateResourceA(update, "FILES", "UPLIST.INI",
+                                      MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                      const_cast<char*>(ini.data()), static_cast<DWORD>(ini.size()));
+  if (update) written = EndUpdateResourceA(update, !written) && written;
+  StoreLibrary store;
+  store.module_ = written ? LoadLibraryA(path.c_str()) : nullptr;
+  if (store.module_) seams::SetStoreModule(store.module_);
+  return store;
+}
+
 StoreLibrary::~StoreLibrary() {
   seams::SetStoreModule(nullptr);
   if (module_) FreeLibrary(module_);

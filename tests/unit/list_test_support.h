@@ -33,6 +33,11 @@ int CountTempFiles();
 class StoreLibrary {
  public:
   explicit StoreLibrary(const char* name);
+  // A store whose only entry is this update list: a copy of the empty test
+  // library with the list added as its "UPLIST.INI" entry.
+  static StoreLibrary WithList(const std::string& ini);
+  StoreLibrary() = default;
+  StoreLibrary(StoreLibrary&& other) noexcept : module_(other.module_) { other.module_ = nullptr; }
   ~StoreLibrary();
   bool loaded() const { return module_ != nullptr; }
 

@@ -1,0 +1,44 @@
+#include "win32/MessagePump.h"
+
+namespace win32 {
+namespace {
+HWND g_dialog = nullptr;
+}  // namespace
+
+void SetPumpDialog(HWND dialog) { g_dialog = dialog; }
+
+bool HandleOneMessage() {
+  MSG msg;
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+  if (g_dialog && IsDialogMessageA(g_dialog, &msg)) return true;
+  if (msg.message == WM_PAINT || msg.message == WM_NCPAINT) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return true;
+}
+
+bool WaitPumping(HANDLE handle, DWORD ms) {
+  const DWORD handles = handle ? 1 : 0;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return handle && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+    const DWORD r = MsgWaitForMultipleObjects(handles, handle ? &handle : nullptr, FALSE,
+                                              ms - elapsed, QS_ALLINPUT);
+    if (handle && r == WAIT_OBJECT_0) return true;
+    if (r == WAIT_OBJECT_0 + handles) {
+      while (HandleOneMessage()) {
+      }
+    } else if (r == WAIT_FAILED) {
+      // Not expected: the rest of the wait without messages.
+      const DWORD now = GetTickCount() - start;
+      const DWORD left = now < ms ? ms - now : 0;
+      if (handle) return WaitForSingleObject(handle, left) == WAIT_OBJECT_0;
+      Sleep(left);
+      return false;
+    }
+  }
+}
+
+}  // namespace win32
