@@ -19,6 +19,7 @@ list_test_library(listqf_stdcall SOURCES list_qfcontrol_dll.c DEFINES QF_STDCALL
 list_test_library(listqf_noappend SOURCES list_qfcontrol_dll.c DEFINES QF_NO_APPEND)
 list_test_library(listqf_none SOURCES list_qfcontrol_dll.c DEFINES QF_REPORT_NONE)
 list_test_library(listqf_overlong SOURCES list_qfcontrol_dll.c DEFINES QF_OVERLONG)
+list_test_library(listqf_env SOURCES list_qfcontrol_dll.c DEFINES QF_FROM_ENV)
 
 # Version resources: first translation Japanese/Unicode with its strings;
 # first translation US English while the strings sit under Japanese; none.
