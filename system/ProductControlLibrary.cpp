@@ -105,7 +105,9 @@ void QueryProductFolders(ProductControlLibrary& library) {
     if (library.GetCommonPath(common)) {
       char folder[kFolderCapacity] = {};
       char edition[kFolderCapacity] = {};
-      if (common[0] != '\0' && win32::CopyText(folder, sizeof folder, common) &&
+      // A relative answer would be resolved against the updater's current
+      // directory: such a folder counts as unknown, like an empty one.
+      if (win32::IsAbsoluteFolder(common) && win32::CopyText(folder, sizeof folder, common) &&
           win32::AppendBackslashIfMissing(folder, sizeof folder) &&
           win32::FormatText(edition, sizeof edition, "%s\\Saffra9\\", folder)) {
         win32::CopyText(g_commonFolder, sizeof g_commonFolder, folder);
@@ -117,7 +119,8 @@ void QueryProductFolders(ProductControlLibrary& library) {
       // Measured with a bound: the text is the library's, not ours.
       const size_t length = strnlen(shared, MAX_PATH);
       char folder[kFolderCapacity] = {};
-      if (length > 0 && length < MAX_PATH && win32::CopyText(folder, sizeof folder, shared) &&
+      if (length > 0 && length < MAX_PATH && win32::IsAbsoluteFolder(shared) &&
+          win32::CopyText(folder, sizeof folder, shared) &&
           win32::AppendBackslashIfMissing(folder, sizeof folder)) {
         win32::CopyText(g_sharedLibraryFolder, sizeof g_sharedLibraryFolder, folder);
       }

@@ -73,17 +73,25 @@ int32_t ReadFolderValue(char* buffer, size_t capacity, const char* keyText, cons
   }
   char value[kFolderValueBytes + 1] = {};
   DWORD bytes = kFolderValueBytes;
-  if (RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+  DWORD type = REG_NONE;
+  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(value),
                        &bytes) != ERROR_SUCCESS) {
     return 0;  // missing, or more than 260 bytes
   }
   if (bytes > kFolderValueBytes) return 0;
+  // Only a text is a folder: a number or binary data that happens to read
+  // as "C:\" would send every target to the drive root. An expandable text
+  // stays unexpanded and then fails the absolute-folder test below.
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return 0;
   value[bytes] = '\0';
   const size_t length = strnlen(value, sizeof value);
   // 260 characters without a zero do not fit the folder's 259.
   if (length >= kFolderValueBytes) return 0;
   // An empty folder is no folder: it would make every target the drive root.
   if (length == 0) return 0;
+  // A relative folder would be resolved against the updater's current
+  // directory, usually its download folder.
+  if (!win32::IsAbsoluteFolder(value)) return 0;
   if (!win32::AppendBackslashIfMissing(value, sizeof value)) return 0;
   return win32::CopyText(buffer, capacity, value) ? 1 : 0;
 }

@@ -60,4 +60,13 @@ const char* AfterLastBackslash(const char* text) {
   return found;
 }
 
+bool IsAbsoluteFolder(const char* text) {
+  if (!text) return false;
+  const char c = text[0];
+  if (((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && text[1] == ':' && text[2] == '\\') {
+    return true;
+  }
+  return text[0] == '\\' && text[1] == '\\' && text[2] != '\0' && text[2] != '\\';
+}
+
 }  // namespace win32

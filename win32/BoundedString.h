@@ -22,5 +22,9 @@ bool AppendBackslashIfMissing(char* text, size_t capacity);
 // Pointer to the text after the last backslash character (double-byte aware),
 // or null when there is none.
 const char* AfterLastBackslash(const char* text);
+// True when text names a folder from a fixed root: "X:\..." or "\\server...".
+// Relative, drive-relative ("C:x") and rooted ("\x") texts depend on the
+// current drive or directory, which for the updater is its download folder.
+bool IsAbsoluteFolder(const char* text);
 
 }  // namespace win32

@@ -7,6 +7,7 @@
 #              [--step "TEXT[=COUNT]"]... [--no-step "TEXT"]...
 #              [--last-buttons "start=N close=N"] [--small-drive LETTER=MB]
 #              [--read-only-drive] [--also "SHELL COMMAND"]
+#              [--planted "NAME..."] [--native-first]
 #
 # --install  installs the simulated product first (scripts/install-product.sh)
 #            and records the state of every file of the update list
@@ -25,6 +26,15 @@
 #                 skipped)
 # --read-only-drive  remounts the small drive read-only after the setup
 #                 (install, --hold, --also) and before the updater starts
+# --planted      runs a copy of the updater from a download folder of its
+#                own that is also its current directory, with the testbed's
+#                marking library planted there under each NAME; any load of
+#                one fails the journey. First a probe loads every NAME by
+#                bare name from such a folder and says which it found there.
+# --native-first with --planted: Wine prefers its own copy of a library it
+#                has built in; this makes every NAME native-first (as Windows
+#                treats a library that is not a Known DLL); the probe must
+#                then find every NAME, so that the check can fail
 #
 # Environment (set by the build): VR_BIN (built programs), VR_UPLIST (the
 # updater's update list), VR_PAYLOAD_SRC (its expanded payload), VR_ARTIFACTS
@@ -38,7 +48,7 @@ root=$(cd "$here/../.." && pwd)
 name=$1
 shift
 harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
-last_buttons="" small_drive="" read_only=0 also=""
+last_buttons="" small_drive="" read_only=0 also="" planted="" native_first=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
@@ -52,6 +62,8 @@ while [ $# -gt 0 ]; do
     --also) also=$2; shift 2 ;;
     --small-drive) small_drive=$2; shift 2 ;;
     --read-only-drive) read_only=1; shift ;;
+    --planted) planted=$2; shift 2 ;;
+    --native-first) native_first=1; shift ;;
     *) echo "journey: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -100,12 +112,36 @@ if [ -n "$checks" ]; then
 fi
 [ -n "$hold" ] && then="kill \$(cat $(q "$work/holder.pid")) 2>/dev/null; $then"
 
+updater=$bin/VrUpdater1030.exe
+run_dir=$PWD
+if [ -n "$planted" ]; then
+  # The download folder: the updater's own folder and current directory.
+  mkdir -p "$work/dl" "$work/probe"
+  cp "$updater" "$work/dl/"
+  updater=$work/dl/VrUpdater1030.exe
+  cp "$bin/PlantedProbe.exe" "$work/probe/"
+  overrides=""
+  for n in $planted; do
+    cp "$bin/Planted.dll" "$work/dl/$n"
+    cp "$bin/Planted.dll" "$work/probe/$n"
+    [ $native_first -eq 1 ] && overrides+="${overrides:+;}${n%.*}=n,b"
+  done
+  export VR_DLL_OVERRIDES=$overrides
+  echo "journey: planted in $work/dl: $planted; WINEDLLOVERRIDES adds \"$overrides\""
+  # The probe, from its own folder: every name it loads by bare name must be
+  # the planted one.
+  probe="cd $(q "$work/probe") && \"\$VR_WINE\" PlantedProbe.exe $planted"
+  probe+="; for n in $planted; do [ -e $(q "$work/probe")/\$n.loaded ] && echo \"journey: the probe loaded the planted \$n\" || echo \"journey: the probe did not load the planted \$n\"; done"
+  setup+="${setup:+ && }{ $probe; }"
+  run_dir=$work/dl
+fi
+
 # The updater traces its steps through OutputDebugStringA; Wine shows them
 # on the debugstr channel.
 # shellcheck disable=SC2086
-WINEDEBUG=-all,+debugstr "$root/tests/harness/wine-test.sh" --display "${harness_opts[@]}" \
-  ${setup:+--setup "$setup"} ${then:+--then "$then"} -- \
-  "$bin/vrrobot.exe" --shot-dir "$work/shots" $robot -- "$bin/VrUpdater1030.exe" \
+(cd "$run_dir" && WINEDEBUG=-all,+debugstr "$root/tests/harness/wine-test.sh" --display \
+  "${harness_opts[@]}" ${setup:+--setup "$setup"} ${then:+--then "$then"} -- \
+  "$bin/vrrobot.exe" --shot-dir "$work/shots" $robot -- "$updater") \
   2>"$work/stderr" | tr -d '\r' | tee "$work/robot"
 status=${PIPESTATUS[0]}
 if [ "$status" -eq 77 ]; then
@@ -132,6 +168,19 @@ for s in "${no_steps[@]}"; do
     [ "$status" -eq 0 ] && status=1
   fi
 done
+
+if [ -n "$planted" ]; then
+  for n in $planted; do
+    if [ $native_first -eq 1 ] && [ ! -e "$work/probe/$n.loaded" ]; then
+      echo "journey: the probe did not load the planted $n: this check could not fail"
+      [ "$status" -eq 0 ] && status=1
+    fi
+    if [ -e "$work/dl/$n.loaded" ]; then
+      echo "journey: the planted $n was loaded"
+      [ "$status" -eq 0 ] && status=1
+    fi
+  done
+fi
 
 if [ -n "$last_buttons" ]; then
   seen=$(grep '^BUTTONS ' "$work/robot" | tail -n 1)

@@ -12,7 +12,7 @@ target_include_directories(e2e_holder PRIVATE ${CMAKE_SOURCE_DIR})
 get_target_property(VR_JOURNEY_SRC VrUpdater1030 VR_PAYLOAD_SOURCE_DIR)
 get_target_property(VR_JOURNEY_LIST_DIR VrUpdater1030 VR_PAYLOAD_DIR)
 add_custom_target(journeys ALL DEPENDS VrUpdater1030 vrrobot e2e_check e2e_holder
-  VrInstallProduct)
+  VrInstallProduct Planted PlantedProbe)
 
 # vr_add_journey(NAME <name> [TIMEOUT s] [LABELS ...] ARGS <journey.sh options>)
 function(vr_add_journey)
@@ -162,3 +162,24 @@ vr_add_journey(NAME journey_service_stays TIMEOUT 400 LABELS slow
   --robot "--start --expect 106,106,107 --answer 106=Cancel --answer 107=No --timeout 360"
   --check "updated uninstall=updated service=present"
   --step "update: install pass" --step "restart question: no=1")
+
+# Libraries planted in the download folder the updater runs from (its own
+# folder and current directory) under the names of libraries it binds, the
+# product's, and those the common controls and the system pull in: a full
+# update loads none of them. Wine prefers its built-in copy of most of these
+# names (the probe then finds only the product's names there). The
+# native-first run makes Wine look in the download folder first, as Windows
+# does for a library that is not a Known DLL; the probe must then find every
+# planted copy. version.dll is left out of that run: Wine's own user32
+# imports it while the process starts, before any code of the updater runs.
+set(VR_PLANTED_NAMES LZ32.DLL comctl32.dll uxtheme.dll dwmapi.dll cryptbase.dll winmm.dll
+  msimg32.dll QfControl.dll QfControl_res.dll SoundFx.dll)
+string(JOIN " " VR_PLANTED ${VR_PLANTED_NAMES})
+set(VR_JOURNEY_PLANTED --install "10.2.9.0"
+  --robot "--start --expect 107 --answer 107=No --timeout 150"
+  --check "updated key=10,3,0,0:6748072 uninstall=updated service=present"
+  --step "update: install pass" --step "restart question: no=1")
+vr_add_journey(NAME journey_dll_planting ARGS ${VR_JOURNEY_PLANTED}
+  --planted "version.dll ${VR_PLANTED}")
+vr_add_journey(NAME journey_dll_planting_native_first ARGS ${VR_JOURNEY_PLANTED}
+  --planted "${VR_PLANTED}" --native-first)

@@ -30,6 +30,7 @@
 #              script's build tree, ./wine-templates)
 #              VR_ARTIFACTS       folder where programs may save screenshots;
 #                                 passed on unchanged
+#              VR_DLL_OVERRIDES   load orders added to WINEDLLOVERRIDES
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=wine-env.sh
@@ -124,7 +125,9 @@ for d in "${drives[@]}"; do
   ln -sfn "$dir" "$pfx/dosdevices/${letter,,}:"
 done
 
-export WINEPREFIX=$pfx WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree=;mshtml="
+# VR_DLL_OVERRIDES adds load orders of a test's own (e.g. "version=n,b").
+export WINEPREFIX=$pfx WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree=;mshtml=${VR_DLL_OVERRIDES:+;$VR_DLL_OVERRIDES}"
 [ $host_display -eq 1 ] || unset DISPLAY
 if [ $display -eq 1 ]; then
   dfile=$work/display

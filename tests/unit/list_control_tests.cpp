@@ -105,6 +105,46 @@ TEST_F(FolderQueryTest, NothingReportedOrTooLongLeavesThemEmpty) {
   }
 }
 
+// Whatever the library answers, a folder is kept only when it is absolute
+// and fits; anything else leaves that folder unknown (its groups get no
+// targets) rather than a folder relative to the updater's current directory.
+TEST_F(FolderQueryTest, UnusableAnswersLeaveTheFolderUnknown) {
+  std::string junk;
+  for (int i = 1; i < 256; ++i) junk += static_cast<char>(i);
+  const std::string long259 = "C:\\" + std::string(256, 'f');
+  const struct {
+    const char* what;
+    std::string answer;
+    bool kept;
+  } kCases[] = {
+      {"absolute", "C:\\Vr", true},
+      {"network", "\\\\srv\\share", true},
+      {"259 characters", long259, true},
+      {"empty", "", false},
+      {"relative", "Vr\\Common", false},
+      {"parent", "..\\Vr", false},
+      {"drive relative", "C:Vr", false},
+      {"rooted without drive", "\\Vr", false},
+      {"junk", junk, false},
+      {"260 characters", long259 + "g", false},
+      {"261 characters", long259 + "gh", false},
+      {"4096 characters", "C:\\" + std::string(4093, 'f'), false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ResetProductFoldersForTest();
+    ASSERT_TRUE(SetEnvironmentVariableA("LISTQF_COMMON", c.answer.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableA("LISTQF_SHARED", c.answer.c_str()));
+    Query("listqf_env");
+    const std::string folder = c.kept ? c.answer + "\\" : "";
+    EXPECT_EQ(folder, CommonFolder());
+    EXPECT_EQ(c.kept ? folder + "\\Saffra9\\" : "", EditionCommonFolder());
+    EXPECT_EQ(folder, SharedLibraryFolder());
+  }
+  SetEnvironmentVariableA("LISTQF_COMMON", nullptr);
+  SetEnvironmentVariableA("LISTQF_SHARED", nullptr);
+}
+
 TEST_F(FolderQueryTest, NoProductNoQuery) {
   listtest::RemoveProductKeys();
   ProductControlLibrary library;

@@ -60,8 +60,9 @@ TEST_F(ProgramFolderTest, LengthLimits) {
   const std::string raw260 = folder259 + "c";
   ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", REG_BINARY, raw260.data(), 260));
   EXPECT_EQ("C:\\Inst\\", Found());
-  // A shorter unterminated value is terminated at its length.
-  ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", REG_BINARY, "C:\\Rawxyz", 6));
+  // A shorter unterminated text is terminated at its length (the byte after
+  // the counted ones is no zero, so the registry adds none).
+  ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", REG_SZ, "C:\\Rawxyz", 6));
   EXPECT_EQ("C:\\Raw\\", Found());
 
   // A caller's buffer too small for the folder and its separator.
@@ -70,6 +71,51 @@ TEST_F(ProgramFolderTest, LengthLimits) {
   EXPECT_EQ(0, ReadFolderValue(small, sizeof small, kAppPathsKey, "Path"));
   EXPECT_EQ(0, GetProgramFolder(nullptr, 270));
   EXPECT_EQ(0, ReadFolderValue(small, sizeof small, nullptr, "Path"));
+}
+
+// Values that are no usable folder count as absent, whichever of the two
+// names holds them: the Uninstall entry is the fallback of App Paths.
+TEST_F(ProgramFolderTest, UnusableValuesCountAsAbsent) {
+  const DWORD rootAsNumber = 0x005C3A43;  // "C:\\" and a zero
+  std::string junk;
+  for (int i = 1; i < 256; ++i) junk += static_cast<char>(i);
+  const struct {
+    const char* what;
+    DWORD type;
+    std::string data;    // stored as given, no zero added
+    const char* folder;  // nullptr: absent
+  } kCases[] = {
+      {"text", REG_SZ, std::string("C:\\Prog\0", 8), "C:\\Prog\\"},
+      {"unterminated text", REG_SZ, "C:\\Prog", "C:\\Prog\\"},
+      {"network folder", REG_SZ, std::string("\\\\srv\\share\0", 12), "\\\\srv\\share\\"},
+      {"number", REG_DWORD, std::string(reinterpret_cast<const char*>(&rootAsNumber), 4), nullptr},
+      {"binary", REG_BINARY, "C:\\Prog", nullptr},
+      {"text list", REG_MULTI_SZ, std::string("C:\\A\0C:\\B\0\0", 11), nullptr},
+      {"no bytes", REG_SZ, "", nullptr},
+      {"relative", REG_SZ, "Prog", nullptr},
+      {"parent", REG_SZ, "..\\Prog", nullptr},
+      {"drive relative", REG_SZ, "C:Prog", nullptr},
+      {"rooted without drive", REG_SZ, "\\Prog", nullptr},
+      {"unexpanded", REG_EXPAND_SZ, "%ProgramFiles%\\Vr", nullptr},
+      {"junk", REG_SZ, junk, nullptr},
+      {"261 characters", REG_SZ, "C:\\" + std::string(258, 'a'), nullptr},
+      {"4096 bytes", REG_SZ, "C:\\" + std::string(4093, 'a'), nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const std::string expected = c.folder ? c.folder : "C:\\Inst\\";
+    // The byte after the data is no zero: the registry must not add one.
+    const std::string stored = c.data + "x";
+    ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
+    ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", c.type, stored.data(),
+                                   static_cast<DWORD>(c.data.size())));
+    EXPECT_EQ(expected, Found());
+    listtest::RemoveProductKeys();
+    ASSERT_TRUE(listtest::SetValue(kUninstallKey, "InstallLocation", c.type, stored.data(),
+                                   static_cast<DWORD>(c.data.size())));
+    EXPECT_EQ(c.folder ? c.folder : "<none>", Found());
+    listtest::RemoveProductKeys();
+  }
 }
 
 TEST(VersionText, OneRunOfFractionDigits) {

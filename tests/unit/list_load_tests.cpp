@@ -176,6 +176,44 @@ TEST_F(LoadListTest, ATargetTooLongMakesTheListUnloadable) {
   EXPECT_EQ(0, list.groupCount);
 }
 
+// A value longer than its field is read cut by the profile functions; cut,
+// it may name another file or version. Folders and names that lead out of
+// their folder would put files anywhere on the disk. Each such list counts
+// as not loadable, as a target too long to compose does.
+class ListLoaderRefuses : public LoadListTest {
+ protected:
+  void ExpectRefused(const char* const* stores, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      SCOPED_TRACE(stores[i]);
+      ResetProductFoldersForTest();
+      listtest::StoreLibrary store(stores[i]);
+      ASSERT_TRUE(store.loaded());
+      UpdateList list;
+      EXPECT_EQ(0, list.LoadList())
+          << "first target: " << Target(list, 0, 0)
+          << ", version: " << (list.versions ? list.versions[0].version : "");
+      EXPECT_EQ(0, list.groupCount);
+    }
+  }
+};
+
+TEST_F(ListLoaderRefuses, ValuesLongerThanTheirField) {
+  // "...\VRSAFFRA9.exe.bak" cut to "...\VRSAFFRA9.exe"; "10,0...01" to "10,0...0".
+  const char* const kStores[] = {"liststore_cutpath", "liststore_cutversion"};
+  ExpectRefused(kStores, sizeof kStores / sizeof kStores[0]);
+}
+
+TEST_F(ListLoaderRefuses, FoldersAndNamesThatLeaveTheirFolder) {
+  const char* const kStores[] = {
+      "liststore_hostile_upfolder",    "liststore_hostile_midup",
+      "liststore_hostile_slashfolder", "liststore_hostile_drivefolder",
+      "liststore_hostile_rootfolder",  "liststore_hostile_slashname",
+      "liststore_hostile_colonname",   "liststore_hostile_dotname",
+      "liststore_hostile_dotdotname",
+  };
+  ExpectRefused(kStores, sizeof kStores / sizeof kStores[0]);
+}
+
 TEST_F(LoadListTest, NoListNoProductNoLoad) {
   {
     listtest::StoreLibrary store("liststore_nolist");

@@ -149,6 +149,54 @@ TEST_F(FilterMeritTest, RecordsTooShortOrOfAnotherTypeStayUnchanged) {
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
 }
 
+// Every shape a "FilterData" value may have: only a binary record with room
+// for the merit is rewritten, and then only in bytes 4 to 7; anything else
+// is left byte for byte as it was.
+TEST_F(FilterMeritTest, OnlyBinaryRecordsWithRoomForTheMeritAreRewritten) {
+  const struct {
+    const char* what;
+    DWORD type;
+    DWORD size;
+    bool rewritten;
+  } kCases[] = {
+      {"empty", REG_BINARY, 0, false},
+      {"just the merit", REG_BINARY, 8, true},
+      {"4096 bytes", REG_BINARY, 4096, true},
+      {"64 KB", REG_BINARY, 65536, true},
+      {"eight-byte number", REG_QWORD, 8, false},
+      {"number", REG_DWORD, 4, false},
+      {"text list", REG_MULTI_SZ, 16, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::vector<BYTE> stored(c.size);
+    for (DWORD i = 0; i < c.size; ++i) stored[i] = static_cast<BYTE>(i * 7 + 1);
+    if (c.type == REG_MULTI_SZ) stored[c.size - 2] = stored[c.size - 1] = 0;
+    win32::RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, FilterKey(0).c_str(), 0, nullptr,
+                                             0, KEY_WRITE, nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key.get(), "FilterData", 0, c.type, stored.data(), c.size));
+    EXPECT_EQ(c.rewritten ? 1 : 0,
+              registrar_.SetFilterMerit(0x200000, HKEY_LOCAL_MACHINE, FilterKey(0).c_str()));
+    std::vector<BYTE> expected = stored;
+    if (c.rewritten) {
+      expected[4] = 0x00, expected[5] = 0x00, expected[6] = 0x20, expected[7] = 0x00;
+    }
+    DWORD type = 0;
+    win32::RegKey read;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, FilterKey(0).c_str(), 0, KEY_READ, read.put()));
+    std::vector<BYTE> now(c.size + 16);
+    DWORD size = static_cast<DWORD>(now.size());
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegQueryValueExA(read.get(), "FilterData", nullptr, &type, now.data(), &size));
+    now.resize(size);
+    EXPECT_EQ(c.type, type);
+    EXPECT_TRUE(now == expected);
+  }
+}
+
 class BinaryValueTest : public ::testing::Test {
  protected:
   void SetUp() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey); }
