@@ -18,7 +18,9 @@
 
 namespace win32 {
 
-// Loads a library by its full path; the null module when it cannot.
+// Loads a library by its full path (or, for a library that the manifest
+// redirects, by its bare name once the search path is locked down); the
+// null module when it cannot.
 Module LoadLibraryFile(const char* path, DWORD flags);
 
 // Resolves an export into a typed pointer; false (and null) when missing.

@@ -139,7 +139,7 @@ fi
 # The updater traces its steps through OutputDebugStringA; Wine shows them
 # on the debugstr channel.
 # shellcheck disable=SC2086
-(cd "$run_dir" && WINEDEBUG=-all,+debugstr "$root/tests/harness/wine-test.sh" --display \
+(cd "$run_dir" && WINEDEBUG=${VR_JOURNEY_WINEDEBUG:--all,+debugstr} "$root/tests/harness/wine-test.sh" --display \
   "${harness_opts[@]}" ${setup:+--setup "$setup"} ${then:+--then "$then"} -- \
   "$bin/vrrobot.exe" --shot-dir "$work/shots" $robot -- "$updater") \
   2>"$work/stderr" | tr -d '\r' | tee "$work/robot"

@@ -30,11 +30,11 @@ LANG_JAPANESE = 0x411
 STORE_TYPE = "FILES"
 
 # The loader finds these in the system folder whatever lies beside the
-# program: all but COMCTL32 are Known DLLs. COMCTL32 is not, but the manifest
-# binds version 6 of the common controls, which comes from the side-by-side
-# store, so a comctl32.dll planted beside the updater is not loaded either.
+# program: they are Known DLLs. COMCTL32 is not, and a library imported by the
+# program starts before the program can lock the search path down, so it is
+# bound at run time instead.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
-               "msvcrt.dll", "comctl32.dll"}
+               "msvcrt.dll"}
 MINGW_RUNTIME = ("libgcc_s", "libstdc++", "libwinpthread")
 
 exe = None  # the parsed updater, shared by every test

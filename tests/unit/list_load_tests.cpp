@@ -203,17 +203,6 @@ TEST_F(ListLoaderRefuses, ValuesLongerThanTheirField) {
   ExpectRefused(kStores, sizeof kStores / sizeof kStores[0]);
 }
 
-TEST_F(ListLoaderRefuses, FoldersAndNamesThatLeaveTheirFolder) {
-  const char* const kStores[] = {
-      "liststore_hostile_upfolder",    "liststore_hostile_midup",
-      "liststore_hostile_slashfolder", "liststore_hostile_drivefolder",
-      "liststore_hostile_rootfolder",  "liststore_hostile_slashname",
-      "liststore_hostile_colonname",   "liststore_hostile_dotname",
-      "liststore_hostile_dotdotname",
-  };
-  ExpectRefused(kStores, sizeof kStores / sizeof kStores[0]);
-}
-
 TEST_F(LoadListTest, NoListNoProductNoLoad) {
   {
     listtest::StoreLibrary store("liststore_nolist");
