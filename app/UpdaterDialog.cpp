@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <new>
 #include <string>
 
 #include "app/ProcessFacts.h"
@@ -197,7 +198,8 @@ void UpdaterDialog::EnableButtons(bool enable) {
 
 void UpdaterDialog::ShowWaitWindow() {
   if (waitWindow_) return;
-  waitWindow_ = new WaitDialog();
+  waitWindow_ = new (std::nothrow) WaitDialog();  // without memory, no wait window
+  if (!waitWindow_) return;
   HWND wait = waitWindow_->CreateModeless(hwnd());
   // Paint the text now: the driver blocks the thread right after this.
   if (wait) UpdateWindow(wait);

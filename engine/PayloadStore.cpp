@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <memory>
+#include <new>
 
 #include "win32/BoundedString.h"
 #include "win32/Seams.h"
@@ -73,7 +74,11 @@ int32_t LoadResourceText(std::string& out, HMODULE module, const char* name, con
   if (!text) return 0;
   memcpy(text.get(), data, size);
   text[size] = '\0';
-  out.assign(text.get(), size);
+  try {
+    out.assign(text.get(), size);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
   return 1;
 }
 

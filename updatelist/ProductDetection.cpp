@@ -155,15 +155,20 @@ void BindVersionLibrary() { BoundVersionLibrary(); }
 double VersionTextToNumber(const char* text) {
   if (!text || text[0] == '\0') return 0;
   // Everything after the first separator is one run of fraction digits.
-  std::string number = "0";
-  bool separatorSeen = false;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p >= '0' && *p <= '9') {
-      number += *p;
-    } else if (!separatorSeen && (*p == ',' || *p == '.')) {
-      number += '.';
-      separatorSeen = true;
+  // Without memory for the digits the text counts as no version.
+  try {
+    std::string number = "0";
+    bool separatorSeen = false;
+    for (const char* p = text; *p != '\0'; ++p) {
+      if (*p >= '0' && *p <= '9') {
+        number += *p;
+      } else if (!separatorSeen && (*p == ',' || *p == '.')) {
+        number += '.';
+        separatorSeen = true;
+      }
     }
+    return strtod(number.c_str(), nullptr);
+  } catch (const std::bad_alloc&) {
+    return 0;
   }
-  return strtod(number.c_str(), nullptr);
 }

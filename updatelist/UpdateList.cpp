@@ -24,12 +24,19 @@ namespace {
 constexpr size_t kTargetCapacity = sizeof(UpdateFile::targetPath);  // 259 characters
 constexpr const char* kVirtualDriveFolder = "virtualQuirra\\Vista";
 
-// Tables sized by counts from the list: a size that the address space cannot
-// hold, or memory that is not there, gives no table instead of an exception.
+// Tables sized by counts from the list. A count of nothing, or one whose
+// table would be larger than any 32-bit process could hold, is taken as a
+// table of nothing (a group without files), the same in both builds.
+constexpr uint64_t kLargestTable = 0x7FFFFFFF;
+template <typename T>
+bool IsAbsurdCount(int32_t count) {
+  return count <= 0 || static_cast<uint64_t>(count) * sizeof(T) > kLargestTable;
+}
+// The table of a sensible count; null when memory is not there (never an
+// exception): the list then cannot be loaded as a whole.
 template <typename T>
 std::unique_ptr<T[]> MakeTable(int32_t count) {
-  if (count <= 0) return nullptr;
-  if (static_cast<size_t>(count) > static_cast<size_t>(-1) / sizeof(T)) return nullptr;
+  if (IsAbsurdCount<T>(count)) return nullptr;
   return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]());
 }
 
@@ -60,7 +67,12 @@ bool ForEachPresentIndex(const char* names, const char* const* prefixes, size_t 
       if (*digits < '0' || *digits > '9') continue;
       unsigned long index = strtoul(digits, nullptr, 10);
       if (index < static_cast<unsigned long>(count)) {
-        indices.push_back(static_cast<int32_t>(index));
+        // Without memory for the index the list cannot be read as a whole.
+        try {
+          indices.push_back(static_cast<int32_t>(index));
+        } catch (const std::bad_alloc&) {
+          return false;
+        }
       }
     }
   }
@@ -297,7 +309,10 @@ int32_t UpdateList::LoadList() {
     return 0;
   }
   versions = MakeTable<VersionEntry>(versionCount);
-  if (!versions) versionCount = 0;
+  if (!versions) {
+    if (!IsAbsurdCount<VersionEntry>(versionCount)) return 0;  // out of memory
+    versionCount = 0;
+  }
   if (versionCount > 0) {
     static const char* const kVersionKeys[] = {"Version", "Length"};
     ini.GetKeyNames("General", names);
@@ -318,6 +333,10 @@ int32_t UpdateList::LoadList() {
 
   const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
   groups = MakeTable<UpdateGroup>(declaredGroups);
+  if (!groups && !IsAbsurdCount<UpdateGroup>(declaredGroups)) {
+    ClearList();  // out of memory
+    return 0;
+  }
   groupCount = groups ? declaredGroups : 0;
   int64_t total = 0;
   bool composed = true;
@@ -363,7 +382,8 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
 
   const int32_t declaredFiles = ini.GetInt(section, "Files", 0);
   group.files = MakeTable<UpdateFile>(declaredFiles);
-  if (!group.files) return true;  // no table: a group without files
+  // No table: a group without files, unless memory ran out for a real one.
+  if (!group.files) return IsAbsurdCount<UpdateFile>(declaredFiles);
   group.fileCount = declaredFiles;
   *total += declaredFiles;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "list_test_support.h"
+#include "updatelist/ProductDetection.h"
 #include "updatelist/UpdateList.h"
 #include "win32/UniqueHandle.h"
 
@@ -280,10 +281,10 @@ TEST_F(LoadListTest, ListsThatCouldLeadOutOfTheirFoldersAreRefused) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.installPath + " | " + c.path + " | " + c.extra);
-    const std::string ini = "[General]\r\nGroup=1\r\nVersions=0\r\n\r\n[Group0]\r\nName=G\r\n"
-                            "Install Path=" +
-                            c.installPath + "\r\nFiles=1\r\nPath0=" + c.path +
-                            "\r\n" + c.extra;
+    const std::string ini =
+        "[General]\r\nGroup=1\r\nVersions=0\r\n\r\n[Group0]\r\nName=G\r\n"
+        "Install Path=" +
+        c.installPath + "\r\nFiles=1\r\nPath0=" + c.path + "\r\n" + c.extra;
     listtest::StoreLibrary store = listtest::StoreLibrary::WithList(ini);
     ASSERT_TRUE(store.loaded());
     UpdateList list;
@@ -318,7 +319,8 @@ DWORD WINAPI TryToWriteListCopies(void* arg) {
             "[General]\r\nGroup=1\r\n[Group0]\r\nInstall Path=SYS\r\nFiles=1\r\n"
             "Path0=x\\evil.dll\r\n";
         DWORD n = 0;
-        if (WriteFile(f.get(), kEvil, sizeof kEvil - 1, &n, nullptr)) InterlockedIncrement(&w.written);
+        if (WriteFile(f.get(), kEvil, sizeof kEvil - 1, &n, nullptr))
+          InterlockedIncrement(&w.written);
         InterlockedIncrement(&w.seen);
       } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
         InterlockedIncrement(&w.seen);  // there, and kept from us
@@ -350,4 +352,29 @@ TEST_F(LoadListTest, NobodyElseCanWriteTheListWhileItIsRead) {
   InterlockedExchange(&watch.stop, 1);
   WaitForSingleObject(watcher.get(), 10000);
   EXPECT_GE(watch.seen, 20) << "the watcher never saw the list's copy";
+}
+
+// Memory that runs out at any allocation of a load gives the load's failure
+// (or, once there is enough, the whole list), never an exception.
+TEST_F(LoadListTest, RunningOutOfMemoryAnywhereGivesNoListOrTheWholeList) {
+  listtest::StoreLibrary store("liststore_kinds");
+  ASSERT_TRUE(store.loaded());
+  int32_t total = 0;
+  long allowed = 0;
+  for (; allowed < 2000 && total != 14; ++allowed) {
+    UpdateList list;
+    {
+      listtest::FailAllocations fail(allowed);
+      total = list.LoadList();
+    }
+    ASSERT_TRUE(total == 0 || total == 14) << "after " << allowed << " allocations: " << total;
+  }
+  EXPECT_EQ(14, total);
+  EXPECT_GT(allowed, 1) << "the load allocates nothing that could fail";
+  double number = -1;
+  {
+    listtest::FailAllocations fail(0);
+    number = VersionTextToNumber("1234567890,1234567890");  // longer than a short string
+  }
+  EXPECT_EQ(0, number);
 }

@@ -1,5 +1,9 @@
 #include "list_test_support.h"
 
+#include <stdlib.h>
+
+#include <new>
+
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
@@ -73,6 +77,13 @@ StoreLibrary::StoreLibrary(const char* name) {
   if (module_) seams::SetStoreModule(module_);
 }
 
+namespace {
+volatile long g_allocationsLeft = -1;  // -1: no limit
+}  // namespace
+
+FailAllocations::FailAllocations(long allowed) { g_allocationsLeft = allowed; }
+FailAllocations::~FailAllocations() { g_allocationsLeft = -1; }
+
 StoreLibrary StoreLibrary::WithList(const std::string& ini) {
   // In the prefix's own temporary folder: test programs of several prefixes
   // share the folder they are built in.
@@ -83,9 +94,9 @@ StoreLibrary StoreLibrary::WithList(const std::string& ini) {
   const std::string path = name + ".dll";
   bool written = CopyFileA((ExeFolder() + "liststore_nolist.dll").c_str(), path.c_str(), FALSE);
   HANDLE update = written ? BeginUpdateResourceA(path.c_str(), FALSE) : nullptr;
-  written = update && UpdateResourceA(update, "FILES", "UPLIST.INI",
-                                      MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
-                                      const_cast<char*>(ini.data()), static_cast<DWORD>(ini.size()));
+  written = update && UpdateResourceA(
+                          update, "FILES", "UPLIST.INI", MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                          const_cast<char*>(ini.data()), static_cast<DWORD>(ini.size()));
   if (update) written = EndUpdateResourceA(update, !written) && written;
   StoreLibrary store;
   store.module_ = written ? LoadLibraryA(path.c_str()) : nullptr;
@@ -99,3 +110,18 @@ StoreLibrary::~StoreLibrary() {
 }
 
 }  // namespace listtest
+
+// The program's allocator, so that FailAllocations reaches the updater's
+// code linked into it. The nothrow forms of the runtime call these.
+void* operator new(size_t size) {
+  if (listtest::g_allocationsLeft == 0) throw std::bad_alloc();
+  if (listtest::g_allocationsLeft > 0) --listtest::g_allocationsLeft;
+  void* p = malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { free(p); }
+void operator delete[](void* p) noexcept { free(p); }
+void operator delete(void* p, size_t) noexcept { free(p); }
+void operator delete[](void* p, size_t) noexcept { free(p); }

@@ -29,6 +29,15 @@ void RemoveProductKeys();
 // Number of files "tmp*.tmp" in the user's temporary folder.
 int CountTempFiles();
 
+// While one lives, every allocation after the first `allowed` ones fails
+// (operator new throws, its nothrow form gives null), as when the address
+// space is exhausted.
+class FailAllocations {
+ public:
+  explicit FailAllocations(long allowed);
+  ~FailAllocations();
+};
+
 // Points the store at a resource-only test library while it lives.
 class StoreLibrary {
  public:
