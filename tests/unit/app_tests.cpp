@@ -13,6 +13,7 @@
 #include "app/UpdaterDialog.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
+#include "win32/UniqueHandle.h"
 
 namespace {
 
@@ -255,6 +256,44 @@ TEST_F(DialogTest, PumpLetsTheDialogHandleItsKeyboardInput) {
   PostMessageA(start, WM_KEYDOWN, VK_TAB, 0);
   EXPECT_EQ(1, dialog_->PumpOneMessage());
   EXPECT_EQ(close, GetFocus());
+}
+
+struct SessionQuery {
+  HWND dialog;
+  DWORD delayMs;
+  LRESULT delivered = 0;
+  DWORD_PTR answer = 0;
+};
+// Asks the dialog from another thread, as Windows does at log-off and as its
+// hang detection does: a window that does not answer within a second is
+// "not responding".
+DWORD WINAPI AskWhetherTheSessionMayEnd(void* arg) {
+  SessionQuery& q = *static_cast<SessionQuery*>(arg);
+  Sleep(q.delayMs);
+  q.delivered = SendMessageTimeoutA(q.dialog, WM_QUERYENDSESSION, 0, 0,
+                                    SMTO_ABORTIFHUNG | SMTO_BLOCK, 1000, &q.answer);
+  return 0;
+}
+
+// Pauses keep their length and the dialog answering; while files are being
+// replaced it refuses to let the session end.
+TEST_F(DialogTest, PausesKeepTheDialogAnsweringAndReplacingHoldsOffTheShutdown) {
+  for (const bool replacing : {false, true}) {
+    SCOPED_TRACE(replacing ? "while files are replaced" : "otherwise");
+    if (replacing) dialog_->HoldOffShutdown(true);
+    SessionQuery query{hwnd_, 300};
+    win32::KernelHandle asker(
+        CreateThread(nullptr, 0, AskWhetherTheSessionMayEnd, &query, 0, nullptr));
+    ASSERT_TRUE(asker);
+    const DWORD start = GetTickCount();
+    seams::Pause(1500);
+    EXPECT_GE(GetTickCount() - start, 1500u);
+    WaitForSingleObject(asker.get(), 5000);
+    if (replacing) dialog_->HoldOffShutdown(false);
+    EXPECT_NE(0, query.delivered) << "the dialog did not answer during the pause";
+    EXPECT_EQ(replacing ? 0u : 1u, query.answer != 0 ? 1u : 0u);
+  }
+  EXPECT_FALSE(dialog_->holdingOffShutdown());
 }
 
 TEST_F(DialogTest, HistoryBoxIsWhiteOtherStaticsAreNot) {

@@ -8,11 +8,13 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/Leftovers.h"
 #include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ProductControlLibrary.h"
@@ -21,6 +23,7 @@
 #include "win32/DynamicCalls.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
+#include "win32/Sha256.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -129,7 +132,7 @@ int TemporariesIn(const std::string& folder) {
 // Another process holding a file open without sharing until released.
 class Holder {
  public:
-  explicit Holder(const std::string& path) {
+  explicit Holder(const std::string& path, DWORD share = 0) {
     static int serial = 0;
     ++serial;
     const std::string readyName =
@@ -139,7 +142,7 @@ class Holder {
     ready_.reset(CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
     release_.reset(CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str()));
     std::string command = "\"" + ExeFolder() + "replace_holder.exe\" \"" + path + "\" " +
-                          readyName + " " + releaseName;
+                          readyName + " " + releaseName + " " + std::to_string(share);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -577,6 +580,168 @@ TEST_F(ServiceProgramTest, CancelKeepsTheOldServiceProgram) {
   EXPECT_EQ("running service", ReadAll(target_));
   EXPECT_EQ("<missing>", ReadAll(common_ + "Servinst.log"));
   EXPECT_EQ(0, TemporariesIn(common_));
+}
+
+// Known answers: the digest the build writes into the list is Python's.
+TEST(Sha256, KnownAnswers) {
+  const struct {
+    std::string data;
+    const char* digest;
+  } kCases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {std::string(1000000, 'a'),
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : kCases) {
+    win32::Sha256 hash;
+    // In uneven pieces, across the block boundaries.
+    for (size_t at = 0; at < c.data.size(); at += 77)
+      hash.Update(c.data.data() + at, std::min<size_t>(77, c.data.size() - at));
+    uint8_t got[32], want[32];
+    hash.Final(got);
+    ASSERT_TRUE(win32::ParseDigest(c.digest, want));
+    EXPECT_EQ(0, memcmp(got, want, 32)) << c.digest;
+  }
+}
+
+// An expanded copy that is not what the list says never reaches the target.
+TEST_F(ReplaceFileTest, ExpandedCopyMustHaveTheListsLengthAndDigest) {
+  uint8_t digest[32];
+  win32::Sha256 hash;
+  hash.Update(normal_.data(), normal_.size());
+  hash.Final(digest);
+  uint8_t flipped[32];
+  memcpy(flipped, digest, sizeof flipped);
+  flipped[17] ^= 0x01;
+  const DWORD length = static_cast<DWORD>(normal_.size());
+  const struct {
+    const char* name;
+    DWORD size;
+    const uint8_t* digest;
+    bool replaced;
+  } kCases[] = {
+      {"both right", length, digest, true},
+      {"one bit of the digest", length, flipped, false},
+      {"one byte too long", length + 1, digest, false},
+  };
+  const std::string folder = FreshFolder("verified");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = folder + "Help.dll";
+    WriteAll(target, "old contents", TimeOf(2005));
+    Target(0, 0, target);
+    UpdateFile& file = List().groups[0].files[0];
+    file.hasSize = file.hasDigest = true;
+    file.expandedSize = c.size;
+    memcpy(file.digest, c.digest, sizeof file.digest);
+    const int32_t failedBefore = List().failedFiles();
+    EXPECT_EQ(c.replaced ? 1 : 0, List().ReplaceFile(0, 0, 0));
+    EXPECT_EQ(c.replaced ? normal_ : "old contents", ReadAll(target));
+    EXPECT_EQ(c.replaced ? 0 : 1, List().failedFiles() - failedBefore);
+    EXPECT_EQ(0, TemporariesIn(folder));
+  }
+}
+
+std::vector<std::string> g_moveProblems;
+BOOL WINAPI CheckingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(from, GetFileExInfoStandard, &data))
+    g_moveProblems.push_back("new copy missing");
+  else if (!SameTime(data.ftLastWriteTime, kListTime))
+    g_moveProblems.push_back("new copy not stamped before it takes the name");
+  if (!(flags & MOVEFILE_WRITE_THROUGH)) g_moveProblems.push_back("no write-through");
+  return MoveFileExA(from, to, flags);
+}
+
+// A kill right after the rename must not leave a copy stamped "now", which
+// would look newer than every later update.
+TEST_F(ReplaceFileTest, NewCopyIsStampedBeforeItTakesTheTargetsName) {
+  const std::string folder = FreshFolder("stamped");
+  WriteAll(folder + "Help.dll", "old contents", TimeOf(2005));
+  Target(0, 0, folder + "Help.dll");
+  win32::Kernel32Calls calls = win32::Kernel32();
+  calls.MoveFileExA = CheckingMoveFileEx;
+  g_moveProblems.clear();
+  win32::SetKernel32CallsForTest(&calls);
+  EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
+  win32::SetKernel32CallsForTest(nullptr);
+  if (!IsNtPlatform()) GTEST_SKIP() << "the 9x family has no MoveFileExA";
+  EXPECT_EQ(std::vector<std::string>{}, g_moveProblems);
+}
+
+// A scanner holding the installed copy (sharing everything) keeps it from
+// being opened: its time is read from the folder entry, so a newer copy is
+// still kept; where even that cannot be read the file fails, untouched.
+TEST_F(ReplaceFileTest, NewerCopyHeldByAScannerIsKeptOrFailsButIsNeverOverwritten) {
+  const std::string folder = FreshFolder("scanned");
+  const std::string target = folder + "Help.dll";
+  WriteAll(target, "newer copy", TimeOf(2020));
+  Target(0, 0, target);
+  Holder scanner(target, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  ASSERT_TRUE(scanner.holding());
+
+  EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
+  EXPECT_EQ(ReplaceOutcome::Skipped, List().lastReplaceOutcome());
+
+  win32::Kernel32Calls calls = win32::Kernel32();
+  calls.GetFileAttributesExA = nullptr;  // Windows 95
+  win32::SetKernel32CallsForTest(&calls);
+  EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
+  win32::SetKernel32CallsForTest(nullptr);
+  EXPECT_EQ(ReplaceOutcome::Failed, List().lastReplaceOutcome());
+  scanner.Release();
+  EXPECT_EQ("newer copy", ReadAll(target));
+  EXPECT_EQ(0, TemporariesIn(folder));
+}
+
+int RecordCount() {
+  win32::RegKey key;
+  DWORD values = 0;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, leftovers::kRecordKey, 0, KEY_READ, key.put()) !=
+          ERROR_SUCCESS ||
+      RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return 0;
+  return static_cast<int>(values);
+}
+
+int g_recordsDuringPause = -1;
+void RecordRecords(DWORD) { g_recordsDuringPause = std::max(g_recordsDuringPause, RecordCount()); }
+
+// Temporaries are recorded while they exist; what a killed run left is
+// removed at the next start, an installed copy moved aside goes back, and
+// files the updater did not record stay.
+TEST_F(ReplaceFileTest, LeftoversOfAKilledRunAreSettledAtTheNextStart) {
+  const std::string folder = FreshFolder("killed");
+  WriteAll(folder + "Help.dll", "old contents", TimeOf(2005));
+  Target(0, 0, folder + "Help.dll");
+  seams::SetPauseHook(RecordRecords);
+  EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
+  EXPECT_EQ(2, g_recordsDuringPause);  // the extracted and the expanded copy
+  EXPECT_EQ(0, RecordCount());
+
+  // What a run killed at various moments leaves.
+  WriteAll(folder + "tmpA.tmp", "aside: installed copy", TimeOf(2005));  // target gone
+  WriteAll(folder + "tmpB.tmp", "aside: old copy", TimeOf(2005));        // target in place
+  WriteAll(folder + "Other.dll", "new copy", TimeOf(2011));
+  WriteAll(folder + "tmpC.tmp", "half expanded", TimeOf(2011));
+  ASSERT_TRUE(SetFileAttributesA((folder + "tmpC.tmp").c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteAll(folder + "tmpD.tmp", "somebody else's", TimeOf(2011));
+  ASSERT_TRUE(leftovers::Record((folder + "tmpA.tmp").c_str(), (folder + "Gone.dll").c_str()));
+  ASSERT_TRUE(leftovers::Record((folder + "tmpB.tmp").c_str(), (folder + "Other.dll").c_str()));
+  ASSERT_TRUE(leftovers::Record((folder + "tmpC.tmp").c_str(), nullptr));
+  ASSERT_TRUE(leftovers::Record((folder + "tmpE.tmp").c_str(), nullptr));  // already gone
+
+  EXPECT_EQ(4, leftovers::RemoveEarlierLeftovers());
+  EXPECT_EQ("aside: installed copy", ReadAll(folder + "Gone.dll"));
+  EXPECT_EQ("new copy", ReadAll(folder + "Other.dll"));
+  EXPECT_EQ((std::vector<std::string>{"Gone.dll", "Help.dll", "Other.dll", "tmpD.tmp"}), [&] {
+    auto names = FilesIn(folder);
+    std::sort(names.begin(), names.end());
+    return names;
+  }());
+  EXPECT_EQ(0, RecordCount());
 }
 
 TEST(MakeTempFileBeside, CreatesAnEmptyTmpFileInTheTargetsFolder) {
