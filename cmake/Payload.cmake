@@ -59,6 +59,7 @@ function(vr_payload id manifest out_dir)
 
   set(tool ${Python3_EXECUTABLE} ${VR_PAYLOAD_TOOL})
   set(packed_all "")
+  set(staged_all "")
   foreach(e IN LISTS VR_PAYLOAD_ENTRIES)
     set(kind ${VR_E${e}_KIND})
     set(input_args "")
@@ -100,12 +101,13 @@ function(vr_payload id manifest out_dir)
       VERBATIM)
     vr_szdd(${VR_E${e}_STAGED} ${VR_E${e}_PACKED})
     list(APPEND packed_all ${VR_E${e}_PACKED})
+    list(APPEND staged_all ${VR_E${e}_STAGED})
   endforeach()
 
   add_custom_command(
     OUTPUT ${dir}/UPLIST.INI
-    COMMAND ${tool} uplist --manifest ${manifest} --out ${dir}/UPLIST.INI
-    DEPENDS ${manifest} ${VR_PAYLOAD_TOOL}
+    COMMAND ${tool} uplist --manifest ${manifest} --out ${dir}/UPLIST.INI --outdir ${dir}
+    DEPENDS ${manifest} ${VR_PAYLOAD_TOOL} ${staged_all}
     COMMENT "Payload ${id}: UPLIST.INI"
     VERBATIM)
 

@@ -10,8 +10,10 @@ update (TOML) into the updater's store.
         Writes the expanded payload file of one entry: a generated file, or
         the input (a linked program, a built target, a file of the tree),
         padded to its size where the manifest gives one.
-    uplist_gen.py uplist --manifest M --out UPLIST.INI
-        Writes the update list (ASCII, CR LF).
+    uplist_gen.py uplist --manifest M --out UPLIST.INI [--outdir D]
+        Writes the update list (ASCII, CR LF). With the staged files of D,
+        each file also gets its expanded length and SHA-256 ("Size%d",
+        "Hash%d"), which the updater checks before a file is replaced.
 
 Everything is deterministic: fixed seeds, fixed times, no clock, no paths of
 the build machine inside the generated files.
@@ -188,7 +190,7 @@ class Manifest:
 
 # ---------------------------------------------------------------- update list
 
-def uplist_text(m):
+def uplist_text(m, staged_dir=None):
     lines = ["[General]", f"Group={len(m.groups)}", f"KeyPath={m.key_path}",
              f"KeyFile={m.key_file}", f"Versions={len(m.versions)}"]
     for d, (version, length) in enumerate(m.versions):
@@ -205,6 +207,11 @@ def uplist_text(m):
                       f"PathTimeH{f.index}={f.time[1]}"]
             if f.regsvr:
                 lines.append(f"RegSvr{f.index}={f.regsvr}")
+            if staged_dir:
+                with open(os.path.join(staged_dir, "src", f.staged_name()), "rb") as fh:
+                    data = fh.read()
+                lines += [f"Size{f.index}={len(data)}",
+                          f"Hash{f.index}={hashlib.sha256(data).hexdigest()}"]
     return ("\r\n".join(lines) + "\r\n").encode("ascii")
 
 
@@ -409,7 +416,7 @@ def main(argv=None):
         elif a.command == "stage":
             write_file(a.out, stage_bytes(m.file(a.entry), a.scale, a.input))
         else:
-            write_file(a.out, uplist_text(m))
+            write_file(a.out, uplist_text(m, a.outdir))
     except (ManifestError, OSError) as e:
         print(f"uplist_gen: {a.manifest}: {e}", file=sys.stderr)
         return 1

@@ -9,6 +9,7 @@ Environment (set by ctest):
   VR_EMULATOR        tests/harness/wine-emulator.sh; VR_WINE_TEMPLATES its templates
 """
 import configparser
+import hashlib
 import os
 import subprocess
 import sys
@@ -102,6 +103,16 @@ class RealUpdateList(unittest.TestCase):
                     self.assertTrue(0 <= low < 1 << 32 and 0 < high < 1 << 32)
                 self.assertNotIn(f"Path{files}", s)
                 self.assertFalse([k for k in s if k.startswith("RegSvr")])
+
+    def test_every_file_carries_the_length_and_digest_of_its_payload(self):
+        for g, (_, _, _, files, _) in enumerate(GROUPS):
+            s = self.ini[f"Group{g}"]
+            for d in range(files):
+                staged = os.path.join(PAYLOAD, "src", f"{g:02d}{d:02d}_{file_name(s[f'Path{d}'])}")
+                with open(staged, "rb") as fh, self.subTest(group=g, file=d):
+                    data = fh.read()
+                    self.assertEqual(int(s[f"Size{d}"]), len(data))
+                    self.assertEqual(s[f"Hash{d}"], hashlib.sha256(data).hexdigest())
 
     def test_files_the_rules_single_out(self):
         group0 = [file_name(self.ini["Group0"][f"Path{d}"]) for d in range(32)]

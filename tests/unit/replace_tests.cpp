@@ -430,6 +430,46 @@ TEST_F(ReplaceFileTest, ReadOnlyTargetIsReplaced) {
   EXPECT_EQ(0u, GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
 }
 
+// Hidden and system copies are replaced like any other; where a folder name
+// leaves no room for the temporary beside a target at the path limit, or the
+// folder has gone, the file fails and nothing else changes.
+TEST_F(ReplaceFileTest, AttributesPathLimitAndVanishedFolders) {
+  const std::string folder = FreshFolder("limits");
+  const std::string deep = folder + std::string(240 - folder.size(), 'd') + "\\";
+  const std::string deeper = folder + std::string(250 - folder.size(), 'e') + "\\";
+  ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(deeper.c_str(), nullptr));
+  const struct {
+    std::string target;
+    DWORD attributes;
+    bool replaced;
+  } kCases[] = {
+      {folder + "Hidden.dll", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, true},
+      {deep + std::string(259 - deep.size(), 'n'), FILE_ATTRIBUTE_NORMAL, true},  // 259
+      {deeper + "f.dll", FILE_ATTRIBUTE_NORMAL, false},  // no room for a temporary's name
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.target);
+    ASSERT_LE(c.target.size(), 259u);
+    WriteAll(c.target, "old contents", TimeOf(2005));
+    ASSERT_TRUE(SetFileAttributesA(c.target.c_str(), c.attributes));
+    Target(0, 0, c.target);
+    EXPECT_EQ(c.replaced ? 1 : 0, List().ReplaceFile(0, 0, 0));
+    EXPECT_EQ(c.replaced ? normal_ : "old contents", ReadAll(c.target));
+  }
+  EXPECT_EQ(0, TemporariesIn(folder));
+  EXPECT_EQ(0, TemporariesIn(deep));
+  EXPECT_EQ(0, TemporariesIn(deeper));
+
+  // The folder goes between the check and the install.
+  const std::string gone = FreshFolder("vanished");
+  Target(0, 0, gone + "File.dll");
+  ASSERT_TRUE(RemoveDirectoryA(gone.c_str()));
+  EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
+  EXPECT_EQ(ReplaceOutcome::Failed, List().lastReplaceOutcome());
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(gone.c_str()));
+}
+
 TEST_F(ReplaceFileTest, RunOnceNamesTheDriverInstallerQuotedOnVistaAndLater) {
   const std::string program = FreshFolder("Program Files");
   CreateDirectoryA((program + "virtualQuirra").c_str(), nullptr);
