@@ -300,6 +300,20 @@ TEST_F(RegisterServerTest, RegistersAndUnregistersAServerWhosePathHasBlanks) {
   EXPECT_EQ(1u, testbed::ReadDword(testbed::kMarksKey, testbed::kComServerRegisteredValue, 0));
 }
 
+// Regsvr32.exe failing (a file that is no library) holds the pass up no
+// longer than its bound, and registers nothing.
+TEST_F(RegisterServerTest, FailingRegistrationEndsWithinItsBound) {
+  const std::string broken = "C:\\rt\\Program Files\\Vr Com\\Broken.dll";
+  win32::FileHandle file(CreateFileA(broken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file);
+  file.reset();
+  const DWORD start = GetTickCount();
+  registrar_.RegisterServer(broken.c_str(), 0);
+  EXPECT_LT(GetTickCount() - start, 5000u);
+  EXPECT_EQ("", RegisteredPath());
+}
+
 TEST_F(RegisterServerTest, NoPathStartsNothing) {
   EXPECT_EQ(0, registrar_.RegisterServer(nullptr, 0));
   EXPECT_TRUE(g_pauses.empty());
