@@ -185,7 +185,8 @@ int32_t UpdateList::CanWriteProgramFolder() {
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) return 0;
   char probe[MAX_PATH] = {};
-  if (!GetTempFileNameA(folder, "tmp", 0, probe)) return 0;
+  // GetTempFileNameA's limit for the folder (see MakeTempFileBeside).
+  if (strlen(folder) > MAX_PATH - 14 || !GetTempFileNameA(folder, "tmp", 0, probe)) return 0;
   RecordedTemporary removeProbe;
   if (!removeProbe.Adopt(probe)) return 0;
   // Only a file that is really there proves the folder writable: on a

@@ -225,7 +225,11 @@ int32_t UpdateList::MakeTempFileBeside(char* out, size_t capacity, const char* p
   if (!name) return 0;
   char folder[MAX_PATH + 1];
   const size_t folderLength = static_cast<size_t>(name - path);
-  if (folderLength >= sizeof folder) return 0;
+  // GetTempFileNameA takes a folder of at most MAX_PATH - 14 characters, so
+  // that its "tmpXXXX.tmp" fits; some systems accept a longer one and then
+  // create a file under a name other than the one they hand back, which
+  // could never be deleted again.
+  if (folderLength > MAX_PATH - 14) return 0;
   memcpy(folder, path, folderLength);
   folder[folderLength] = '\0';
   char temp[MAX_PATH + 1];

@@ -28,8 +28,17 @@ have python3 || need+=(python3)
 # ImageMagick for screenshots (a stand-in "convert" may exist that cannot read xwd)
 dpkg -s imagemagick >/dev/null 2>&1 || need+=(imagemagick)
 have iconv || need+=(libc-bin)
+# Wine takes code page 932 from LANG alone, but stores non-ASCII file names
+# (a program folder with Japanese names) only with a real UTF-8 locale.
+[ -f /usr/share/i18n/locales/ja_JP ] || need+=(locales)
+has_ja_locale() { locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; }
+make_ja_locale() {
+  has_ja_locale || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 2>/dev/null ||
+    echo "bootstrap: could not make the ja_JP.UTF-8 locale" >&2
+}
 
 if [ ${#need[@]} -eq 0 ]; then
+  [ "$(id -u)" -eq 0 ] && make_ja_locale
   exit 0
 fi
 
@@ -47,3 +56,4 @@ fi
 apt-get update -qq || { sleep 5; apt-get update -qq || true; }
 apt-get install -t bookworm -y -qq --no-install-recommends "${need[@]}" >/dev/null
 echo "bootstrap: installed ${need[*]}"
+make_ja_locale

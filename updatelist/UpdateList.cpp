@@ -138,7 +138,8 @@ bool IsSafeFileName(const char* name) {
 // The user's temporary folder, accepted only when it fits.
 bool TempFolder(char* buffer, DWORD capacity) {
   DWORD n = GetTempPathA(capacity, buffer);
-  if (n == 0 || n >= capacity) {
+  // GetTempFileNameA takes at most MAX_PATH - 14 characters of folder.
+  if (n == 0 || n >= capacity || n > MAX_PATH - 14) {
     buffer[0] = '\0';
     return false;
   }
