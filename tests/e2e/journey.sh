@@ -160,7 +160,7 @@ for s in "${no_steps[@]}"; do
 done
 
 if [ -n "$kill_at" ]; then
-  echo "kill: $(cat "$work/kill" 2>/dev/null || echo "no report from the watcher")"
+  echo "kill: $(cat "$work/kill" 2>/dev/null || echo "not reached: the updater ended before the point")"
   grep -q '^killed' "$work/kill" 2>/dev/null || { [ "$status" -eq 0 ] && status=1; }
 fi
 
