@@ -107,7 +107,8 @@ for v in VR_BIN VR_UPLIST VR_PAYLOAD_SRC; do
 done
 
 logs=$(mktemp -d "/tmp/vrkill-$name.XXXXXX")
-# The update list of the full-update journey, both runs.
+# Installed and driven as in the full-update journey; the second run also
+# says Yes to the re-update question (the key file may be new already).
 install="10.2.9.0 --launcher --run-value"
 robot="--start --answer 107=No --timeout 150"
 again="--start --answer 102=Yes --answer 107=No --timeout 150"
