@@ -8,6 +8,8 @@
 #              [--last-buttons "start=N close=N"] [--small-drive LETTER=MB]
 #              [--read-only-drive] [--also "SHELL COMMAND"]
 #              [--planted "NAME..."] [--native-first]
+#              [--kill "STEP[+MS]"] [--again "robot options"]
+#              [--again-check "checks"]
 #
 # --install  installs the simulated product first (scripts/install-product.sh)
 #            and records the state of every file of the update list
@@ -35,6 +37,12 @@
 #                has built in; this makes every NAME native-first (as Windows
 #                treats a library that is not a Known DLL); the probe must
 #                then find every NAME, so that the check can fail
+# --kill     kills the updater's process (SIGKILL, as a power cut would) MS
+#            milliseconds after it first traced STEP (tests/e2e/kill-when.sh);
+#            the journey fails when the point is not reached. "old-or-new"
+#            among the checks compares with the state the install left.
+# --again    runs the updater a second time in the same prefix after the
+#            checks, with these robot options; --again-check checks after it
 #
 # Environment (set by the build): VR_BIN (built programs), VR_UPLIST (the
 # updater's update list), VR_PAYLOAD_SRC (its expanded payload), VR_ARTIFACTS
@@ -49,6 +57,7 @@ name=$1
 shift
 harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
 last_buttons="" small_drive="" read_only=0 also="" planted="" native_first=0
+last_buttons="" small_drive="" read_only=0 also="" kill_at="" again="" again_checks=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
@@ -64,6 +73,9 @@ while [ $# -gt 0 ]; do
     --read-only-drive) read_only=1; shift ;;
     --planted) planted=$2; shift 2 ;;
     --native-first) native_first=1; shift ;;
+    --kill) kill_at=$2; shift 2 ;;
+    --again) again=$2; shift 2 ;;
+    --again-check) again_checks=$2; shift 2 ;;
     *) echo "journey: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -105,12 +117,27 @@ fi
 [ -n "$also" ] && setup+="${setup:+ && }$also"
 # Written by the install, read-only for the updater (and the checks after it).
 [ $read_only -eq 1 ] && setup+="${setup:+ && }mount -o remount,ro $(q "$work/drive")"
-then=""
-if [ -n "$checks" ]; then
-  checks=${checks//same/same=$(q "$work/before.snap")}
-  then="\"\$VR_WINE\" $check_exe $list_opts $checks"
+# The watcher reads the updater's trace from this journey's stderr; it is
+# stopped before anything else runs in the prefix.
+if [ -n "$kill_at" ]; then
+  setup+="${setup:+ && }{ $(q "$here/kill-when.sh") $(q "$kill_at") $(q "$work/stderr") $(q "$work/kill") </dev/null >/dev/null 2>&1 & echo \$! > $(q "$work/watcher.pid"); }"
 fi
+then=""
+with_checks() {  # the e2e_check command for the checks $1
+  local c=${1//same/same=$(q "$work/before.snap")}
+  c=${c//old-or-new/old-or-new=$(q "$work/before.snap")}
+  echo "\"\$VR_WINE\" $check_exe $list_opts $c"
+}
+[ -n "$checks" ] && then=$(with_checks "$checks")
 [ -n "$hold" ] && then="kill \$(cat $(q "$work/holder.pid")) 2>/dev/null; $then"
+[ -n "$kill_at" ] && then="kill \$(cat $(q "$work/watcher.pid")) 2>/dev/null; ${then:-true}"
+if [ -n "$again" ]; then
+  # Every part runs; the status is the first failure's.
+  then="s=0; { ${then:-true}; } || s=1; echo '--- second run'; echo '--- second run' >&2"
+  then+="; LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 \"\$VR_WINE\" $(q "$bin/vrrobot.exe") $again -- $(q "$bin/VrUpdater1030.exe") </dev/null || s=1"
+  [ -n "$again_checks" ] && then+="; $(with_checks "$again_checks") || s=1"
+  then+="; exit \$s"
+fi
 
 updater=$bin/VrUpdater1030.exe
 run_dir=$PWD
@@ -149,7 +176,7 @@ if [ "$status" -eq 77 ]; then
   exit 77
 fi
 
-grep -a -o 'VrUpdater: [^"]*' "$work/stderr" | sed 's/\\n$//' >"$work/steps"
+grep -a -o -E 'VrUpdater: [^"]*|^--- second run' "$work/stderr" | sed 's/\\n$//' >"$work/steps"
 grep -a -E 'e2e_holder|e2e_check|install-product|wine-test|^wine:' "$work/stderr" >&2
 echo "--- steps the updater traced"
 cat "$work/steps"
@@ -180,6 +207,10 @@ if [ -n "$planted" ]; then
       [ "$status" -eq 0 ] && status=1
     fi
   done
+fi
+if [ -n "$kill_at" ]; then
+  echo "kill: $(cat "$work/kill" 2>/dev/null || echo "not reached: the updater ended before the point")"
+  grep -q '^killed' "$work/kill" 2>/dev/null || { [ "$status" -eq 0 ] && status=1; }
 fi
 
 if [ -n "$last_buttons" ]; then

@@ -10,11 +10,16 @@
 //     same=FILE           every recorded file is still exactly as recorded
 //     updated             every file of the list that applies to this system
 //                         holds its payload's bytes and the list's time
+//     old-or-new=FILE     every such file is whole: as recorded in the
+//                         snapshot FILE, or the payload's bytes (needs src)
+//     temporaries=none    no "tmp*.tmp" file in the folders of those files
+//                         nor in the temporary folder; =any only lists them
 //     key=V,V,V,V:LENGTH  version resource and length of the key file
 //     uninstall=updated   Uninstall entry carries the update's name and version
 //     uninstall=VERSION   Uninstall entry untouched, with its old version text
 //     run=absent|present  the Run value "marrowickupdater"
-//     service=present|absent  the service "qfsvcg"
+//     service=present|absent  the service "qfsvcg"; service=any only says
+//                         which it is
 //
 // Folders come from the installed product's registry (32-bit view), laid out
 // the way the testbed's installer does it. One line per check; exit code 0
@@ -55,6 +60,17 @@ void Report(bool ok, const char* format, ...) {
   va_end(args);
   fflush(stdout);
   if (!ok) ++g_failed;
+}
+
+// A finding that is neither a pass nor a failure.
+void Note(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printf("note ");
+  vprintf(format, args);
+  printf("\n");
+  va_end(args);
+  fflush(stdout);
 }
 
 std::string WindowsPath(const std::string& path) {
@@ -253,32 +269,144 @@ bool Snapshot(const std::vector<ListedFile>& files, const std::string& out) {
   return true;
 }
 
-void CheckSame(const std::string& in) {
+// One line of a snapshot.
+struct Recorded {
+  bool exists = false;
+  bool system = false;
+  unsigned long long size = 0, time = 0, hash = 0;
+  std::string path;
+};
+
+bool ReadSnapshot(const std::string& in, std::vector<Recorded>* out) {
   FILE* fp = fopen(in.c_str(), "r");
-  if (!fp) {
+  if (!fp) return false;
+  char line[MAX_PATH + 128];
+  while (fgets(line, sizeof line, fp)) {
+    int exists = 0, system = 0, used = 0;
+    Recorded r;
+    if (sscanf(line, "%d %llu %llu %llx %d %n", &exists, &r.size, &r.time, &r.hash, &system,
+               &used) < 5)
+      continue;
+    r.exists = exists != 0;
+    r.system = system != 0;
+    r.path = line + used;
+    while (!r.path.empty() && (r.path.back() == '\n' || r.path.back() == '\r')) r.path.pop_back();
+    out->push_back(r);
+  }
+  fclose(fp);
+  return true;
+}
+
+void CheckSame(const std::string& in) {
+  std::vector<Recorded> recorded;
+  if (!ReadSnapshot(in, &recorded)) {
     Report(false, "same: no snapshot %s", in.c_str());
     return;
   }
-  char line[MAX_PATH + 128];
-  int count = 0, changed = 0;
-  while (fgets(line, sizeof line, fp)) {
-    int exists = 0, system = 0, used = 0;
-    unsigned long long size = 0, time = 0, hash = 0;
-    if (sscanf(line, "%d %llu %llu %llx %d %n", &exists, &size, &time, &hash, &system, &used) < 5)
-      continue;
-    std::string path = line + used;
-    while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-    FileState s = ReadState(path, system != 0);
-    ++count;
-    if ((s.exists ? 1 : 0) != exists || s.size != size || s.time != time ||
-        Fnv1a(s.bytes) != hash) {
+  int changed = 0;
+  for (const Recorded& r : recorded) {
+    FileState s = ReadState(r.path, r.system);
+    if (s.exists != r.exists || s.size != r.size || s.time != r.time || Fnv1a(s.bytes) != r.hash) {
       ++changed;
-      Report(false, "same: %s changed (%llu bytes, time %llu; was %llu, %llu)", path.c_str(),
-             s.size, s.time, size, time);
+      Report(false, "same: %s changed (%llu bytes, time %llu; was %llu, %llu)", r.path.c_str(),
+             s.size, s.time, r.size, r.time);
     }
   }
-  fclose(fp);
+  const int count = static_cast<int>(recorded.size());
   Report(count > 0 && changed == 0, "same: %d of %d files untouched", count - changed, count);
+}
+
+// After an interrupted update: every file of the list is whole, either the
+// recorded old copy (absent when it was absent) or the payload's bytes.
+void CheckOldOrNew(const std::vector<ListedFile>& files, const std::string& src,
+                   const std::string& in) {
+  std::vector<Recorded> recorded;
+  if (!ReadSnapshot(in, &recorded)) {
+    Report(false, "old-or-new: no snapshot %s", in.c_str());
+    return;
+  }
+  std::map<std::string, Recorded> before;
+  for (const Recorded& r : recorded) before[r.path] = r;
+  int oldCount = 0, newCount = 0, unstamped = 0, partial = 0, missing = 0;
+  for (const ListedFile& f : files) {
+    auto was = before.find(f.target);
+    FileState want = ReadState(WithBackslash(src) + f.source, false);
+    if (was == before.end() || !want.exists) {
+      Report(false, "old-or-new: %s has no snapshot line or payload source", f.target.c_str());
+      ++partial;
+      continue;
+    }
+    FileState have = ReadState(f.target, f.system);
+    const Recorded& old = was->second;
+    const bool oldBytes =
+        have.exists == old.exists && (!have.exists || (have.size == old.size &&
+                                                       Fnv1a(have.bytes) == old.hash));
+    const unsigned long long listTime =
+        (static_cast<unsigned long long>(f.time.dwHighDateTime) << 32) | f.time.dwLowDateTime;
+    if (oldBytes && have.time == old.time) {
+      ++oldCount;  // untouched (also where old and new bytes are the same)
+    } else if (have.exists && have.bytes == want.bytes) {
+      ++newCount;
+      if (have.time != listTime) {
+        ++unstamped;
+        Note("old-or-new: %s is new but has time %llu, the list says %llu", f.target.c_str(),
+             have.time, listTime);
+      }
+    } else if (oldBytes) {
+      ++oldCount;
+      Note("old-or-new: %s is old but its time changed (%llu, was %llu)", f.target.c_str(),
+           have.time, old.time);
+    } else if (!have.exists) {
+      ++missing;
+      Report(false, "old-or-new: %s missing", f.target.c_str());
+    } else {
+      ++partial;
+      Report(false, "old-or-new: %s is neither old nor new (%llu bytes; old %llu, new %llu)",
+             f.target.c_str(), have.size, old.size, want.size);
+    }
+  }
+  Report(!files.empty() && partial == 0 && missing == 0,
+         "old-or-new: %d old, %d new (%d not stamped), %d partial, %d missing of %u files",
+         oldCount, newCount, unstamped, partial, missing, static_cast<unsigned>(files.size()));
+}
+
+// Temporaries the updater makes ("tmp*.tmp", from GetTempFileNameA) in the
+// folders of the list's targets and in the temporary folder: none may be
+// there (strict), or they are only listed.
+void CheckTemporaries(const std::vector<ListedFile>& files, bool strict) {
+  std::vector<std::pair<std::string, bool>> folders;  // folder, in the system folder
+  char temp[MAX_PATH + 1];
+  DWORD n = GetTempPathA(sizeof temp, temp);
+  if (n && n < sizeof temp) folders.emplace_back(WithBackslash(temp), false);
+  for (const ListedFile& f : files) {
+    std::string folder = f.target.substr(0, f.target.rfind('\\') + 1);
+    bool known = false;
+    for (const auto& seen : folders) known = known || !lstrcmpiA(seen.first.c_str(), folder.c_str());
+    if (!known) folders.emplace_back(folder, f.system);
+  }
+  int found = 0;
+  for (const auto& folder : folders) {
+    testbed::RedirectionOff redirection(folder.second);
+    WIN32_FIND_DATAA data;
+    win32::FindHandle find(FindFirstFileA((folder.first + "tmp*.tmp").c_str(), &data));
+    if (!find) continue;
+    do {
+      ++found;
+      if (strict)
+        Report(false, "temporaries: %s%s left (%lu bytes)", folder.first.c_str(), data.cFileName,
+               data.nFileSizeLow);
+      else
+        Note("temporaries: %s%s (%lu bytes)", folder.first.c_str(), data.cFileName,
+             data.nFileSizeLow);
+    } while (FindNextFileA(find.get(), &data));
+  }
+  if (!strict) {
+    Note("temporaries: %d tmp*.tmp files in %u folders", found,
+         static_cast<unsigned>(folders.size()));
+    return;
+  }
+  Report(found == 0, "temporaries: %d tmp*.tmp files in %u folders", found,
+         static_cast<unsigned>(folders.size()));
 }
 
 void CheckKey(const Folders& folders, const std::string& expected) {
@@ -338,6 +466,10 @@ void CheckService(const std::string& want) {
   win32::ServiceHandle service(manager ? OpenServiceA(manager.get(), "qfsvcg", SERVICE_QUERY_STATUS)
                                        : nullptr);
   bool present = static_cast<bool>(service);
+  if (want == "any") {
+    Note("service: \"qfsvcg\" %s", present ? "present" : "absent");
+    return;
+  }
   Report(manager && present == (want == "present"), "service: \"qfsvcg\" %s (expected %s)",
          present ? "present" : "absent", want.c_str());
 }
@@ -353,7 +485,8 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     size_t eq = a.find('=');
     std::string name = a.substr(0, eq), value = eq == std::string::npos ? "" : a.substr(eq + 1);
-    bool needsList = name == "snapshot" || name == "same" || name == "updated";
+    bool needsList = name == "snapshot" || name == "same" || name == "updated" ||
+                     name == "old-or-new" || name == "temporaries";
     if (needsList && list.empty()) {
       fprintf(stderr, "e2e_check: %s needs list= first\n", name.c_str());
       return 2;
@@ -368,6 +501,10 @@ int main(int argc, char** argv) {
       CheckSame(WindowsPath(value));
     } else if (name == "updated") {
       CheckUpdated(ListedFiles(list, folders), src);
+    } else if (name == "old-or-new") {
+      CheckOldOrNew(ListedFiles(list, folders), src, WindowsPath(value));
+    } else if (name == "temporaries" && (value == "none" || value == "any")) {
+      CheckTemporaries(ListedFiles(list, folders), value == "none");
     } else if (name == "key") {
       CheckKey(folders, value);
     } else if (name == "uninstall") {
