@@ -12,6 +12,7 @@
 #include "app/RunMode.h"
 #include "app/Trace.h"
 #include "app/UpdaterDialog.h"
+#include "engine/Leftovers.h"
 #include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ComponentRegistrar.h"
@@ -188,6 +189,13 @@ void UpdaterDialog::RunUpdate() {
     } else {
       for (int i = 0; i < 3; ++i) seams::Pause(kUpdateStepPauseMs);
       DestroyWaitWindow();
+      // A run that ended inside its install pass may have left the new key
+      // file among old files: finishing that update is no re-update, so the
+      // question whether to update again is not asked.
+      if (leftovers::EarlierInstallPassInterrupted()) {
+        list.SetFinishingInterruptedUpdate(true);
+        TraceStep("update: an earlier install pass was interrupted");
+      }
 
       if (!list.CheckAllGroups(true)) {
         TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
@@ -210,8 +218,10 @@ void UpdaterDialog::RunUpdate() {
           progressTarget_ = {this, list.CountApplicableFiles()};
           TraceStep("update: install pass (%d files)", progressTarget_.total);
           HoldOffShutdown(true);
+          leftovers::MarkInstallPass(true);
           const int32_t replaced =
               list.InstallAll(&progressTarget_, &UpdaterDialog::ReportProgress);
+          leftovers::MarkInstallPass(false);
           HoldOffShutdown(false);
           failedFiles = list.failedFiles();
           installed = replaced > 0;

@@ -151,7 +151,7 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
     reupdateConfirmed = true;
     return kApply;
   }
-  if (!resumeRun_ && interactive) {
+  if (!resumeRun_ && !finishingInterrupted_ && interactive) {
     if (ShowStringMessage(IDS_REUPDATE_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
       return kDeclined;
     }

@@ -64,6 +64,30 @@ void Forget(const char* path) {
   if (OpenRecords(key, false)) RegDeleteValueA(key.get(), path);
 }
 
+void MarkInstallPass(bool running) {
+  win32::RegKey key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      key.put(), nullptr) != ERROR_SUCCESS)
+    return;
+  if (!running) {
+    RegDeleteValueA(key.get(), kInstallPassValue);
+    return;
+  }
+  const DWORD one = 1;
+  RegSetValueExA(key.get(), kInstallPassValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                 sizeof one);
+}
+
+bool EarlierInstallPassInterrupted() {
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return false;
+  DWORD value = 0, type = 0, size = sizeof value;
+  return RegQueryValueExA(key.get(), kInstallPassValue, nullptr, &type,
+                          reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+         type == REG_DWORD && value == 1;
+}
+
 int RemoveEarlierLeftovers() {
   static HANDLE running = nullptr;  // the process's own, released when it ends
   if (!running) {

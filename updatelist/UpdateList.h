@@ -80,6 +80,9 @@ class UpdateList {
   void SetCaption(const char* caption);  // title of every message box
   void SetOwner(HWND owner) { owner_ = owner; }
   void SetResumeRun(bool resume) { resumeRun_ = resume; }
+  // An earlier run ended inside its install pass: the key file may be new
+  // among old files, and finishing that update asks no re-update question.
+  void SetFinishingInterruptedUpdate(bool finishing) { finishingInterrupted_ = finishing; }
 
   // --- the list (updatelist/UpdateList.cpp) ---
   int32_t LoadList();   // total files read; 0: not loadable or empty
@@ -158,6 +161,7 @@ class UpdateList {
   HWND owner_ = nullptr;
   char caption_[255] = {};
   bool resumeRun_ = false;
+  bool finishingInterrupted_ = false;
   OsVersionInfo os_;
   Lz32Library lz32_;
   ProductControlLibrary control_;

@@ -8,6 +8,7 @@
 #              [--last-buttons "start=N close=N"] [--small-drive LETTER=MB]
 #              [--read-only-drive] [--also "SHELL COMMAND"]
 #              [--planted "NAME..."] [--native-first]
+#              [--fill-drive "STEP[+MS]"] [--corrupt-entry ENTRY]
 #              [--kill "STEP[+MS]"] [--again "robot options"]
 #              [--again-check "checks"]
 #
@@ -37,6 +38,10 @@
 #                has built in; this makes every NAME native-first (as Windows
 #                treats a library that is not a Known DLL); the probe must
 #                then find every NAME, so that the check can fail
+# --fill-drive  fills the small drive up MS milliseconds after the updater
+#            first traced STEP (tests/e2e/kill-when.sh --fill)
+# --corrupt-entry  runs a variant of the updater whose store entry ENTRY has
+#            one bit flipped inside its compressed data
 # --kill     kills the updater's process (SIGKILL, as a power cut would) MS
 #            milliseconds after it first traced STEP (tests/e2e/kill-when.sh);
 #            the journey fails when the point is not reached. "old-or-new"
@@ -56,8 +61,8 @@ root=$(cd "$here/../.." && pwd)
 name=$1
 shift
 harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
-last_buttons="" small_drive="" read_only=0 also="" planted="" native_first=0
-last_buttons="" small_drive="" read_only=0 also="" kill_at="" again="" again_checks=""
+last_buttons="" small_drive="" read_only=0 also="" planted="" native_first=0 fill_at=""
+corrupt="" kill_at="" again="" again_checks=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
@@ -73,6 +78,8 @@ while [ $# -gt 0 ]; do
     --read-only-drive) read_only=1; shift ;;
     --planted) planted=$2; shift 2 ;;
     --native-first) native_first=1; shift ;;
+    --fill-drive) fill_at=$2; shift 2 ;;
+    --corrupt-entry) corrupt=$2; shift 2 ;;
     --kill) kill_at=$2; shift 2 ;;
     --again) again=$2; shift 2 ;;
     --again-check) again_checks=$2; shift 2 ;;
@@ -119,6 +126,9 @@ fi
 [ $read_only -eq 1 ] && setup+="${setup:+ && }mount -o remount,ro $(q "$work/drive")"
 # The watcher reads the updater's trace from this journey's stderr; it is
 # stopped before anything else runs in the prefix.
+if [ -n "$fill_at" ]; then
+  setup+="${setup:+ && }{ $(q "$here/kill-when.sh") $(q "$fill_at") $(q "$work/stderr") $(q "$work/fill") --fill $(q "$work/drive") </dev/null >/dev/null 2>&1 & }"
+fi
 if [ -n "$kill_at" ]; then
   setup+="${setup:+ && }{ $(q "$here/kill-when.sh") $(q "$kill_at") $(q "$work/stderr") $(q "$work/kill") </dev/null >/dev/null 2>&1 & echo \$! > $(q "$work/watcher.pid"); }"
 fi
@@ -141,6 +151,11 @@ fi
 
 updater=$bin/VrUpdater1030.exe
 run_dir=$PWD
+if [ -n "$corrupt" ]; then
+  mkdir -p "$work/variant"
+  python3 "$here/corrupt-entry.py" "$updater" "$work/variant/VrUpdater1030.exe" "$corrupt" || exit 1
+  updater=$work/variant/VrUpdater1030.exe
+fi
 if [ -n "$planted" ]; then
   # The download folder: the updater's own folder and current directory.
   mkdir -p "$work/dl" "$work/probe"
@@ -207,6 +222,10 @@ if [ -n "$planted" ]; then
       [ "$status" -eq 0 ] && status=1
     fi
   done
+fi
+if [ -n "$fill_at" ]; then
+  echo "fill: $(cat "$work/fill" 2>/dev/null || echo "not reached")"
+  grep -q '^filled' "$work/fill" 2>/dev/null || { [ "$status" -eq 0 ] && status=1; }
 fi
 if [ -n "$kill_at" ]; then
   echo "kill: $(cat "$work/kill" 2>/dev/null || echo "not reached: the updater ended before the point")"

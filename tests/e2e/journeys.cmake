@@ -197,3 +197,23 @@ foreach(half 1 2)
   vr_add_journey(NAME journey_kill_campaign_${half}of2 SCRIPT kill-campaign.sh
     TIMEOUT 600 LABELS slow ARGS --part ${half}/2)
 endforeach()
+
+# A variant updater whose store entry 0005.BIN has one flipped bit: the
+# expanded copy does not carry the list's SHA-256, so that file stays old and
+# counts as failed (the Uninstall entry keeps the old version); everything
+# else is updated and nothing is left partial or behind.
+vr_add_journey(NAME journey_corrupt_payload_entry ARGS --install "10.2.9.0"
+  --corrupt-entry 0005.BIN
+  --robot "--start --expect 107 --answer 107=No --timeout 150"
+  --check "old-or-new temporaries=none uninstall=10.29.000 service=present"
+  --step "update: 50 replaced, 1 failed" --step "update: 1 files failed, uninstall entry kept")
+
+# The program folder's volume fills up during the install pass (another
+# program writes it full): the files that no longer fit fail, every file is
+# whole (old or new), no temporary is left, the service comes back.
+vr_add_journey(NAME journey_disk_fills_during_install ARGS --small-drive E=120
+  --install "10.2.9.0 --program-folder 'E:\\Vorrel'"
+  --fill-drive "update: install pass+1500"
+  --robot "--start --expect 107 --answer 107=No --timeout 150"
+  --check "old-or-new temporaries=none uninstall=10.29.000 service=present"
+  --step "update: install pass")

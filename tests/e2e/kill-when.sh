@@ -3,8 +3,10 @@
 # or the task manager would: SIGKILL to its Wine process, no chance to clean
 # up.
 #
-#   kill-when.sh "STEP[+MS]" TRACE REPORT
+#   kill-when.sh "STEP[+MS]" TRACE REPORT [--fill DIR]
 #
+# With --fill, nothing is killed: the volume of DIR is filled up at the point
+# instead (a file of zeros until the disc is full), as another program could.
 # Waits until the Wine debug output TRACE (the journey's stderr) shows the
 # updater's step trace "VrUpdater: STEP" for the first time, waits MS more
 # milliseconds, then kills the process of VrUpdater1030.exe that runs in
@@ -12,7 +14,8 @@
 # PID). One line goes to REPORT: "killed ..." or "not reached ...". Gives up
 # after 180 s. Started in the background by journey.sh --kill.
 set -u
-point=$1 trace=$2 report=$3
+point=$1 trace=$2 report=$3 fill=""
+[ "${4:-}" = "--fill" ] && fill=$5
 step=${point%+*} ms=0
 [ "$step" != "$point" ] && ms=${point##*+}
 prefix=${WINEPREFIX:?}
@@ -45,6 +48,11 @@ until grep -a -q -F -- "VrUpdater: $step" "$trace" 2>/dev/null; do
   sleep 0.02
 done
 [ "$ms" -gt 0 ] && sleep "$(printf '%d.%03d' $((ms / 1000)) $((ms % 1000)))"
+if [ -n "$fill" ]; then
+  dd if=/dev/zero of="$fill/filler" bs=64k 2>/dev/null
+  echo "filled: $(df -k --output=avail "$fill" | tail -1 | tr -d ' ') KiB left $ms ms after \"$step\"" >"$report"
+  exit 0
+fi
 if pid=$(updater_pid) && kill -KILL "$pid" 2>/dev/null; then
   echo "killed: updater (pid $pid) $ms ms after \"$step\"" >"$report"
 else
