@@ -566,10 +566,11 @@ class ServiceProgramTest : public ReplaceFileTest {
   }
 
   // Servinst.log lines, once the installer has written them (it runs on its
-  // own after ShellExecute returns).
+  // own after ShellExecute returns; on a busy machine a program can take
+  // seconds to start).
   std::string ServinstLog(size_t atLeast) {
     std::string log;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 400; ++i) {
       log = ReadAll(common_ + "Servinst.log");
       if (log != "<missing>" && log.size() >= atLeast) break;
       Sleep(50);
