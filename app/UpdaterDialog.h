@@ -12,7 +12,7 @@
 #include <stdint.h>
 
 #include "app/DialogBase.h"
-#include "app/ProgressTarget.h"
+#include "engine/ProgressTarget.h"
 
 // Posted to itself in a resume run; both parameters 0.
 constexpr UINT WM_RESUMEUPDATE = WM_USER + 11;

@@ -16,7 +16,7 @@
 #include <stdint.h>
 #include <memory>
 
-#include "app/ProgressTarget.h"
+#include "engine/ProgressTarget.h"
 #include "engine/Lz32Library.h"
 #include "engine/Platform.h"
 #include "system/ProductControlLibrary.h"

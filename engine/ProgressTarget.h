@@ -1,5 +1,6 @@
 // What the install engine reports its progress to. The engine sees only this
-// record and the callback; the dialog behind it is the update driver's.
+// record and the callback; the dialog behind it is the update driver's, and
+// only its name is known here, so nothing below app/ includes app/.
 #pragma once
 
 #include <stdint.h>
