@@ -13,7 +13,7 @@
 class Lz32Library {
  public:
   Lz32Library() = default;
-  virtual ~Lz32Library();
+  ~Lz32Library();
   Lz32Library(const Lz32Library&) = delete;
   Lz32Library& operator=(const Lz32Library&) = delete;
 

@@ -36,7 +36,7 @@ int32_t OsClassOfCode(int32_t code);
 class OsVersionInfo {
  public:
   OsVersionInfo();
-  virtual ~OsVersionInfo() = default;
+  ~OsVersionInfo() = default;
   // Fills the record and the code; 1 when classified, 0 when not. Keeps the
   // result as the detection flag.
   int32_t DetectOsVersion();
@@ -71,7 +71,7 @@ bool RunningOn64BitWindows();
 class Wow64FsGuard {
  public:
   Wow64FsGuard() = default;
-  virtual ~Wow64FsGuard();
+  ~Wow64FsGuard();
   Wow64FsGuard(const Wow64FsGuard&) = delete;
   Wow64FsGuard& operator=(const Wow64FsGuard&) = delete;
 

@@ -9,7 +9,7 @@
 class ComponentRegistrar {
  public:
   ComponentRegistrar() = default;
-  virtual ~ComponentRegistrar() = default;
+  ~ComponentRegistrar() = default;
 
   // Lists 1..4 in order; 1 when at least one list succeeded completely.
   int32_t AdjustFilterMerits();

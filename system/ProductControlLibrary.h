@@ -11,7 +11,7 @@
 class ProductControlLibrary {
  public:
   ProductControlLibrary() = default;
-  virtual ~ProductControlLibrary();  // unloads
+  ~ProductControlLibrary();  // unloads
   ProductControlLibrary(const ProductControlLibrary&) = delete;
   ProductControlLibrary& operator=(const ProductControlLibrary&) = delete;
 

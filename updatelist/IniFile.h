@@ -11,7 +11,7 @@
 class IniFile {
  public:
   explicit IniFile(const char* path);  // null or overlong path: empty path
-  virtual ~IniFile() = default;
+  ~IniFile() = default;
 
   int32_t GetInt(const char* section, const char* key, int32_t defaultValue) const;
   // Decimal values up to 4294967295.

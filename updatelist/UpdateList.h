@@ -12,6 +12,11 @@
 #pragma once
 
 #include <windows.h>
+// windows.h maps ReplaceFile to ReplaceFileA; the list's own ReplaceFile
+// keeps its name (the system call is never used here).
+#ifdef ReplaceFile
+#undef ReplaceFile
+#endif
 
 #include <stdint.h>
 #include <memory>
@@ -72,7 +77,7 @@ class UpdateList {
   // Detects the running Windows, fixes the driver state and queries the
   // product's folders (once per process), in this order.
   UpdateList();
-  virtual ~UpdateList();
+  ~UpdateList();
   UpdateList(const UpdateList&) = delete;
   UpdateList& operator=(const UpdateList&) = delete;
 
@@ -154,7 +159,7 @@ class UpdateList {
   // "IOSUBSYS\" (9x) for the driver folder; false when it does not fit.
   static bool ResolveSystemFolder(bool driver, char* folder, size_t capacity);
 
- protected:
+ private:
   // Message box of the engine: owner window, caption, string-table text.
   int ShowStringMessage(UINT id, UINT type);
 
