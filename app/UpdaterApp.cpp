@@ -20,14 +20,10 @@ constexpr const char* kPinnedSystemLibraries[] = {"uxtheme.dll", "msimg32.dll", 
 
 void PinSystemLibraries() {
   static win32::Module pinned[sizeof kPinnedSystemLibraries / sizeof kPinnedSystemLibraries[0]];
-  char system[MAX_PATH] = {};
-  const UINT n = GetSystemDirectoryA(system, sizeof system);
-  if (n == 0 || n >= sizeof system || !win32::AppendBackslashIfMissing(system, sizeof system))
-    return;
   const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   for (size_t i = 0; i < sizeof pinned / sizeof pinned[0]; ++i) {
     char path[MAX_PATH + 16];
-    if (win32::FormatText(path, sizeof path, "%s%s", system, kPinnedSystemLibraries[i]))
+    if (win32::SystemFilePath(path, sizeof path, kPinnedSystemLibraries[i]))
       pinned[i] = win32::LoadLibraryFile(path, 0);
   }
   SetErrorMode(oldMode);

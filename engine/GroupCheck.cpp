@@ -167,12 +167,7 @@ int32_t UpdateList::GetDriverState() {
     return g_driverState;
   }
   char path[MAX_PATH + 1] = {};
-  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return g_driverState;
-  if (!win32::AppendBackslashIfMissing(path, sizeof path) ||
-      !win32::AppendText(path, sizeof path, "drivers\\cdrvrdrv.sys")) {
-    return g_driverState;
-  }
+  if (!win32::SystemFilePath(path, sizeof path, "drivers\\cdrvrdrv.sys")) return g_driverState;
   int32_t exists;
   {
     // The driver lives in the real 64-bit system folder.

@@ -38,11 +38,7 @@ HMODULE Lz32Library::Load(const char* preferredPath) {
     // usually a download folder: a DLL planted there would run with the
     // administrator rights the updater holds.
     char path[MAX_PATH + 1];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH && win32::AppendBackslashIfMissing(path, sizeof path) &&
-        win32::AppendText(path, sizeof path, "LZ32.DLL")) {
-      BindCandidate(path);
-    }
+    if (win32::SystemFilePath(path, sizeof path, "LZ32.DLL")) BindCandidate(path);
   }
   return module_.get();
 }

@@ -36,12 +36,7 @@ struct VersionLibrary {
 
   VersionLibrary() {
     char path[MAX_PATH] = {};
-    UINT n = GetSystemDirectoryA(path, sizeof path);
-    if (n == 0 || n >= sizeof path) return;
-    if (!win32::AppendBackslashIfMissing(path, sizeof path) ||
-        !win32::AppendText(path, sizeof path, "version.dll")) {
-      return;
-    }
+    if (!win32::SystemFilePath(path, sizeof path, "version.dll")) return;
     win32::Module library = win32::LoadLibraryFile(path, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (win32::BindExport(library, "GetFileVersionInfoSizeA", &size) &&
         win32::BindExport(library, "GetFileVersionInfoA", &info) &&

@@ -69,4 +69,12 @@ bool IsAbsoluteFolder(const char* text) {
   return text[0] == '\\' && text[1] == '\\' && text[2] != '\0' && text[2] != '\\';
 }
 
+bool SystemFilePath(char* out, size_t capacity, const char* name) {
+  char folder[MAX_PATH + 1] = {};
+  const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  return AppendBackslashIfMissing(folder, sizeof folder) &&
+         FormatText(out, capacity, "%s%s", folder, name);
+}
+
 }  // namespace win32

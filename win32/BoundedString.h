@@ -26,5 +26,9 @@ const char* AfterLastBackslash(const char* text);
 // Relative, drive-relative ("C:x") and rooted ("\x") texts depend on the
 // current drive or directory, which for the updater is its download folder.
 bool IsAbsoluteFolder(const char* text);
+// The system folder (GetSystemDirectoryA) with a backslash, followed by
+// name; false (out unchanged or cut) when the folder is unknown or the whole
+// does not fit in capacity.
+bool SystemFilePath(char* out, size_t capacity, const char* name);
 
 }  // namespace win32
