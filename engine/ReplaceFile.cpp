@@ -146,23 +146,30 @@ bool HasDigest(const char* path, const uint8_t* digest) {
   return memcmp(actual, digest, sizeof actual) == 0;
 }
 
-// Expands compressed into expanded, up to five times. SZDD enlarges data that
-// does not compress, so a result smaller than its compressed form is
-// suspicious, except in the last attempt, where any non-empty result counts.
-// In every attempt the result must also have the length the SZDD header
+// Expands compressed into expanded, up to five times; *attempts receives the
+// number of expansions made. The result must have the length the SZDD header
 // gives, and the length and SHA-256 the list gives where it gives them: a
 // damaged store entry or a faulty expansion never reaches the target.
+// SZDD enlarges data that does not compress, so without a digest a result
+// smaller than its compressed form is suspicious, except in the last attempt,
+// where any non-empty result counts. A non-empty result whose digest matches
+// the list's is the file itself: expanding it again could only give the same
+// bytes, so it is taken at once (this saves four expansions of every such
+// file, tens of megabytes for the help files).
 bool ExpandWithRetries(Lz32Library& lz32, const char* expanded, const char* compressed,
-                       const UpdateFile& entry) {
+                       const UpdateFile& entry, int* attempts) {
   const DWORD compressedSize = GetFileSize32(compressed);
   DWORD headerLength = 0;
   const bool haveHeaderLength = SzddExpandedLength(compressed, &headerLength);
+  *attempts = 0;
   for (int n = kExpansionAttempts; n >= 1; --n) {
     SetFileAttributesA(expanded, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(expanded);
+    ++*attempts;
     if (!lz32.ExpandFile(expanded, compressed)) continue;
     const DWORD expandedSize = GetFileSize32(expanded);
-    if (expandedSize < compressedSize && !(n == 1 && expandedSize > 0)) continue;
+    const bool sizeRuleWaived = expandedSize > 0 && (n == 1 || entry.hasDigest);
+    if (expandedSize < compressedSize && !sizeRuleWaived) continue;
     if (haveHeaderLength && expandedSize != headerLength) continue;
     if (entry.hasSize && expandedSize != entry.expandedSize) continue;
     if (entry.hasDigest && !HasDigest(expanded, entry.digest)) continue;
@@ -243,6 +250,7 @@ int32_t UpdateList::MakeTempFileBeside(char* out, size_t capacity, const char* p
 
 int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) {
   lastReplaceOutcome_ = ReplaceOutcome::Skipped;
+  lastExpansions_ = 0;
   const UpdateFile* entry = GetFileEntry(group, file);
   // No target: nothing to do, and no temporary may land in the current
   // directory or a drive root.
@@ -301,7 +309,7 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
                                            PayloadStore::kType))
     return fail();
   seams::Pause(kStepPauseMs);
-  if (!ExpandWithRetries(lz32_, expanded, compressed, *entry)) return fail();
+  if (!ExpandWithRetries(lz32_, expanded, compressed, *entry, &lastExpansions_)) return fail();
   compressedGuard.Remove();  // not needed any more
   // A scanner may hold the fresh file for a moment; the stamp is retried.
   int budget = kExtraAttempts;

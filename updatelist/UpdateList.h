@@ -132,6 +132,8 @@ class UpdateList {
   GroupVerdict lastVerdict() const { return lastVerdict_; }
   int32_t failedFiles() const { return failedFiles_; }  // ReplaceOutcome::Failed this list
   ReplaceOutcome lastReplaceOutcome() const { return lastReplaceOutcome_; }
+  // Expansions through LZ32 that the last ReplaceFile made (0 to 5).
+  int lastExpansions() const { return lastExpansions_; }
   int32_t GetOsClass() const { return os_.GetOsClass(); }
   const OsVersionInfo& os() const { return os_; }
   Lz32Library& lz32() { return lz32_; }
@@ -173,4 +175,5 @@ class UpdateList {
   GroupVerdict lastVerdict_ = kSkip;
   int32_t failedFiles_ = 0;
   ReplaceOutcome lastReplaceOutcome_ = ReplaceOutcome::Skipped;
+  int lastExpansions_ = 0;
 };

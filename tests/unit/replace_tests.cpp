@@ -649,39 +649,55 @@ TEST(Sha256, KnownAnswers) {
 }
 
 // An expanded copy that is not what the list says never reaches the target.
+// Without a digest, a payload that SZDD enlarged passes only the fifth
+// expansion's size rule; with the right digest the first expansion counts.
 TEST_F(ReplaceFileTest, ExpandedCopyMustHaveTheListsLengthAndDigest) {
-  uint8_t digest[32];
-  win32::Sha256 hash;
-  hash.Update(normal_.data(), normal_.size());
-  hash.Final(digest);
-  uint8_t flipped[32];
-  memcpy(flipped, digest, sizeof flipped);
-  flipped[17] ^= 0x01;
-  const DWORD length = static_cast<DWORD>(normal_.size());
+  struct Payload {
+    const std::string* bytes;
+    uint8_t digest[32];
+    uint8_t flipped[32];
+  } payloads[2] = {{&normal_, {}, {}}, {&random_, {}, {}}};
+  for (Payload& p : payloads) {
+    win32::Sha256 hash;
+    hash.Update(p.bytes->data(), p.bytes->size());
+    hash.Final(p.digest);
+    memcpy(p.flipped, p.digest, sizeof p.flipped);
+    p.flipped[17] ^= 0x01;
+  }
+  enum Digest { kNone, kRight, kFlipped };
   const struct {
     const char* name;
-    DWORD size;
-    const uint8_t* digest;
+    int entry;  // 0: compresses, 1: enlarged by SZDD
+    DWORD extraLength;
+    Digest digest;
     bool replaced;
+    int expansions;
   } kCases[] = {
-      {"both right", length, digest, true},
-      {"one bit of the digest", length, flipped, false},
-      {"one byte too long", length + 1, digest, false},
+      {"both right", 0, 0, kRight, true, 1},
+      {"one bit of the digest", 0, 0, kFlipped, false, 5},
+      {"one byte too long", 0, 1, kRight, false, 5},
+      {"enlarged, digest right", 1, 0, kRight, true, 1},
+      {"enlarged, no digest", 1, 0, kNone, true, 5},
+      {"enlarged, one bit of the digest", 1, 0, kFlipped, false, 5},
   };
   const std::string folder = FreshFolder("verified");
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
+    const Payload& payload = payloads[c.entry];
     const std::string target = folder + "Help.dll";
     WriteAll(target, "old contents", TimeOf(2005));
-    Target(0, 0, target);
-    UpdateFile& file = List().groups[0].files[0];
-    file.hasSize = file.hasDigest = true;
-    file.expandedSize = c.size;
-    memcpy(file.digest, c.digest, sizeof file.digest);
+    Target(0, c.entry, target);
+    UpdateFile& file = List().groups[0].files[c.entry];
+    file.hasSize = true;
+    file.hasDigest = c.digest != kNone;
+    file.expandedSize = static_cast<DWORD>(payload.bytes->size()) + c.extraLength;
+    memcpy(file.digest, c.digest == kFlipped ? payload.flipped : payload.digest,
+           sizeof file.digest);
     const int32_t failedBefore = List().failedFiles();
-    EXPECT_EQ(c.replaced ? 1 : 0, List().ReplaceFile(0, 0, 0));
-    EXPECT_EQ(c.replaced ? normal_ : "old contents", ReadAll(target));
+    EXPECT_EQ(c.replaced ? 1 : 0, List().ReplaceFile(0, c.entry, 0));
+    EXPECT_EQ(c.replaced ? *payload.bytes : "old contents", ReadAll(target));
     EXPECT_EQ(c.replaced ? 0 : 1, List().failedFiles() - failedBefore);
+    EXPECT_EQ(c.expansions, List().lastExpansions());
     EXPECT_EQ(0, TemporariesIn(folder));
   }
 }
