@@ -43,10 +43,7 @@ function(vr_payload id manifest out_dir)
   endif()
 
   set(dir ${CMAKE_BINARY_DIR}/payload/${id})
-  set(scale default)
-  if(VR_FULL_SCALE)
-    set(scale full)
-  endif()
+  set(scale ${VR_PAYLOAD_SCALE})
   execute_process(
     COMMAND ${Python3_EXECUTABLE} ${VR_PAYLOAD_TOOL} plan
             --manifest ${manifest} --scale ${scale} --outdir ${dir}

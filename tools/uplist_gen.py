@@ -2,7 +2,7 @@
 """Release engineering of an update: turns the human-editable manifest of an
 update (TOML) into the updater's store.
 
-    uplist_gen.py plan   --manifest M --scale default|full --outdir D
+    uplist_gen.py plan   --manifest M --scale default|full|double --outdir D
         Checks the manifest and writes D/plan.cmake (the entries the build
         must make), D/rc/GGFF.rc (version resource of every generated
         program or library) and D/store-entries.rc (the payload entries).
@@ -14,6 +14,10 @@ update (TOML) into the updater's store.
         Writes the update list (ASCII, CR LF). With the staged files of D,
         each file also gets its expanded length and SHA-256 ("Size%d",
         "Hash%d"), which the updater checks before a file is replaced.
+
+Scales: "default" keeps the store small for the tests; "full" is the real
+update's size; "double" makes every sized file twice its full size (the
+benchmark's check that the updater's memory does not follow the payload).
 
 Everything is deterministic: fixed seeds, fixed times, no clock, no paths of
 the build machine inside the generated files.
@@ -122,10 +126,11 @@ class File:
     def size(self, scale):
         """Expanded size asked for at this scale, or None for 'as it comes'."""
         where = f"group {self.group} file {self.index}"
-        if scale == "full" and "full_size" in self.table:
-            return _int(self.table, "full_size", where)
+        factor = 2 if scale == "double" else 1
+        if scale in ("full", "double") and "full_size" in self.table:
+            return factor * _int(self.table, "full_size", where)
         if "size" in self.table:
-            return _int(self.table, "size", where)
+            return factor * _int(self.table, "size", where)
         return None
 
     def staged_name(self):
@@ -226,7 +231,7 @@ def padding(seed, size, scale):
     """Overlay after a program image. The default build keeps it highly
     compressible so the store stays small; the full-scale build mixes in
     incompressible blocks so the packed size is of the real order."""
-    if scale != "full":
+    if scale == "default":
         block = stream(seed, 64)
         return (block * (size // 64 + 1))[:size]
     out = bytearray()
@@ -403,7 +408,7 @@ def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("command", choices=("plan", "stage", "uplist"))
     p.add_argument("--manifest", required=True)
-    p.add_argument("--scale", choices=("default", "full"), default="default")
+    p.add_argument("--scale", choices=("default", "full", "double"), default="default")
     p.add_argument("--outdir")
     p.add_argument("--entry")
     p.add_argument("--input")

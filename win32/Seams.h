@@ -16,7 +16,8 @@ int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
 void SetMessageBoxHook(MessageBoxFn fn);
 
 // Waits the given time with the windows answering (win32::WaitPumping),
-// unless a test records the pause instead.
+// unless a test records the pause instead. The real pause is traced to the
+// debugger output as "VrUpdater: pause <ms> ms".
 void Pause(DWORD milliseconds);
 void SetPauseHook(PauseFn fn);
 

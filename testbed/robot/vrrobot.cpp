@@ -13,13 +13,20 @@
 //                            answering a box, and once for the main dialog
 //                            and once during the install pass ("install")
 //     --timeout SECONDS      give up (and end the updater) after this; 120
+//     --timing               add " t=MS" (milliseconds since the updater was
+//                            started) to the PRESS and BOX lines
+//     --memory               one MEMORY line with the updater's memory
+//                            figures once the main dialog has been idle for
+//                            a second (just before Start is pressed) and
+//                            one as each box appears
 //
 // One line per event on stdout (UTF-8): MAIN, WAIT, BOX, PRESS, SHOT,
 // BUTTONS (whenever Start or Close changes between enabled and disabled),
-// EXIT.
+// MEMORY, EXIT.
 // Exit code: 0 the updater ended (and --expect matched), 1 --expect did not
 // match, 2 timeout, 3 the updater could not be started, 4 bad arguments.
 #include <windows.h>
+#include <psapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,6 +48,8 @@ struct Options {
   DWORD closeWhenIdleMs = 0;
   std::string shotDir;
   DWORD timeoutMs = 120000;
+  bool timing = false;
+  bool memory = false;
   std::string exe;
   std::string arguments;
 };
@@ -88,6 +97,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->closeWhenIdleMs = static_cast<DWORD>(atoi(v.c_str()));
     } else if (a == "--shot-dir" && next(&v)) {
       o->shotDir = robot::ToWindowsPath(v);
+    } else if (a == "--timing") {
+      o->timing = true;
+    } else if (a == "--memory") {
+      o->memory = true;
     } else if (a == "--timeout" && next(&v)) {
       o->timeoutMs = static_cast<DWORD>(atoi(v.c_str())) * 1000;
     } else {
@@ -134,6 +147,29 @@ bool InInstallPass(HWND main, const robot::StringTable& table) {
   return robot::ControlText(main, 1005).compare(0, format.size(), format) == 0;
 }
 
+// " t=MS" for --timing, else nothing.
+std::string At(const Options& o, DWORD since) {
+  if (!o.timing) return "";
+  return " t=" + std::to_string(GetTickCount() - since);
+}
+
+// Peak and current working set and private bytes (commit charge) of the
+// updater's process, in bytes.
+void MemoryLine(const Options& o, HANDLE process, const char* when) {
+  if (!o.memory) return;
+  PROCESS_MEMORY_COUNTERS c = {};
+  c.cb = sizeof c;
+  if (!GetProcessMemoryInfo(process, &c, sizeof c)) {
+    Line("MEMORY when=%s unreadable (error %lu)", when, GetLastError());
+    return;
+  }
+  Line("MEMORY when=%s peak_ws=%llu ws=%llu peak_private=%llu private=%llu", when,
+       static_cast<unsigned long long>(c.PeakWorkingSetSize),
+       static_cast<unsigned long long>(c.WorkingSetSize),
+       static_cast<unsigned long long>(c.PeakPagefileUsage),
+       static_cast<unsigned long long>(c.PagefileUsage));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,7 +178,7 @@ int main(int argc, char** argv) {
     fprintf(stderr,
             "usage: vrrobot [--resume] [--start] [--answer ID=BUTTON]... "
             "[--expect ID,...] [--close-when-idle MS] [--shot-dir DIR] "
-            "[--timeout S] -- updater.exe [args]\n");
+            "[--timeout S] [--timing] [--memory] -- updater.exe [args]\n");
     return 4;
   }
   robot::StringTable table;
@@ -190,6 +226,8 @@ int main(int argc, char** argv) {
         case robot::WindowKind::MessageBox: {
           busy = true;
           if (handled.count(d)) break;
+          std::string shownAt = At(o, started);
+          MemoryLine(o, updater.handle(), "box");
           Sleep(150);  // let the box finish painting before it is read
           std::string text = robot::ControlText(d, 0xFFFF);
           std::string caption = robot::WindowText(d);
@@ -200,9 +238,9 @@ int main(int argc, char** argv) {
             if (a.first == id) answer = a.second;
           }
           seen.push_back(id);
-          Line("BOX id=%d buttons=%s answer=%s caption=\"%s\" text=\"%s\"", id,
+          Line("BOX id=%d buttons=%s answer=%s caption=\"%s\" text=\"%s\"%s", id,
                ButtonList(buttons).c_str(), robot::ButtonName(answer),
-               robot::LogText(caption).c_str(), robot::LogText(text).c_str());
+               robot::LogText(caption).c_str(), robot::LogText(text).c_str(), shownAt.c_str());
           char name[32];
           snprintf(name, sizeof name, "box%02u-%d", static_cast<unsigned>(seen.size()), id);
           Shot(o, name);
@@ -237,9 +275,13 @@ int main(int argc, char** argv) {
     }
     if (waitShown && !busy) waitShown = false;
     if (o.start && !startPressed && IsWindowEnabled(GetDlgItem(main, 1000))) {
+      if (o.memory) {
+        Sleep(1000);
+        MemoryLine(o, updater.handle(), "idle");
+      }
       startPressed = true;
       lastActivity = now;
-      Line("PRESS Start");
+      Line("PRESS Start%s", At(o, started).c_str());
       robot::Press(main, 1000);
       continue;
     }

@@ -10,7 +10,7 @@
 #              [--planted "NAME..."] [--native-first]
 #              [--fill-drive "STEP[+MS]"] [--corrupt-entry ENTRY]
 #              [--kill "STEP[+MS]"] [--again "robot options"]
-#              [--again-check "checks"]
+#              [--again-check "checks"] [--keep-trace FILE]
 #
 # --install  installs the simulated product first (scripts/install-product.sh)
 #            and records the state of every file of the update list
@@ -48,6 +48,8 @@
 #            among the checks compares with the state the install left.
 # --again    runs the updater a second time in the same prefix after the
 #            checks, with these robot options; --again-check checks after it
+# --keep-trace  keeps Wine's debug output of the run (the updater's trace)
+#            as FILE
 #
 # Environment (set by the build): VR_BIN (built programs), VR_UPLIST (the
 # updater's update list), VR_PAYLOAD_SRC (its expanded payload), VR_ARTIFACTS
@@ -62,7 +64,7 @@ name=$1
 shift
 harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
 last_buttons="" small_drive="" read_only=0 also="" planted="" native_first=0 fill_at=""
-corrupt="" kill_at="" again="" again_checks=""
+corrupt="" kill_at="" again="" again_checks="" keep_trace=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
@@ -83,6 +85,7 @@ while [ $# -gt 0 ]; do
     --kill) kill_at=$2; shift 2 ;;
     --again) again=$2; shift 2 ;;
     --again-check) again_checks=$2; shift 2 ;;
+    --keep-trace) keep_trace=$2; shift 2 ;;
     *) echo "journey: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -191,6 +194,7 @@ if [ "$status" -eq 77 ]; then
   exit 77
 fi
 
+[ -n "$keep_trace" ] && cp "$work/stderr" "$keep_trace"
 grep -a -o -E 'VrUpdater: [^"]*|^--- second run' "$work/stderr" | sed 's/\\n$//' >"$work/steps"
 grep -a -E 'e2e_holder|e2e_check|install-product|wine-test|^wine:' "$work/stderr" >&2
 echo "--- steps the updater traced"

@@ -20,6 +20,10 @@
 //     run=absent|present  the Run value "marrowickupdater"
 //     service=present|absent  the service "qfsvcg"; service=any only says
 //                         which it is
+//     floor               copies every such file's payload bytes beside it
+//                         ("<file>.floor") with CopyFileA, says how long
+//                         that took, and deletes the copies again: the floor
+//                         the benchmark compares the updater with (needs src)
 //
 // Folders come from the installed product's registry (32-bit view), laid out
 // the way the testbed's installer does it. One line per check; exit code 0
@@ -255,6 +259,36 @@ void CheckUpdated(const std::vector<ListedFile>& files, const std::string& src) 
          static_cast<unsigned>(files.size()));
 }
 
+void MeasureFloor(const std::vector<ListedFile>& files, const std::string& src) {
+  LARGE_INTEGER frequency, begin, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&begin);
+  int copied = 0;
+  unsigned long long bytes = 0;
+  for (const ListedFile& f : files) {
+    testbed::RedirectionOff redirection(f.system);
+    std::string from = WithBackslash(src) + f.source, to = f.target + ".floor";
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE) ||
+        !GetFileAttributesExA(to.c_str(), GetFileExInfoStandard, &data)) {
+      Report(false, "floor: cannot copy %s to %s (error %lu)", from.c_str(), to.c_str(),
+             GetLastError());
+      continue;
+    }
+    ++copied;
+    bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  QueryPerformanceCounter(&end);
+  for (const ListedFile& f : files) {
+    testbed::RedirectionOff redirection(f.system);
+    DeleteFileA((f.target + ".floor").c_str());
+  }
+  double ms = 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) /
+              static_cast<double>(frequency.QuadPart);
+  Report(copied == static_cast<int>(files.size()) && copied > 0,
+         "floor: %d files, %llu bytes copied with CopyFileA in %.0f ms", copied, bytes, ms);
+}
+
 bool Snapshot(const std::vector<ListedFile>& files, const std::string& out) {
   FILE* fp = fopen(out.c_str(), "w");
   if (!fp) return false;
@@ -339,8 +373,8 @@ void CheckOldOrNew(const std::vector<ListedFile>& files, const std::string& src,
     FileState have = ReadState(f.target, f.system);
     const Recorded& old = was->second;
     const bool oldBytes =
-        have.exists == old.exists && (!have.exists || (have.size == old.size &&
-                                                       Fnv1a(have.bytes) == old.hash));
+        have.exists == old.exists &&
+        (!have.exists || (have.size == old.size && Fnv1a(have.bytes) == old.hash));
     const unsigned long long listTime =
         (static_cast<unsigned long long>(f.time.dwHighDateTime) << 32) | f.time.dwLowDateTime;
     if (oldBytes && have.time == old.time) {
@@ -381,7 +415,8 @@ void CheckTemporaries(const std::vector<ListedFile>& files, bool strict) {
   for (const ListedFile& f : files) {
     std::string folder = f.target.substr(0, f.target.rfind('\\') + 1);
     bool known = false;
-    for (const auto& seen : folders) known = known || !lstrcmpiA(seen.first.c_str(), folder.c_str());
+    for (const auto& seen : folders)
+      known = known || !lstrcmpiA(seen.first.c_str(), folder.c_str());
     if (!known) folders.emplace_back(folder, f.system);
   }
   int found = 0;
@@ -486,7 +521,7 @@ int main(int argc, char** argv) {
     size_t eq = a.find('=');
     std::string name = a.substr(0, eq), value = eq == std::string::npos ? "" : a.substr(eq + 1);
     bool needsList = name == "snapshot" || name == "same" || name == "updated" ||
-                     name == "old-or-new" || name == "temporaries";
+                     name == "old-or-new" || name == "temporaries" || name == "floor";
     if (needsList && list.empty()) {
       fprintf(stderr, "e2e_check: %s needs list= first\n", name.c_str());
       return 2;
@@ -501,6 +536,8 @@ int main(int argc, char** argv) {
       CheckSame(WindowsPath(value));
     } else if (name == "updated") {
       CheckUpdated(ListedFiles(list, folders), src);
+    } else if (name == "floor") {
+      MeasureFloor(ListedFiles(list, folders), src);
     } else if (name == "old-or-new") {
       CheckOldOrNew(ListedFiles(list, folders), src, WindowsPath(value));
     } else if (name == "temporaries" && (value == "none" || value == "any")) {
