@@ -149,6 +149,152 @@ void UpdaterDialog::OnStart() {
 // ---------------------------------------------------------------------------
 // Update procedure (also entered directly by a resume run)
 
+namespace {
+
+// What the checks and the install pass of one run came to.
+struct PassOutcome {
+  bool unregistered = false;  // the unregistration pass ran
+  bool installed = false;     // at least one file was replaced
+  int32_t failedFiles = 0;    // files that could not be replaced
+};
+
+// The pauses and the service removal ahead of the list, then the list
+// itself; the wait window goes either way. False when the list cannot be
+// loaded, which is said nowhere, by design.
+bool LoadListAfterPauses(UpdaterDialog& dialog, UpdateList& list) {
+  seams::Pause(kUpdateFirstPauseMs);
+  seams::Pause(kUpdateStepPauseMs);
+  seams::Pause(kUpdateStepPauseMs);
+  dialog.RunServiceInstaller(0);
+  seams::Pause(kAfterInstallerPauseMs);
+  seams::Pause(kUpdateStepPauseMs);
+  if (!list.LoadList()) {
+    TraceStep("update: update list not loadable");
+    dialog.DestroyWaitWindow();
+    return false;
+  }
+  for (int i = 0; i < 3; ++i) seams::Pause(kUpdateStepPauseMs);
+  dialog.DestroyWaitWindow();
+  return true;
+}
+
+// One pass over the COM servers the list flags: registerServers 0
+// unregisters them, 1 registers them. The progress bar counts the files of
+// every applicable group.
+void RegistrationPass(UpdaterDialog& dialog, UpdateList& list, int32_t registerServers) {
+  ProgressTarget& target = dialog.progressTarget();
+  target = {&dialog, list.CountApplicableFiles()};
+  TraceStep("update: %s pass (%d files)", registerServers ? "registration" : "unregistration",
+            target.total);
+  list.RegisterAll(registerServers, &target, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
+}
+
+// The install pass. Windows may not end the session meanwhile, and a mark
+// tells a later start that a run ended inside it. Returns the files replaced.
+int32_t InstallPass(UpdaterDialog& dialog, UpdateList& list) {
+  ProgressTarget& target = dialog.progressTarget();
+  target = {&dialog, list.CountApplicableFiles()};
+  TraceStep("update: install pass (%d files)", target.total);
+  dialog.HoldOffShutdown(true);
+  leftovers::MarkInstallPass(true);
+  const int32_t replaced = list.InstallAll(&target, &UpdaterDialog::ReportProgress);
+  leftovers::MarkInstallPass(false);
+  dialog.HoldOffShutdown(false);
+  return replaced;
+}
+
+// The full check of the loaded list, then (not in a resume run) the
+// unregistration pass, the launcher closed twice and the install pass.
+PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char* title,
+                            bool resume) {
+  PassOutcome outcome;
+  // A run that ended inside its install pass may have left the new key
+  // file among old files: finishing that update is no re-update, so the
+  // question whether to update again is not asked.
+  if (leftovers::EarlierInstallPassInterrupted()) {
+    list.SetFinishingInterruptedUpdate(true);
+    TraceStep("update: an earlier install pass was interrupted");
+  }
+  if (!list.CheckAllGroups(true)) {
+    TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
+    // After a declined re-update nothing more is said; otherwise this may
+    // follow the checks' own message.
+    if (list.lastVerdict() != kDeclined)
+      ShowStringMessage(dialog.hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
+    return outcome;
+  }
+  if (!resume) {
+    RegistrationPass(dialog, list, 0);
+    outcome.unregistered = true;
+  }
+  dialog.CloseLauncherWindow();
+  seams::Pause(kUpdateStepPauseMs);
+  if (dialog.CloseLauncherWindow() == -1) {
+    TraceStep("update: launcher still open, nothing installed");
+    return outcome;
+  }
+  const int32_t replaced = InstallPass(dialog, list);
+  outcome.failedFiles = list.failedFiles();
+  outcome.installed = replaced > 0;
+  TraceStep("update: %d replaced, %d failed", replaced, outcome.failedFiles);
+  return outcome;
+}
+
+// After files were replaced: the Uninstall entry, the service, the filter
+// merits around the restart question. True when a restart is under way.
+bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
+  // A file that could not be replaced means the product is not at the new
+  // version: the entry keeps showing the old one. The rest still runs,
+  // because files did change.
+  if (failedFiles == 0)
+    dialog.UpdateUninstallEntry();
+  else
+    TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
+  dialog.RunServiceInstaller(1);
+  seams::Pause(kAfterInstallerPauseMs);
+
+  ComponentRegistrar registrar;
+  registrar.AdjustFilterMerits();
+  TraceStep("update: filter merits");
+  bool restarting = false;
+  bool restartAccepted = false;
+  if (dialog.AskRestart()) {
+    registrar.AdjustFilterMerits();
+    TraceStep("update: filter merits");
+    restartAccepted = dialog.RequestRestart();
+    restarting = true;
+  }
+  registrar.AdjustFilterMerits();
+  TraceStep("update: filter merits");
+  // Closes the dialog once the handler has returned; while a restart is
+  // under way the disabled Close refuses it. After a refused restart it is
+  // not posted, so the window stays open with Close enabled again.
+  if (!restarting || restartAccepted) PostMessageA(dialog.hwnd(), WM_CLOSE, 0, 0);
+  return restarting;
+}
+
+// The update of an installed product, from the list load to the restart
+// question. True when a restart is under way.
+bool UpdateInstalledProduct(UpdaterDialog& dialog, const char* title, bool resume) {
+  UpdateList list;
+  list.SetCaption(title);
+  list.SetOwner(dialog.hwnd());
+  list.SetResumeRun(resume);
+
+  PassOutcome outcome;
+  if (LoadListAfterPauses(dialog, list)) outcome = CheckAndInstall(dialog, list, title, resume);
+  // A resume run always registers: the run before the restart unregistered.
+  if (resume || outcome.unregistered) RegistrationPass(dialog, list, 1);
+  list.ClearList();
+  dialog.SetStatusText("");
+
+  if (outcome.installed) return FinishInstalledUpdate(dialog, outcome.failedFiles);
+  dialog.RunServiceInstaller(1);
+  return false;
+}
+
+}  // namespace
+
 void UpdaterDialog::RunUpdate() {
   char title[kTitleCapacity];
   ReadTitle(hwnd(), title);
@@ -160,115 +306,14 @@ void UpdaterDialog::RunUpdate() {
   UpdateWindow(hwnd());
   RemoveResumeEntry();
 
-  bool installed = false;
   bool restarting = false;
-
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
     TraceStep("update: product not installed");
     DestroyWaitWindow();
     ShowStringMessage(hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
   } else {
-    UpdateList list;
-    list.SetCaption(title);
-    list.SetOwner(hwnd());
-    list.SetResumeRun(resume);
-
-    seams::Pause(kUpdateFirstPauseMs);
-    seams::Pause(kUpdateStepPauseMs);
-    seams::Pause(kUpdateStepPauseMs);
-    RunServiceInstaller(0);
-    seams::Pause(kAfterInstallerPauseMs);
-    seams::Pause(kUpdateStepPauseMs);
-
-    bool unregistered = false;
-    int32_t failedFiles = 0;
-    if (!list.LoadList()) {
-      TraceStep("update: update list not loadable");  // silent by design
-      DestroyWaitWindow();
-    } else {
-      for (int i = 0; i < 3; ++i) seams::Pause(kUpdateStepPauseMs);
-      DestroyWaitWindow();
-      // A run that ended inside its install pass may have left the new key
-      // file among old files: finishing that update is no re-update, so the
-      // question whether to update again is not asked.
-      if (leftovers::EarlierInstallPassInterrupted()) {
-        list.SetFinishingInterruptedUpdate(true);
-        TraceStep("update: an earlier install pass was interrupted");
-      }
-
-      if (!list.CheckAllGroups(true)) {
-        TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
-        // After a declined re-update nothing more is said; otherwise this may
-        // follow the checks' own message.
-        if (list.lastVerdict() != kDeclined)
-          ShowStringMessage(hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
-      } else {
-        if (!resume) {
-          progressTarget_ = {this, list.CountApplicableFiles()};
-          TraceStep("update: unregistration pass (%d files)", progressTarget_.total);
-          list.RegisterAll(0, &progressTarget_, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
-          unregistered = true;
-        }
-        CloseLauncherWindow();
-        seams::Pause(kUpdateStepPauseMs);
-        if (CloseLauncherWindow() == -1) {
-          TraceStep("update: launcher still open, nothing installed");
-        } else {
-          progressTarget_ = {this, list.CountApplicableFiles()};
-          TraceStep("update: install pass (%d files)", progressTarget_.total);
-          HoldOffShutdown(true);
-          leftovers::MarkInstallPass(true);
-          const int32_t replaced =
-              list.InstallAll(&progressTarget_, &UpdaterDialog::ReportProgress);
-          leftovers::MarkInstallPass(false);
-          HoldOffShutdown(false);
-          failedFiles = list.failedFiles();
-          installed = replaced > 0;
-          TraceStep("update: %d replaced, %d failed", replaced, failedFiles);
-        }
-      }
-    }
-
-    // A resume run always registers: the run before the restart unregistered.
-    if (resume || unregistered) {
-      progressTarget_ = {this, list.CountApplicableFiles()};
-      TraceStep("update: registration pass (%d files)", progressTarget_.total);
-      list.RegisterAll(1, &progressTarget_, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
-    }
-    list.ClearList();
-    SetStatusText("");
-
-    if (installed) {
-      // A file that could not be replaced means the product is not at the
-      // new version: the entry keeps showing the old one. The rest still
-      // runs, because files did change.
-      if (failedFiles == 0)
-        UpdateUninstallEntry();
-      else
-        TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
-      RunServiceInstaller(1);
-      seams::Pause(kAfterInstallerPauseMs);
-
-      ComponentRegistrar registrar;
-      registrar.AdjustFilterMerits();
-      TraceStep("update: filter merits");
-      bool restartAccepted = false;
-      if (AskRestart()) {
-        registrar.AdjustFilterMerits();
-        TraceStep("update: filter merits");
-        restartAccepted = RequestRestart();
-        restarting = true;
-      }
-      registrar.AdjustFilterMerits();
-      TraceStep("update: filter merits");
-      // Closes the dialog once this handler has returned; while a restart is
-      // under way the disabled Close refuses it. After a refused restart it
-      // is not posted, so the window stays open with Close enabled again.
-      if (!restarting || restartAccepted) PostMessageA(hwnd(), WM_CLOSE, 0, 0);
-    } else {
-      RunServiceInstaller(1);
-    }
+    restarting = UpdateInstalledProduct(*this, title, resume);
   }
 
   if (!restarting) {
