@@ -47,41 +47,9 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
   if (needsRedirectionOff) *needsRedirectionOff = 0;
   if (!groups || group < 0 || group >= groupCount) return kSkip;
   const UpdateGroup& g = groups[group];
-  const int32_t osClass = GetOsClass();
-  const bool sixtyFourBit = IsSixtyFourBitClass(osClass);
-  double reference = VersionTextToNumber(g.keyVersion);
   bool redirectionOff = false;
-
-  auto keyNoIsFile = [&g]() { return g.files && g.keyNumber >= 0 && g.keyNumber < g.fileCount; };
-
-  // Name rules first; a group with one of these names ignores its "OS" value.
-  if (NamesEqual(g.name, "SoundEffectDX")) {
-    if (!keyNoIsFile() || ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) != 1) return kSkip;
-  } else if (NamesEqual(g.name, "SoundEffectTenvo")) {
-    if (!keyNoIsFile() || ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) != 2) return kSkip;
-  } else if (NamesEqual(g.name, "driver 9X")) {
-    if (IsNtPlatform()) return kSkip;
-  } else if (NamesEqual(g.name, "driver 2000/XP")) {
-    if (osClass != 2 && osClass != 4) return kSkip;
-  } else if (NamesEqual(g.name, "driver x64")) {
-    if (!sixtyFourBit) return kSkip;
-    redirectionOff = true;
-    if (needsRedirectionOff) *needsRedirectionOff = 1;
-  } else if (NamesEqual(g.os, "XP64")) {
-    if (!sixtyFourBit) return kSkip;
-    // The 64-bit control library ships with the product's own driver set:
-    // the current build never comes from this update, the old one only
-    // while that driver is absent.
-    if (NamesEqual(g.name, "QfCtrl_64") || NamesEqual(g.name, "QfCtrl_Shar_64")) return kSkip;
-    if ((NamesEqual(g.name, "QfCtrl_64_Old") || NamesEqual(g.name, "QfCtrl_Shar_64_Old")) &&
-        GetDriverState() == 2) {
-      return kSkip;
-    }
-  } else if (NamesEqual(g.os, "X64")) {
-    if (!sixtyFourBit) return kSkip;
-  } else if (NamesEqual(g.os, "X86")) {
-    if (sixtyFourBit) return kSkip;
-  }
+  if (!PassesNameAndOsRules(g, &redirectionOff)) return kSkip;
+  if (redirectionOff && needsRedirectionOff) *needsRedirectionOff = 1;
 
   int32_t keyNo = g.keyNumber;
   bool keyGroup = false;
@@ -93,58 +61,94 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
     keyGroup = true;
   }
   if (g.fileCount < 1 || !g.files || keyNo < 0 || keyNo >= g.fileCount) return kSkip;
+  // A group in the real 64-bit system folder is read there, not in the
+  // folder that WOW64 would show this 32-bit process.
+  return JudgeKeyFile(group, keyNo, keyGroup, redirectionOff || g.redirectionOff != 0, interactive);
+}
+
+bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff) {
+  const int32_t osClass = GetOsClass();
+  const bool sixtyFourBit = IsSixtyFourBitClass(osClass);
+  auto keyNoIsFile = [&g]() { return g.files && g.keyNumber >= 0 && g.keyNumber < g.fileCount; };
+
+  // Name rules first; a group with one of these names ignores its "OS" value.
+  if (NamesEqual(g.name, "SoundEffectDX"))
+    return keyNoIsFile() && ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == 1;
+  if (NamesEqual(g.name, "SoundEffectTenvo"))
+    return keyNoIsFile() && ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == 2;
+  if (NamesEqual(g.name, "driver 9X")) return !IsNtPlatform();
+  if (NamesEqual(g.name, "driver 2000/XP")) return osClass == 2 || osClass == 4;
+  if (NamesEqual(g.name, "driver x64")) {
+    *redirectionOff = sixtyFourBit;
+    return sixtyFourBit;
+  }
+  if (NamesEqual(g.os, "XP64")) {
+    if (!sixtyFourBit) return false;
+    // The 64-bit control library ships with the product's own driver set:
+    // the current build never comes from this update, the old one only
+    // while that driver is absent.
+    if (NamesEqual(g.name, "QfCtrl_64") || NamesEqual(g.name, "QfCtrl_Shar_64")) return false;
+    return !((NamesEqual(g.name, "QfCtrl_64_Old") || NamesEqual(g.name, "QfCtrl_Shar_64_Old")) &&
+             GetDriverState() == 2);
+  }
+  if (NamesEqual(g.os, "X64")) return sixtyFourBit;
+  if (NamesEqual(g.os, "X86")) return !sixtyFourBit;
+  return true;
+}
+
+GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGroup,
+                                      bool realSystemFolder, bool interactive) {
+  const UpdateGroup& g = groups[group];
   const char* keyPath = g.files[keyNo].targetPath;
+  const bool report = reporting && interactive;
+  double reference = VersionTextToNumber(g.keyVersion);
 
   char installedText[kVersionTextCapacity] = {};
   int32_t haveVersion;
   {
-    // A group in the real 64-bit system folder is read there, not in the
-    // folder that WOW64 would show this 32-bit process.
-    ScopedRedirectionOff redirection(redirectionOff || g.redirectionOff != 0);
+    ScopedRedirectionOff redirection(realSystemFolder);
     haveVersion = GetFileProductVersion(keyPath, installedText, sizeof installedText);
   }
   if (!haveVersion) {
-    if (keyGroup && reporting && interactive) {
-      ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
-    }
+    if (keyGroup && report) ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
     return kNothingToUpdate;
   }
   const double installed = VersionTextToNumber(installedText);
-
   if (keyGroup && versionCount > 0 && versions) {
-    const double latest = VersionTextToNumber(versions[versionCount - 1].version);
-    reference = latest;
-    bool listed = false;
-    for (int32_t d = 0; d < versionCount && !listed; ++d) {
-      listed = VersionTextToNumber(versions[d].version) == installed;
-    }
-    if (!listed) {
-      // An unlisted older version is not this update's business; an unlisted
-      // newer one must not be lowered.
-      if (installed <= latest) return kNothingToUpdate;
-      if (reporting && interactive) {
-        ShowStringMessage(IDS_INSTALLED_NEWER, MB_OK | MB_ICONINFORMATION);
-      }
-      return kInstalledNewer;
-    }
+    const GroupVerdict listed = JudgeByVersionTable(installed, report, &reference);
+    if (listed != kApply) return listed;
   }
 
   bool lengthMatches;
   {
-    ScopedRedirectionOff redirection(redirectionOff || g.redirectionOff != 0);
+    ScopedRedirectionOff redirection(realSystemFolder);
     lengthMatches = KeyFileMatchesLength(group, keyNo);
   }
   if (!lengthMatches) {
-    if (reporting && interactive) {
-      ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
-    }
+    if (report) ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
     return kNothingToUpdate;
   }
 
   if (installed <= 0) return kSkip;
   if (installed < reference) return kApply;
   if (installed > reference) return kInstalledNewer;
+  return JudgeSameVersion(keyPath, interactive);
+}
 
+GroupVerdict UpdateList::JudgeByVersionTable(double installed, bool report, double* reference) {
+  const double latest = VersionTextToNumber(versions[versionCount - 1].version);
+  *reference = latest;
+  for (int32_t d = 0; d < versionCount; ++d) {
+    if (VersionTextToNumber(versions[d].version) == installed) return kApply;
+  }
+  // An unlisted older version is not this update's business; an unlisted
+  // newer one must not be lowered.
+  if (installed <= latest) return kNothingToUpdate;
+  if (report) ShowStringMessage(IDS_INSTALLED_NEWER, MB_OK | MB_ICONINFORMATION);
+  return kInstalledNewer;
+}
+
+GroupVerdict UpdateList::JudgeSameVersion(const char* keyPath, bool interactive) {
   // The same version as this update brings. Every Apply from here on counts
   // as the answer to the re-update question, so it is asked once per run.
   if (!IsKeyFile(keyPath) || reupdateConfirmed) {

@@ -159,6 +159,21 @@ class UpdateList {
   // "IOSUBSYS\" (9x) for the driver folder; false when it does not fit.
   static bool ResolveSystemFolder(bool driver, char* folder, size_t capacity);
 
+  // Steps of CheckGroup (engine/GroupCheck.cpp). The name and "OS" rules of
+  // a group; *redirectionOff is set when a rule puts its files in the real
+  // 64-bit system folder.
+  bool PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff);
+  // The verdict by the installed version and length of file keyNo of group
+  // (the product's key file when keyGroup), read where the group's files lie.
+  GroupVerdict JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGroup, bool realSystemFolder,
+                            bool interactive);
+  // Apply when the installed version is one the list names; *reference
+  // becomes the newest listed version.
+  GroupVerdict JudgeByVersionTable(double installed, bool report, double* reference);
+  // Installed and update versions are equal: asks the re-update question
+  // once per run.
+  GroupVerdict JudgeSameVersion(const char* keyPath, bool interactive);
+
  private:
   // Message box of the engine: owner window, caption, string-table text.
   int ShowStringMessage(UINT id, UINT type);
