@@ -301,59 +301,57 @@ int32_t UpdateList::LoadList() {
   }
 
   IniFile ini(tempPath);
-  std::unique_ptr<char[]> names;
-
-  versionCount = ini.GetInt("General", "Versions", 0);
-  if (!GetWholeString(ini, "General", "KeyPath", keyPath, 259) ||
-      !GetWholeString(ini, "General", "KeyFile", keyFile, 259)) {
-    ClearList();
-    return 0;
-  }
-  versions = MakeTable<VersionEntry>(versionCount);
-  if (!versions) {
-    if (!IsAbsurdCount<VersionEntry>(versionCount)) return 0;  // out of memory
-    versionCount = 0;
-  }
-  if (versionCount > 0) {
-    static const char* const kVersionKeys[] = {"Version", "Length"};
-    ini.GetKeyNames("General", names);
-    const bool whole =
-        ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
-          char key[32];
-          win32::FormatText(key, sizeof key, "Version%d", d);
-          if (!GetWholeString(ini, "General", key, versions[d].version, 255)) return false;
-          win32::FormatText(key, sizeof key, "Length%d", d);
-          versions[d].length = ini.GetDword("General", key, 0);
-          return true;
-        });
-    if (!whole) {
-      ClearList();
-      return 0;
-    }
-  }
-
-  const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
-  groups = MakeTable<UpdateGroup>(declaredGroups);
-  if (!groups && !IsAbsurdCount<UpdateGroup>(declaredGroups)) {
-    ClearList();  // out of memory
-    return 0;
-  }
-  groupCount = groups ? declaredGroups : 0;
+  if (!LoadGeneral(ini)) return 0;
   int64_t total = 0;
-  bool composed = true;
-  if (groupCount > 0) {
-    static const char* const kGroupSections[] = {"Group"};
-    ini.GetSectionNames(names);
-    composed = ForEachPresentIndex(names.get(), kGroupSections, 1, groupCount,
-                                   [&](int32_t g) { return LoadGroup(ini, g, &total); });
-  }
-  if (!composed) {
-    // A target that does not fit must not be dropped silently: an empty key
-    // file target would let its group through without a version check.
+  if (!LoadGroups(ini, &total)) {
     ClearList();
     return 0;
   }
   return total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
+}
+
+bool UpdateList::LoadGeneral(const IniFile& ini) {
+  versionCount = ini.GetInt("General", "Versions", 0);
+  if (!GetWholeString(ini, "General", "KeyPath", keyPath, 259) ||
+      !GetWholeString(ini, "General", "KeyFile", keyFile, 259)) {
+    ClearList();
+    return false;
+  }
+  versions = MakeTable<VersionEntry>(versionCount);
+  if (!versions) {
+    if (!IsAbsurdCount<VersionEntry>(versionCount)) return false;  // out of memory
+    versionCount = 0;
+  }
+  if (versionCount <= 0) return true;
+  static const char* const kVersionKeys[] = {"Version", "Length"};
+  std::unique_ptr<char[]> names;
+  ini.GetKeyNames("General", names);
+  const bool whole =
+      ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
+        char key[32];
+        win32::FormatText(key, sizeof key, "Version%d", d);
+        if (!GetWholeString(ini, "General", key, versions[d].version, 255)) return false;
+        win32::FormatText(key, sizeof key, "Length%d", d);
+        versions[d].length = ini.GetDword("General", key, 0);
+        return true;
+      });
+  if (!whole) ClearList();
+  return whole;
+}
+
+bool UpdateList::LoadGroups(const IniFile& ini, int64_t* total) {
+  const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
+  groups = MakeTable<UpdateGroup>(declaredGroups);
+  if (!groups && !IsAbsurdCount<UpdateGroup>(declaredGroups)) return false;  // out of memory
+  groupCount = groups ? declaredGroups : 0;
+  if (groupCount <= 0) return true;
+  static const char* const kGroupSections[] = {"Group"};
+  std::unique_ptr<char[]> names;
+  ini.GetSectionNames(names);
+  // A target that does not fit must not be dropped silently: an empty key
+  // file target would let its group through without a version check.
+  return ForEachPresentIndex(names.get(), kGroupSections, 1, groupCount,
+                             [&](int32_t g) { return LoadGroup(ini, g, total); });
 }
 
 bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {

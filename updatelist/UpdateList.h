@@ -152,6 +152,12 @@ class UpdateList {
   bool reupdateConfirmed = false;
 
  private:
+  // Steps of LoadList. "General": key path, key file and the version table;
+  // false (the list cleared unless memory ran out) when it cannot be read whole.
+  bool LoadGeneral(const IniFile& ini);
+  // Every "Group<d>" section; *total counts the files. False when a group
+  // cannot be read whole or memory runs out.
+  bool LoadGroups(const IniFile& ini, int64_t* total);
   // Reads section "Group<index>" into groups[index]; false when a target
   // cannot be composed within the path length.
   bool LoadGroup(const IniFile& ini, int32_t index, int64_t* total);
