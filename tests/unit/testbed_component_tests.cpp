@@ -256,7 +256,7 @@ TEST(FilterRegistrations, ChosenLengthsAndOmissionsAreWrittenAndRemoved) {
   std::string exe = "\"" + BinFolder() + "RegisterFilters.exe\"";
   ASSERT_EQ(0, RunAndWait(exe + " --long 3 --omit 20"));
   for (int n = 0; n < testbed::kFilterCount; ++n) {
-    std::string key = std::string(kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
+    std::string key = std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
     std::vector<BYTE> data;
     bool present = ReadBinary(key.c_str(), "FilterData", &data);
     EXPECT_EQ(n != 20, present) << n;
@@ -267,8 +267,8 @@ TEST(FilterRegistrations, ChosenLengthsAndOmissionsAreWrittenAndRemoved) {
   }
   ASSERT_EQ(0, RunAndWait(exe + " --remove"));
   for (int n = 0; n < testbed::kFilterCount; ++n)
-    EXPECT_FALSE(
-        KeyExists((std::string(kFilterInstanceKeyPrefix) + testbed::FilterClsid(n)).c_str()));
+    EXPECT_FALSE(KeyExists(
+        (std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n)).c_str()));
 }
 
 // --- Launcher window (needs a display) ------------------------------------

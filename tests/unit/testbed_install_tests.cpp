@@ -103,7 +103,7 @@ TEST_F(InstalledProduct, ServiceAndComServerAreRegistered) {
 
 TEST_F(InstalledProduct, EveryFilterHasItsRegistrationRecord) {
   for (int n = 0; n < testbed::kFilterCount; ++n) {
-    std::string key = std::string(kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
+    std::string key = std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
     std::vector<BYTE> data;
     ASSERT_TRUE(ReadBinary(key.c_str(), "FilterData", &data)) << key;
     ASSERT_EQ(testbed::kFilterDefaultSize, data.size()) << key;
