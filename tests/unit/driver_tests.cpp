@@ -18,6 +18,7 @@
 #include "app/UpdaterDialog.h"
 #include "res/resource.h"
 #include "system_test_support.h"
+#include "testbed/common/ProductKeys.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
@@ -26,7 +27,8 @@ namespace {
 
 using systest::Recorder;
 
-constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+using testbed::kResumeValue;
+using testbed::kRunKey;
 
 std::string LoadString(UINT id) {
   char text[512] = {};
@@ -68,7 +70,7 @@ class DriverTest : public testing::Test {
   void SetUp() override {
     RemoveProductFolder();
     ASSERT_NE(nullptr, dialog_.CreateModeless(nullptr));
-    SetRunValue("marrowickupdater", "C:\\updater.exe /r");
+    SetRunValue(kResumeValue, "C:\\updater.exe /r");
     SetRunValue("SomethingElse", "C:\\other.exe");
   }
   void TearDown() override { RemoveProductFolder(); }
@@ -98,7 +100,7 @@ TEST_F(DriverTest, StartWithoutProductSaysSoAndDoesNothingElse) {
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_TRUE(Enabled(kIdc_Start));
   EXPECT_TRUE(Enabled(IDCANCEL));
-  EXPECT_TRUE(RunValueExists("marrowickupdater")) << "only the update procedure removes it";
+  EXPECT_TRUE(RunValueExists(kResumeValue)) << "only the update procedure removes it";
 }
 
 TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105) {
@@ -108,7 +110,7 @@ TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105)
   ExpectOneBox(recorder, IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_TRUE(RunValueExists("SomethingElse"));
   EXPECT_TRUE(Enabled(kIdc_Start));
   EXPECT_TRUE(Enabled(IDCANCEL));
@@ -140,7 +142,7 @@ TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSil
   EXPECT_EQ((std::vector<DWORD>{2000, 300, 300, 500, 300}), recorder.pauses);
   EXPECT_TRUE(recorder.boxes.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_EQ("", Status());
   EXPECT_EQ(0, SendDlgItemMessageA(dialog_.hwnd(), kIdc_Progress, PBM_GETPOS, 0, 0));
   EXPECT_TRUE(Enabled(kIdc_Start));
@@ -182,7 +184,7 @@ TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWr
   EXPECT_FALSE(dialog_.restartRequested());
   EXPECT_TRUE(Enabled(kIdc_Start));
   EXPECT_TRUE(Enabled(IDCANCEL));
-  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_FALSE(RunValueExists(kResumeValue));
 }
 
 TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsPause) {
@@ -199,7 +201,7 @@ TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsP
 
 TEST_F(DriverTest, ResumeEntryIsRemovedOnceAndAbsenceIsNoError) {
   EXPECT_EQ(1, dialog_.RemoveResumeEntry());
-  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_TRUE(RunValueExists("SomethingElse"));
   EXPECT_EQ(1, dialog_.RemoveResumeEntry());
   EXPECT_TRUE(RunValueExists("SomethingElse"));

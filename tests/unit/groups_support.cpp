@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "res/resource.h"
+#include "testbed/common/ProductKeys.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 
@@ -50,13 +51,8 @@ int ExpectedOsClass() {
   return option ? atoi(option + strlen("--expect-os-class=")) : -1;
 }
 
-const char* AppPathsKey() {
-  return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-}
-const char* UninstallKey() {
-  return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-         "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
-}
+const char* AppPathsKey() { return testbed::kAppPathsKey; }
+const char* UninstallKey() { return testbed::kUninstallKey; }
 
 bool MakeFolders(const std::string& folder) {
   for (size_t i = 3; i <= folder.size(); ++i) {

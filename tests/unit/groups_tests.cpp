@@ -17,6 +17,7 @@
 #include "engine/GroupRules.h"
 #include "groups_support.h"
 #include "res/resource.h"
+#include "testbed/common/ProductKeys.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
 
@@ -403,7 +404,7 @@ TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
     EXPECT_EQ(c.freed, EnvText("GROUPS_SFX_FREED") == "1");
     EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));  // unloaded on every path
     if (c.loaded) {
-      EXPECT_EQ("Software\\Marrowick\\VorrelSaffra8", EnvText("GROUPS_SFX_KEY"));
+      EXPECT_EQ(testbed::kSoundFxKey, EnvText("GROUPS_SFX_KEY"));
       EXPECT_EQ(temp, EnvText("GROUPS_SFX_TEMP"));
     }
   }

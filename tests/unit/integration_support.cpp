@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "testbed/common/ProductKeys.h"
+
 namespace integration_test {
 
 const GroupLayout kGroups[10] = {
@@ -23,8 +25,7 @@ const GroupLayout kGroups[10] = {
 
 namespace {
 
-constexpr char kAppPathsKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
+using testbed::kAppPathsKey;
 
 std::string g_problem;
 
@@ -75,7 +76,7 @@ Installation Discover() {
   }
   char programFiles[MAX_PATH] = {};
   if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles)) ||
-      !SamePath(in.program, std::string(programFiles) + "\\Marrowick\\Vorrel Recorder\\")) {
+      !SamePath(in.program, std::string(programFiles) + testbed::kProgramSubfolder + "\\")) {
     g_problem = "program folder " + in.program + " is not the installer's default";
     return in;
   }

@@ -6,13 +6,12 @@
 
 #include <string>
 
+#include "testbed/common/ProductKeys.h"
+
 namespace listtest {
 
-constexpr const char* kAppPathsKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-constexpr const char* kUninstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
+using testbed::kAppPathsKey;
+using testbed::kUninstallKey;
 
 // Folder of the running test program, ending in a backslash.
 std::string ExeFolder();

@@ -18,6 +18,7 @@
 #include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ProductControlLibrary.h"
+#include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "updatelist/UpdateList.h"
 #include "win32/DynamicCalls.h"
@@ -31,10 +32,8 @@ namespace {
 // The time the list gives every payload file: 22 December 2011, 01:41 UTC.
 constexpr FILETIME kListTime = {3252985344u, 30195786u};
 
-constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-constexpr char kAppPathsKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-constexpr char kTestbedFoldersKey[] = "SOFTWARE\\Marrowick\\TestbedFolders";
+using testbed::kAppPathsKey;
+using testbed::kRunOnceKey;
 
 std::vector<DWORD> g_pauses;
 void RecordPause(DWORD ms) { g_pauses.push_back(ms); }
@@ -175,8 +174,8 @@ bool ReadRunOnceValue(std::string* value) {
     return false;
   char buf[600] = {};
   DWORD type = 0, size = sizeof buf - 1;
-  if (RegQueryValueExA(key.get(), "MarrowickDrvInst", nullptr, &type, reinterpret_cast<BYTE*>(buf),
-                       &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExA(key.get(), testbed::kDriverInstallerValue, nullptr, &type,
+                       reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS ||
       type != REG_SZ)
     return false;
   *value = buf;
@@ -482,7 +481,7 @@ TEST_F(ReplaceFileTest, RunOnceNamesTheDriverInstallerQuotedOnVistaAndLater) {
     win32::RegKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, key.put()) ==
         ERROR_SUCCESS)
-      RegDeleteValueA(key.get(), "MarrowickDrvInst");
+      RegDeleteValueA(key.get(), testbed::kDriverInstallerValue);
   }
 
   EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
@@ -545,7 +544,7 @@ class ServiceProgramTest : public ReplaceFileTest {
     program_ = FreshFolder("prog-" + name);
     common_ = FreshFolder("common-" + name);
     ASSERT_TRUE(SetText(kAppPathsKey, "Path", program_));
-    ASSERT_TRUE(SetText(kTestbedFoldersKey, "Common", common_));
+    ASSERT_TRUE(SetText(testbed::kFoldersKey, testbed::kCommonValue, common_));
     ASSERT_TRUE(CopyFileA((ExeFolder() + "QfControl.dll").c_str(),
                           (program_ + "QfControl.dll").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((ExeFolder() + "Servinst.exe").c_str(),

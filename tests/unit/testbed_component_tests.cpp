@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "testbed/common/FilterRecord.h"
+#include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "testbed/comserver/ComServerMark.h"
 #include "testbed_test_support.h"
@@ -218,7 +219,7 @@ int FilterCountOf(const char* library) {
   if (!load || !num || !free) return -1;
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  if (!load("Software\\Marrowick\\VorrelSaffra8", temp)) return -2;
+  if (!load(testbed::kSoundFxKey, temp)) return -2;
   int n = num();
   free();
   return n;
