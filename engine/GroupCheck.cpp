@@ -1,26 +1,22 @@
 // Which groups of the update list apply to this system, judged by their
-// names, their "OS" filter and the installed version of their key file; the
-// process-wide state of the 64-bit driver; and the probe of the installed
-// sound-effect filter library.
+// names, their "OS" filter and the installed version of their key file, and
+// the probe of the installed sound-effect filter library.
 #include <stdint.h>
 
 #include "engine/GroupRules.h"
-#include "engine/Platform.h"
 #include "res/resource.h"
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
+#include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
 // "KeyNo" value that means: the file named like the list's "KeyFile".
 constexpr int32_t kKeyNoByName = 999;
-
-// Computed once per process; 0 until then.
-int32_t g_driverState = 0;
 
 }  // namespace
 
@@ -37,8 +33,6 @@ bool NameRuleNeedsRedirectionOff(const char* groupName, int32_t osClass) {
 }
 
 }  // namespace group_rules
-
-void ResetDriverStateForTest() { g_driverState = 0; }
 
 using group_rules::IsSixtyFourBitClass;
 using group_rules::NamesEqual;
@@ -89,7 +83,7 @@ bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff
     // while that driver is absent.
     if (NamesEqual(g.name, "QfCtrl_64") || NamesEqual(g.name, "QfCtrl_Shar_64")) return false;
     return !((NamesEqual(g.name, "QfCtrl_64_Old") || NamesEqual(g.name, "QfCtrl_Shar_64_Old")) &&
-             GetDriverState() == 2);
+             GetDriverState() == DriverState::Present);
   }
   if (NamesEqual(g.os, "X64")) return sixtyFourBit;
   if (NamesEqual(g.os, "X86")) return !sixtyFourBit;
@@ -162,24 +156,6 @@ GroupVerdict UpdateList::JudgeSameVersion(const char* keyPath, bool interactive)
   }
   reupdateConfirmed = true;
   return kApply;
-}
-
-int32_t UpdateList::GetDriverState() {
-  if (g_driverState != 0) return g_driverState;
-  if (!IsSixtyFourBitClass(GetOsClass())) {
-    g_driverState = 1;
-    return g_driverState;
-  }
-  char path[MAX_PATH + 1] = {};
-  if (!win32::SystemFilePath(path, sizeof path, "drivers\\cdrvrdrv.sys")) return g_driverState;
-  int32_t exists;
-  {
-    // The driver lives in the real 64-bit system folder.
-    ScopedRedirectionOff redirection(true);
-    exists = FileExists(path);
-  }
-  g_driverState = exists ? 2 : 3;
-  return g_driverState;
 }
 
 int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {

@@ -1,6 +1,5 @@
 // Small rules shared by the group checks and the in-use scans: how group and
-// file names are compared, which Windows counts as 64-bit, and the test hook
-// of the process-wide driver state.
+// file names are compared, and which Windows counts as 64-bit.
 #pragma once
 
 #include <windows.h>
@@ -24,7 +23,3 @@ const char* FileNameOf(const char* path);
 bool NameRuleNeedsRedirectionOff(const char* groupName, int32_t osClass);
 
 }  // namespace group_rules
-
-// Tests only: forget the cached driver state so the next GetDriverState
-// computes it again.
-void ResetDriverStateForTest();

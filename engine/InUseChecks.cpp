@@ -5,12 +5,12 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "engine/Leftovers.h"
 #include "engine/GroupRules.h"
-#include "engine/Platform.h"
+#include "engine/Leftovers.h"
 #include "res/resource.h"
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 

@@ -3,11 +3,11 @@
 // servers that the list flags.
 #include <stdint.h>
 
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ComponentRegistrar.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 
 namespace {

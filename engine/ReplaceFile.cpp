@@ -13,11 +13,11 @@
 
 #include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
-#include "engine/Platform.h"
 #include "system/ProductControlLibrary.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"

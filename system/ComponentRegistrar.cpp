@@ -9,10 +9,10 @@
 #include <memory>
 #include <new>
 
-#include "engine/Platform.h"
 #include "system/FilterMeritLists.h"
 #include "win32/BoundedString.h"
 #include "win32/MessagePump.h"
+#include "win32/Platform.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 

@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 #include <utility>
 
 #include "win32/BoundedString.h"

@@ -2,10 +2,10 @@
 
 #include <shellapi.h>
 
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ProductControlLibrary.h"
 #include "win32/BoundedString.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"

@@ -11,8 +11,8 @@
 
 #include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
+#include "system/ProductDetection.h"
 #include "updatelist/IniFile.h"
-#include "updatelist/ProductDetection.h"
 #include "win32/BoundedString.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"

@@ -5,7 +5,7 @@
 //
 // Its operations live in several files by concern:
 //   updatelist/UpdateList.cpp    construction, LoadList, ClearList, targets
-//   engine/GroupCheck.cpp        CheckGroup, key file, driver state, sound set
+//   engine/GroupCheck.cpp        CheckGroup, key file, sound set
 //   engine/InstallPasses.cpp     CountApplicableFiles, Install*, Register*
 //   engine/ReplaceFile.cpp       ReplaceFile, MakeTempFileBeside
 //   engine/InUseChecks.cpp       PreflightInUse, CheckAllGroups and helpers
@@ -21,10 +21,11 @@
 #include <stdint.h>
 #include <memory>
 
-#include "engine/ProgressTarget.h"
+#include "engine/DriverState.h"
 #include "engine/Lz32Library.h"
-#include "engine/Platform.h"
+#include "engine/ProgressTarget.h"
 #include "system/ProductControlLibrary.h"
+#include "win32/Platform.h"
 
 class IniFile;
 
@@ -108,7 +109,7 @@ class UpdateList {
                       UINT messageId);
   int32_t RegisterGroup(int32_t group, int32_t registerServers, ProgressTarget* target,
                         ProgressFn progress, UINT messageId);
-  int32_t GetDriverState();  // process-wide cache: 1, 2 or 3
+  DriverState GetDriverState() { return ProcessDriverState(GetOsClass()); }
   int32_t ProbeSoundEffectSet(const char* libraryPath);
   int32_t FindKeyFile(int32_t group);
   bool IsKeyFile(const char* path) const;

@@ -293,7 +293,7 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
       {"Other64", "XP64", 999, "", {folder_ + "a.dll"}}};
   if (!sixtyFour) {
     UpdateList list;
-    EXPECT_EQ(1, list.GetDriverState());
+    EXPECT_EQ(DriverState::NotSixtyFourBit, list.GetDriverState());
     FillList(list, kVersions, qfGroups);
     for (int g = 0; g < 5; ++g) EXPECT_EQ(kSkip, list.CheckGroup(g, false, nullptr)) << g;
     return;
@@ -306,7 +306,7 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   const std::string driver = std::string(testbed::kNativeSystemFolder) + "drivers\\cdrvrdrv.sys";
   {
     UpdateList list;
-    EXPECT_EQ(3, list.GetDriverState());
+    EXPECT_EQ(DriverState::Absent, list.GetDriverState());
     FillList(list, kVersions, qfGroups);
     const GroupVerdict expected[] = {kSkip, kSkip, kApply, kApply, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
@@ -314,12 +314,12 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   ASSERT_TRUE(WriteFileBytes(driver, "64"));
   {
     UpdateList list;
-    EXPECT_EQ(3, list.GetDriverState());  // computed once per process
+    EXPECT_EQ(DriverState::Absent, list.GetDriverState());  // computed once per process
   }
   ResetDriverStateForTest();
   {
     UpdateList list;
-    EXPECT_EQ(2, list.GetDriverState());
+    EXPECT_EQ(DriverState::Present, list.GetDriverState());
     FillList(list, kVersions, qfGroups);
     const GroupVerdict expected[] = {kSkip, kSkip, kSkip, kSkip, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;

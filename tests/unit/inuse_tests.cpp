@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "engine/GroupRules.h"
-#include "engine/Platform.h"
 #include "groups_support.h"
 #include "res/resource.h"
 #include "updatelist/UpdateList.h"
+#include "win32/Platform.h"
 
 using namespace groups_test;
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "list_test_support.h"
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 
 namespace {
 

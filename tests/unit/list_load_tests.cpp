@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "list_test_support.h"
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
 #include "win32/UniqueHandle.h"
 

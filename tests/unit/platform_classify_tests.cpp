@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include "engine/Platform.h"
+#include "win32/Platform.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/UpdaterApp.h"
-#include "engine/Platform.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
 
 namespace {

@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "engine/Leftovers.h"
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ProductControlLibrary.h"
 #include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "updatelist/UpdateList.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"

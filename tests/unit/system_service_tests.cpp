@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ServiceInstaller.h"
 #include "system_test_support.h"
 #include "testbed/common/TestbedRegistry.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 

@@ -1,5 +1,5 @@
 // Classification of the running Windows by its version record.
-#include "engine/Platform.h"
+#include "win32/Platform.h"
 
 #include <string.h>
 

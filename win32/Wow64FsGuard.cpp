@@ -1,6 +1,6 @@
 // Run-time binding of kernel32's WOW64 exports. On Windows without them there
 // is no redirection, and every call of an unbound guard does nothing.
-#include "engine/Platform.h"
+#include "win32/Platform.h"
 
 #include <string.h>
 

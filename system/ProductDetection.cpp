@@ -1,6 +1,6 @@
 // The installed product's program folder from the registry, and the version
 // texts by which its files are judged.
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -10,10 +10,10 @@
 #include <string>
 #include <utility>
 
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
