@@ -20,13 +20,13 @@
 #include "system/ServiceInstaller.h"
 #include "system/UninstallEntry.h"
 #include "updatelist/UpdateList.h"
+#include "win32/BufferSizes.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 
 namespace {
 
-constexpr int kTitleCapacity = 255;  // including the terminating zero
 constexpr int kMessageCapacity = 512;
 constexpr double kMinimumFreeBytes = 1e8;
 
@@ -40,7 +40,7 @@ constexpr DWORD kAfterInstallerPauseMs = 500;
 
 void ReadTitle(HWND dialog, char* title) {
   title[0] = '\0';
-  if (dialog) GetWindowTextA(dialog, title, kTitleCapacity);
+  if (dialog) GetWindowTextA(dialog, title, static_cast<int>(win32::kTitleSize));
 }
 
 int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
@@ -79,7 +79,7 @@ int32_t UpdaterDialog::UpdateUninstallEntry() {
 // Start handler
 
 void UpdaterDialog::OnStart() {
-  char title[kTitleCapacity];
+  char title[win32::kTitleSize];
   ReadTitle(hwnd(), title);
   TraceStep("start");
 
@@ -126,7 +126,7 @@ void UpdaterDialog::OnStart() {
     // Everything else passes, so the only obstacle is a file in use.
     TraceStep("start: files in use");
     DestroyWaitWindow();
-    char caption[kTitleCapacity] = {};
+    char caption[win32::kTitleSize] = {};
     win32::LoadResString(IDS_TITLE, caption, sizeof caption);
     ShowStringMessage(hwnd(), IDS_FILES_IN_USE, caption, MB_OK | MB_ICONEXCLAMATION);
     RunServiceInstaller(1);
@@ -296,7 +296,7 @@ bool UpdateInstalledProduct(UpdaterDialog& dialog, const char* title, bool resum
 }  // namespace
 
 void UpdaterDialog::RunUpdate() {
-  char title[kTitleCapacity];
+  char title[win32::kTitleSize];
   ReadTitle(hwnd(), title);
   if (!hwnd()) return;
   const bool resume = GetRunMode() == RunMode::Resume;
@@ -318,7 +318,7 @@ void UpdaterDialog::RunUpdate() {
 
   if (!restarting) {
     EnableButtons(true);
-    SendDlgItemMessageA(hwnd(), kIdc_Progress, PBM_SETPOS, 0, 0);
+    SendDlgItemMessageA(hwnd(), IDC_PROGRESS, PBM_SETPOS, 0, 0);
   }
   TraceStep("update: end");
 }

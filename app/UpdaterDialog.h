@@ -13,24 +13,15 @@
 
 #include "app/DialogBase.h"
 #include "engine/ProgressTarget.h"
+#include "res/resource.h"
 
 // Posted to itself in a resume run; both parameters 0.
 constexpr UINT WM_RESUMEUPDATE = WM_USER + 11;
 
-// Control and resource ids.
-constexpr int kIdd_Main = 102;
-constexpr int kIdd_Wait = 375;
-constexpr int kIdi_App = 128;
-constexpr int kIdc_Start = 1000;
-constexpr int kIdc_Progress = 1003;
-constexpr int kIdc_History = 1004;
-constexpr int kIdc_Status = 1005;
-constexpr int kIdc_WaitText = 1012;
-
 // Modeless "please wait" window (template 375) owned by the main dialog.
 class WaitDialog : public DialogBase {
  public:
-  WaitDialog() : DialogBase(kIdd_Wait) {}
+  WaitDialog() : DialogBase(IDD_WAIT) {}
 
  protected:
   BOOL OnInitDialog() override;

@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
+#include "win32/BufferSizes.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
@@ -194,7 +195,7 @@ int32_t UpdateList::CanWriteProgramFolder() {
   const DWORD attributes = GetFileAttributesA(probe);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
 
-  char key[256] = {};
+  char key[win32::kTextSize] = {};
   int32_t result = 0;
   if (win32::LoadResString(IDS_APP_PATHS_KEY, key, sizeof key)) result = CanOpenKeyForWrite(key);
   if (!result && win32::LoadResString(IDS_UNINSTALL_KEY, key, sizeof key)) {

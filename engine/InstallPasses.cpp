@@ -7,6 +7,7 @@
 #include "system/ComponentRegistrar.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 
@@ -15,7 +16,7 @@ namespace {
 // A status line: a string-table format with the file's path. An overlong
 // result gives an empty line rather than a cut path.
 void FormatStatus(UINT messageId, const char* path, char* out, size_t capacity) {
-  char format[256] = {};
+  char format[win32::kTextSize] = {};
   out[0] = '\0';
   if (!win32::LoadResString(messageId, format, sizeof format)) return;
   win32::FormatText(out, capacity, format, path);

@@ -13,6 +13,7 @@
 
 #include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
+#include "res/resource.h"
 #include "system/ProductControlLibrary.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
@@ -31,8 +32,6 @@ constexpr DWORD kStepPauseMs = 100;
 constexpr int kExtraAttempts = 50;
 constexpr int kExpansionAttempts = 5;
 constexpr DWORD kServiceInstallerPauseMs = 500;
-
-constexpr UINT kMsgApplicationRunning = 106;
 
 constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 constexpr char kDriverInstallerValue[] = "MarrowickDrvInst";
@@ -199,7 +198,7 @@ bool InstalledWriteTime(const char* target, FILETIME* time) {
 // tried again; *started is set when the installer was started.
 bool OfferServiceStop(bool* started) {
   char text[512];
-  if (!win32::LoadResString(kMsgApplicationRunning, text, sizeof text)) text[0] = '\0';
+  if (!win32::LoadResString(IDS_APP_RUNNING, text, sizeof text)) text[0] = '\0';
   if (seams::ShowMessage(nullptr, text, nullptr, MB_RETRYCANCEL) != IDRETRY) return false;
   if (!IsNtPlatform()) return false;
   char installer[MAX_PATH + 1];

@@ -11,6 +11,7 @@
 
 #include "system/FilterMeritLists.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
 #include "win32/MessagePump.h"
 #include "win32/Platform.h"
 #include "win32/Seams.h"
@@ -51,7 +52,7 @@ int32_t ComponentRegistrar::AdjustFilterMerits() {
   for (const FilterMeritList& list : kFilterMeritLists) {
     int32_t wholeList = 1;
     for (int i = 0; i < list.count; ++i) {
-      char subkey[256];
+      char subkey[win32::kTextSize];
       // Every entry is attempted, even after one has failed.
       if (!win32::CopyText(subkey, sizeof subkey, kFilterInstanceKeyPrefix) ||
           !win32::AppendText(subkey, sizeof subkey, list.clsids[i]) ||

@@ -5,10 +5,11 @@
 
 #include <string.h>
 
-#include "system/ProductDetection.h"
 #include <utility>
 
+#include "system/ProductDetection.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
 #include "win32/UniqueHandle.h"
@@ -21,12 +22,12 @@ constexpr const char* kExportNames[7] = {
 };
 constexpr int kGetFolder = 1;
 constexpr int kGetCommonPath = 5;
-constexpr size_t kCommonPathBytes = 260;
+constexpr size_t kCommonPathBytes = win32::kPathSize;
 constexpr int32_t kSharedLibraryFolderNumber = 17;
 
 // Folder texts of the process: 259 characters, a backslash and, for the
 // edition folder, "\Saffra9\" fit.
-constexpr size_t kFolderCapacity = 270;
+constexpr size_t kFolderCapacity = win32::kLongTextSize;
 char g_commonFolder[kFolderCapacity];
 char g_editionCommonFolder[kFolderCapacity];
 char g_sharedLibraryFolder[kFolderCapacity];

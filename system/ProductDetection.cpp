@@ -12,6 +12,7 @@
 
 #include "res/resource.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
@@ -22,7 +23,7 @@ namespace {
 // A folder value holds at most 259 characters plus its zero; the one byte
 // beyond what RegQueryValueExA is offered keeps even an unterminated value
 // terminated.
-constexpr DWORD kFolderValueBytes = 260;
+constexpr DWORD kFolderValueBytes = win32::kPathSize;
 
 // version.dll is no Known DLL: bind it from the system directory, never
 // from wherever the updater happens to run. Bound once per process, before

@@ -14,6 +14,7 @@
 #include "system/ProductDetection.h"
 #include "updatelist/IniFile.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-constexpr size_t kTargetCapacity = sizeof(UpdateFile::targetPath);  // 259 characters
+constexpr size_t kTargetCapacity = sizeof(UpdateFile::targetPath);
 constexpr const char* kVirtualDriveFolder = "virtualQuirra\\Vista";
 
 // Tables sized by counts from the list. A count of nothing, or one whose
@@ -312,8 +313,8 @@ int32_t UpdateList::LoadList() {
 
 bool UpdateList::LoadGeneral(const IniFile& ini) {
   versionCount = ini.GetInt("General", "Versions", 0);
-  if (!GetWholeString(ini, "General", "KeyPath", keyPath, 259) ||
-      !GetWholeString(ini, "General", "KeyFile", keyFile, 259)) {
+  if (!GetWholeString(ini, "General", "KeyPath", keyPath, win32::kPathLength) ||
+      !GetWholeString(ini, "General", "KeyFile", keyFile, win32::kPathLength)) {
     ClearList();
     return false;
   }
@@ -330,7 +331,8 @@ bool UpdateList::LoadGeneral(const IniFile& ini) {
       ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
         char key[32];
         win32::FormatText(key, sizeof key, "Version%d", d);
-        if (!GetWholeString(ini, "General", key, versions[d].version, 255)) return false;
+        if (!GetWholeString(ini, "General", key, versions[d].version, win32::kTextReadSize))
+          return false;
         win32::FormatText(key, sizeof key, "Length%d", d);
         versions[d].length = ini.GetDword("General", key, 0);
         return true;
@@ -360,10 +362,10 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   UpdateGroup& group = groups[index];
   // Texts are read whole or the list is refused; so is a folder that could
   // lead out of the product's folder.
-  if (!GetWholeString(ini, section, "Name", group.name, 255) ||
-      !GetWholeString(ini, section, "KeyVersion", group.keyVersion, 255) ||
-      !GetWholeString(ini, section, "OS", group.os, 255) ||
-      !GetWholeString(ini, section, "Install Path", group.folderText, 260) ||
+  if (!GetWholeString(ini, section, "Name", group.name, win32::kTextReadSize) ||
+      !GetWholeString(ini, section, "KeyVersion", group.keyVersion, win32::kTextReadSize) ||
+      !GetWholeString(ini, section, "OS", group.os, win32::kTextReadSize) ||
+      !GetWholeString(ini, section, "Install Path", group.folderText, win32::kPathSize) ||
       !IsSafeFolderText(group.folderText)) {
     return false;
   }
@@ -392,10 +394,10 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   ini.GetKeyNames(section, names);
   return ForEachPresentIndex(names.get(), kFileKeys, 6, declaredFiles, [&](int32_t d) {
     char key[32];
-    char listPath[261] = {};
+    char listPath[win32::kPathSize + 1] = {};
     UpdateFile& file = group.files[d];
     win32::FormatText(key, sizeof key, "Path%d", d);
-    if (!GetWholeString(ini, section, key, listPath, 260)) return false;
+    if (!GetWholeString(ini, section, key, listPath, win32::kPathSize)) return false;
     const char* name = win32::AfterLastBackslash(listPath);
     if (!IsSafeFileName(name ? name : listPath)) return false;
     if (!BuildTargetPath(listPath, group.folderText, kind, file.targetPath,

@@ -25,20 +25,21 @@
 #include "engine/Lz32Library.h"
 #include "engine/ProgressTarget.h"
 #include "system/ProductControlLibrary.h"
+#include "win32/BufferSizes.h"
 #include "win32/Platform.h"
 
 class IniFile;
 
 struct VersionEntry {
-  char version[256];  // "Version%d", e.g. "10,2,9,0"
-  DWORD length;       // "Length%d": size of the key file of that version
+  char version[win32::kTextSize];  // "Version%d", e.g. "10,2,9,0"
+  DWORD length;                    // "Length%d": size of the key file of that version
 };
 
 struct UpdateFile {
-  char targetPath[260];    // empty when the list path has no file name
-  DWORD timeLow;           // "PathTimeL%d"
-  DWORD timeHigh;          // "PathTimeH%d"
-  int32_t registerServer;  // "RegSvr%d"
+  char targetPath[win32::kPathSize];  // empty when the list path has no file name
+  DWORD timeLow;                      // "PathTimeL%d"
+  DWORD timeHigh;                     // "PathTimeH%d"
+  int32_t registerServer;             // "RegSvr%d"
   // What the expanded file must be, where the list says so ("Size%d",
   // "Hash%d": SHA-256 in hexadecimal); lists without them are not checked.
   bool hasSize;
@@ -50,13 +51,13 @@ struct UpdateFile {
 struct UpdateGroup {
   int32_t fileCount;
   std::unique_ptr<UpdateFile[]> files;
-  int32_t keyNumber;       // "KeyNo"; 999: the file named like "KeyFile"
-  char keyVersion[256];    // "KeyVersion"
-  char name[256];          // "Name"
-  char os[256];            // "OS"
-  char folderText[260];    // "Install Path"; the resolved folder for "driver"/"SYS"
-  int32_t existOnly;       // "Exist"
-  int32_t redirectionOff;  // 1: files lie in the real 64-bit system folder
+  int32_t keyNumber;                  // "KeyNo"; 999: the file named like "KeyFile"
+  char keyVersion[win32::kTextSize];  // "KeyVersion"
+  char name[win32::kTextSize];        // "Name"
+  char os[win32::kTextSize];          // "OS"
+  char folderText[win32::kPathSize];  // "Install Path"; the resolved folder for "driver"/"SYS"
+  int32_t existOnly;                  // "Exist"
+  int32_t redirectionOff;             // 1: files lie in the real 64-bit system folder
 };
 
 enum GroupVerdict : int32_t {
@@ -93,8 +94,8 @@ class UpdateList {
   // --- the list (updatelist/UpdateList.cpp) ---
   int32_t LoadList();   // total files read; 0: not loadable or empty
   int32_t ClearList();  // always 1
-  // Fills out (260 chars) for one file; false when the path cannot be
-  // composed within 259 characters (out is then empty).
+  // Fills out (a path) for one file; false when the path cannot be
+  // composed within kPathLength characters (out is then empty).
   bool BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind, char* out,
                        size_t capacity);
   UpdateFile* GetFileEntry(int32_t group, int32_t file);
@@ -140,11 +141,11 @@ class UpdateList {
   // --- the parsed list; read by the passes and by tests ---
   int32_t versionCount = 0;
   std::unique_ptr<VersionEntry[]> versions;
-  char keyFile[270] = {};
-  char keyPath[270] = {};
+  char keyFile[win32::kLongTextSize] = {};
+  char keyPath[win32::kLongTextSize] = {};
   int32_t groupCount = 0;
   std::unique_ptr<UpdateGroup[]> groups;
-  char programFolder[270] = {};
+  char programFolder[win32::kLongTextSize] = {};
 
   // --- engine run flags ---
   int32_t doneCount = 0;
@@ -186,7 +187,7 @@ class UpdateList {
   int ShowStringMessage(UINT id, UINT type);
 
   HWND owner_ = nullptr;
-  char caption_[255] = {};
+  char caption_[win32::kTitleSize] = {};
   bool resumeRun_ = false;
   bool finishingInterrupted_ = false;
   OsVersionInfo os_;

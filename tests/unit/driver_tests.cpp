@@ -78,7 +78,7 @@ class DriverTest : public testing::Test {
   bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(dialog_.hwnd(), id)) != FALSE; }
   std::string Status() const {
     char text[256] = {};
-    GetDlgItemTextA(dialog_.hwnd(), kIdc_Status, text, sizeof text);
+    GetDlgItemTextA(dialog_.hwnd(), IDC_STATUS, text, sizeof text);
     return text;
   }
   void ExpectOneBox(const Recorder& recorder, UINT id, UINT type) {
@@ -98,7 +98,7 @@ TEST_F(DriverTest, StartWithoutProductSaysSoAndDoesNothingElse) {
   ExpectOneBox(recorder, IDS_NOT_INSTALLED, MB_OK | MB_ICONINFORMATION);
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
   EXPECT_TRUE(RunValueExists(kResumeValue)) << "only the update procedure removes it";
 }
@@ -112,7 +112,7 @@ TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105)
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_TRUE(RunValueExists("SomethingElse"));
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }
 
@@ -124,15 +124,15 @@ TEST_F(DriverTest, StartIsSilentWhenTheUpdateListCannotBeLoaded) {
   EXPECT_TRUE(recorder.boxes.empty());
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }
 
 TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSilently) {
   std::string folder = systest::MakeTempFolder("vrprog");
   InstallProductFolder(folder);
-  SetDlgItemTextA(dialog_.hwnd(), kIdc_Status, "left over");
-  SendDlgItemMessageA(dialog_.hwnd(), kIdc_Progress, PBM_SETPOS, 40, 0);
+  SetDlgItemTextA(dialog_.hwnd(), IDC_STATUS, "left over");
+  SendDlgItemMessageA(dialog_.hwnd(), IDC_PROGRESS, PBM_SETPOS, 40, 0);
   dialog_.ShowWaitWindow();
   Recorder recorder;
   dialog_.RunUpdate();
@@ -144,8 +144,8 @@ TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSil
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_EQ("", Status());
-  EXPECT_EQ(0, SendDlgItemMessageA(dialog_.hwnd(), kIdc_Progress, PBM_GETPOS, 0, 0));
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_EQ(0, SendDlgItemMessageA(dialog_.hwnd(), IDC_PROGRESS, PBM_GETPOS, 0, 0));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }
 
@@ -182,7 +182,7 @@ TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWr
     EXPECT_NE(LoadString(IDS_RESTART_QUESTION), box.text);
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_FALSE(dialog_.restartRequested());
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
   EXPECT_FALSE(RunValueExists(kResumeValue));
 }
@@ -195,7 +195,7 @@ TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsP
   ASSERT_FALSE(recorder.boxes.empty());
   EXPECT_EQ(LoadString(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }
 
@@ -228,7 +228,7 @@ TEST_F(DriverTest, CancelledShutdownWithoutRestartRequestLeavesTheButtonsAlone) 
   dialog_.EnableButtons(false);
   SendMessageA(dialog_.hwnd(), WM_ENDSESSION, FALSE, 0);
   EXPECT_FALSE(Enabled(IDCANCEL));
-  EXPECT_FALSE(Enabled(kIdc_Start));
+  EXPECT_FALSE(Enabled(IDC_START));
 }
 
 }  // namespace
@@ -244,7 +244,7 @@ TEST(DriverRealRestart, AcceptedRestartLeavesBothButtonsDisabled) {
   dialog.EnableButtons(false);
   EXPECT_TRUE(dialog.RequestRestart());
   EXPECT_TRUE(dialog.restartRequested());
-  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog.hwnd(), kIdc_Start)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog.hwnd(), IDC_START)));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog.hwnd(), IDCANCEL)));
   if (!testing::Test::HasFailure()) {
     printf("restart accepted, buttons disabled\n");
