@@ -119,7 +119,7 @@ void UpdaterDialog::OnStart() {
 
   // In a resume run the quick in-use scan is skipped: the update procedure
   // makes the full check anyway.
-  if (GetRunMode() == RunMode::Resume || list.PreflightInUse() == 0) {
+  if (GetRunMode() == RunMode::Resume || list.PreflightInUse() == PreflightResult::NothingInUse) {
     TraceStep("start: nothing in the way");
     RunUpdate();
   } else if (list.CheckAllGroups(false)) {
@@ -178,15 +178,15 @@ bool LoadListAfterPauses(UpdaterDialog& dialog, UpdateList& list) {
   return true;
 }
 
-// One pass over the COM servers the list flags: registerServers 0
-// unregisters them, 1 registers them. The progress bar counts the files of
+// One pass over the COM servers the list flags, unregistering or
+// registering them. The progress bar counts the files of
 // every applicable group.
-void RegistrationPass(UpdaterDialog& dialog, UpdateList& list, int32_t registerServers) {
+void RunRegistrationPass(UpdaterDialog& dialog, UpdateList& list, RegistrationPass pass) {
   ProgressTarget& target = dialog.progressTarget();
   target = {&dialog, list.CountApplicableFiles()};
-  TraceStep("update: %s pass (%d files)", registerServers ? "registration" : "unregistration",
-            target.total);
-  list.RegisterAll(registerServers, &target, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
+  TraceStep("update: %s pass (%d files)",
+            pass == RegistrationPass::Register ? "registration" : "unregistration", target.total);
+  list.RegisterAll(pass, &target, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
 }
 
 // The install pass. Windows may not end the session meanwhile, and a mark
@@ -224,7 +224,7 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
     return outcome;
   }
   if (!resume) {
-    RegistrationPass(dialog, list, 0);
+    RunRegistrationPass(dialog, list, RegistrationPass::Unregister);
     outcome.unregistered = true;
   }
   dialog.CloseLauncherWindow();
@@ -284,7 +284,7 @@ bool UpdateInstalledProduct(UpdaterDialog& dialog, const char* title, bool resum
   PassOutcome outcome;
   if (LoadListAfterPauses(dialog, list)) outcome = CheckAndInstall(dialog, list, title, resume);
   // A resume run always registers: the run before the restart unregistered.
-  if (resume || outcome.unregistered) RegistrationPass(dialog, list, 1);
+  if (resume || outcome.unregistered) RunRegistrationPass(dialog, list, RegistrationPass::Register);
   list.ClearList();
   dialog.SetStatusText("");
 

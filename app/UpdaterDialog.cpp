@@ -152,10 +152,11 @@ int32_t UpdaterDialog::ReportProgress(ProgressTarget* target, int32_t done, int3
                                       const char* text) {
   if (!target || !target->dialog) return 0;
   if (text) target->dialog->SetStatusText(text);
-  return target->dialog->SetProgress(done, target->total);
+  target->dialog->SetProgress(done, target->total);
+  return 1;  // there is no way to stop a pass from here
 }
 
-int32_t UpdaterDialog::SetProgress(int32_t done, int32_t total) {
+void UpdaterDialog::SetProgress(int32_t done, int32_t total) {
   HWND progress = hwnd() ? GetDlgItem(hwnd(), IDC_PROGRESS) : nullptr;
   if (progress) {
     if (total < 1) total = 100;
@@ -167,15 +168,13 @@ int32_t UpdaterDialog::SetProgress(int32_t done, int32_t total) {
     SendMessageA(progress, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(percent)), 0);
   }
   PumpOneMessage();
-  return 1;  // there is no way to stop a pass from here
 }
 
-int32_t UpdaterDialog::PumpOneMessage() {
+void UpdaterDialog::PumpOneMessage() {
   // Only the dialog's own messages and painting are let through; anything
   // else for other windows of the thread is dropped, so nothing else runs
   // while the engine works.
   if (hwnd()) win32::HandleOneMessage();
-  return 1;
 }
 
 // ---------------------------------------------------------------------------

@@ -35,8 +35,8 @@ class UpdaterDialog : public DialogBase {
   // --- progress (the engine's ProgressFn is ReportProgress) ---
   static int32_t ReportProgress(ProgressTarget* target, int32_t done, int32_t reserved,
                                 const char* text);
-  int32_t SetProgress(int32_t done, int32_t total);
-  int32_t PumpOneMessage();
+  void SetProgress(int32_t done, int32_t total);
+  void PumpOneMessage();
 
   // --- update driver ---
   void OnStart();

@@ -8,7 +8,7 @@ namespace {
 DriverState g_driverState = DriverState::Unknown;
 }  // namespace
 
-DriverState ProcessDriverState(int32_t osClass) {
+DriverState ProcessDriverState(OsClass osClass) {
   if (g_driverState != DriverState::Unknown) return g_driverState;
   if (!group_rules::IsSixtyFourBitClass(osClass)) {
     g_driverState = DriverState::NotSixtyFourBit;

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "win32/Platform.h"
+
 // The values are the ones the behaviour is defined with.
 enum class DriverState : int32_t {
   Unknown = 0,          // not computed: the system folder could not be had
@@ -14,7 +16,7 @@ enum class DriverState : int32_t {
 
 // The state on Windows of the given OsClass, computed at the first call that
 // finds an answer and kept for the whole process.
-DriverState ProcessDriverState(int32_t osClass);
+DriverState ProcessDriverState(OsClass osClass);
 
 // Tests only: forget the kept state so the next call computes it again.
 void ResetDriverStateForTest();

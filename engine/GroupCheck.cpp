@@ -28,7 +28,7 @@ const char* FileNameOf(const char* path) {
   return name ? name : path;
 }
 
-bool NameRuleNeedsRedirectionOff(const char* groupName, int32_t osClass) {
+bool NameRuleNeedsRedirectionOff(const char* groupName, OsClass osClass) {
   return NamesEqual(groupName, "driver x64") && IsSixtyFourBitClass(osClass);
 }
 
@@ -61,17 +61,20 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
 }
 
 bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff) {
-  const int32_t osClass = GetOsClass();
+  const OsClass osClass = GetOsClass();
   const bool sixtyFourBit = IsSixtyFourBitClass(osClass);
   auto keyNoIsFile = [&g]() { return g.files && g.keyNumber >= 0 && g.keyNumber < g.fileCount; };
 
   // Name rules first; a group with one of these names ignores its "OS" value.
   if (NamesEqual(g.name, "SoundEffectDX"))
-    return keyNoIsFile() && ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == 1;
+    return keyNoIsFile() &&
+           ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Full;
   if (NamesEqual(g.name, "SoundEffectTenvo"))
-    return keyNoIsFile() && ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == 2;
+    return keyNoIsFile() &&
+           ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Entry;
   if (NamesEqual(g.name, "driver 9X")) return !IsNtPlatform();
-  if (NamesEqual(g.name, "driver 2000/XP")) return osClass == 2 || osClass == 4;
+  if (NamesEqual(g.name, "driver 2000/XP"))
+    return osClass == OsClass::Nt32 || osClass == OsClass::Vista32;
   if (NamesEqual(g.name, "driver x64")) {
     *redirectionOff = sixtyFourBit;
     return sixtyFourBit;
@@ -158,8 +161,8 @@ GroupVerdict UpdateList::JudgeSameVersion(const char* keyPath, bool interactive)
   return kApply;
 }
 
-int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
-  if (!libraryPath || !libraryPath[0]) return 0;
+SoundEffectSet UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
+  if (!libraryPath || !libraryPath[0]) return SoundEffectSet::None;
   win32::Module library = win32::LoadLibraryFile(libraryPath, LOAD_WITH_ALTERED_SEARCH_PATH);
   // The library's own exports: FilterLoad is called through
   // win32/ForeignCall.h, the two without arguments directly.
@@ -169,24 +172,24 @@ int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
   if (!win32::BindExport(library, "FilterLoad", &filterLoad) ||
       !win32::BindExport(library, "FilterFree", &filterFree) ||
       !win32::BindExport(library, "FiltersGetNum", &filtersGetNum)) {
-    return 0;
+    return SoundEffectSet::None;
   }
 
   // Without a temporary folder the library is not asked at all: an empty
   // text would leave it to choose a folder of its own.
   char tempFolder[MAX_PATH] = {};
   const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);
-  if (tempLength == 0 || tempLength >= sizeof tempFolder) return 0;
+  if (tempLength == 0 || tempLength >= sizeof tempFolder) return SoundEffectSet::None;
   // Documented as a C function of two texts; called so that a library built
   // with the other convention cannot unbalance the stack.
   if (!win32::CallWithTwoPointers(filterLoad, "Software\\Marrowick\\VorrelSaffra8", tempFolder))
-    return 0;
+    return SoundEffectSet::None;
   const DWORD count = filtersGetNum();
   filterFree();
   // Three filters make the entry edition's set; more make the full set.
-  if (count == 3) return 2;
-  if (count > 3) return 1;
-  return 0;
+  if (count == 3) return SoundEffectSet::Entry;
+  if (count > 3) return SoundEffectSet::Full;
+  return SoundEffectSet::None;
 }
 
 int32_t UpdateList::FindKeyFile(int32_t group) {

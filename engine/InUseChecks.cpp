@@ -83,18 +83,18 @@ int32_t IsBusyForQuickScan(const char* path) {
 
 }  // namespace
 
-int32_t UpdateList::PreflightInUse() {
+PreflightResult UpdateList::PreflightInUse() {
   doneCount = 0;
   reupdateConfirmed = false;
   reporting = true;
   char folder[kProgramFolderCapacity] = {};
-  if (!GetProgramFolder(folder, sizeof folder)) return -1;
-  if (!CanWriteProgramFolder()) return -2;
-  if (!groups || groupCount <= 0) return 0;
+  if (!GetProgramFolder(folder, sizeof folder)) return PreflightResult::NoProgramFolder;
+  if (!CanWriteProgramFolder()) return PreflightResult::FolderNotWritable;
+  if (!groups || groupCount <= 0) return PreflightResult::NothingInUse;
   for (int32_t g = 0; g < groupCount; ++g) {
-    if (ScanGroupInUse(g)) return -3;
+    if (ScanGroupInUse(g)) return PreflightResult::FileInUse;
   }
-  return 0;
+  return PreflightResult::NothingInUse;
 }
 
 int32_t UpdateList::ScanGroupInUse(int32_t group) {

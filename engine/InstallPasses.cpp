@@ -77,17 +77,17 @@ int32_t UpdateList::InstallGroup(int32_t group, ProgressTarget* target, Progress
   return replaced;
 }
 
-int32_t UpdateList::RegisterAll(int32_t registerServers, ProgressTarget* target,
-                                ProgressFn progress, UINT messageId) {
+int32_t UpdateList::RegisterAll(RegistrationPass pass, ProgressTarget* target, ProgressFn progress,
+                                UINT messageId) {
   doneCount = 0;
   int32_t registered = 0;
   for (int32_t g = 0; groups && g < groupCount; ++g) {
-    registered += RegisterGroup(g, registerServers, target, progress, messageId);
+    registered += RegisterGroup(g, pass, target, progress, messageId);
   }
   return registered;
 }
 
-int32_t UpdateList::RegisterGroup(int32_t group, int32_t registerServers, ProgressTarget* target,
+int32_t UpdateList::RegisterGroup(int32_t group, RegistrationPass pass, ProgressTarget* target,
                                   ProgressFn progress, UINT messageId) {
   int32_t outFlag = 0;
   if (CheckGroup(group, false, &outFlag) != kApply) return 0;
@@ -99,7 +99,8 @@ int32_t UpdateList::RegisterGroup(int32_t group, int32_t registerServers, Progre
   for (int32_t f = 0; g.files && f < g.fileCount; ++f) {
     const UpdateFile& file = g.files[f];
     if (file.targetPath[0] && file.registerServer != 0 && FileExists(file.targetPath)) {
-      if (registrar.RegisterServer(file.targetPath, registerServers == 0 ? 1 : 0)) ++registered;
+      if (registrar.RegisterServer(file.targetPath, pass == RegistrationPass::Unregister ? 1 : 0))
+        ++registered;
     }
     ++doneCount;
     if (progress && file.targetPath[0] && messageId != 0) {

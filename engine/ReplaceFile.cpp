@@ -358,9 +358,9 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
   if (!StageExpandedCopy(lz32_, group, file, *entry, stored, compressedGuard, expandedGuard))
     return fail();
 
-  const int32_t osClass = GetOsClass();
-  const bool driverInstaller =
-      (osClass == 4 || osClass == 5) && IsFolderFile(target, programFolder, kDriverInstaller);
+  const OsClass osClass = GetOsClass();
+  const bool driverInstaller = (osClass == OsClass::Vista32 || osClass == OsClass::Vista64) &&
+                               IsFolderFile(target, programFolder, kDriverInstaller);
   const bool serviceProgram = IsFolderFile(target, CommonFolder(), kServiceProgram);
   if (!PutInPlace(expandedGuard.path(), target, existed, driverInstaller, serviceProgram))
     return fail();

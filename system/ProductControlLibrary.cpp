@@ -69,10 +69,9 @@ HMODULE ProductControlLibrary::Load(const char* libraryPath) {
   return module_.get();
 }
 
-int32_t ProductControlLibrary::Unload() {
+void ProductControlLibrary::Unload() {
   module_.reset();
   memset(entries_, 0, sizeof entries_);
-  return 1;
 }
 
 const char* ProductControlLibrary::GetFolder(int32_t number) {

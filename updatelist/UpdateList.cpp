@@ -175,14 +175,13 @@ int UpdateList::ShowStringMessage(UINT id, UINT type) {
   return seams::ShowMessage(owner_, text, caption_, type);
 }
 
-int32_t UpdateList::ClearList() {
+void UpdateList::ClearList() {
   groups.reset();  // each group frees its file table
   versions.reset();
   groupCount = 0;
   versionCount = 0;
   keyFile[0] = '\0';
   keyPath[0] = '\0';
-  return 1;
 }
 
 UpdateFile* UpdateList::GetFileEntry(int32_t group, int32_t file) {
@@ -377,8 +376,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     const bool driver = lstrcmpiA(group.folderText, "driver") == 0;
     group.folderText[0] = '\0';
     if (!ResolveSystemFolder(driver, group.folderText, sizeof group.folderText)) return false;
-    const int32_t osClass = os_.GetOsClass();
-    group.redirectionOff = (osClass == 3 || osClass == 5) ? 1 : 0;
+    group.redirectionOff = IsSixtyFourBitClass(os_.GetOsClass()) ? 1 : 0;
   }
 
   const int32_t declaredFiles = ini.GetInt(section, "Files", 0);

@@ -68,6 +68,21 @@ enum GroupVerdict : int32_t {
   kDeclined = 5,
 };
 
+// The sound-effect filter set of the product, by its filter count; the
+// values are those the behaviour is defined with.
+enum class SoundEffectSet : int32_t { None = 0, Full = 1, Entry = 2 };
+
+// What the quick in-use scan of the Start button found.
+enum class PreflightResult : int32_t {
+  NothingInUse = 0,
+  NoProgramFolder = -1,
+  FolderNotWritable = -2,
+  FileInUse = -3,
+};
+
+// The direction of a registration pass over the list's COM servers.
+enum class RegistrationPass : int32_t { Unregister = 0, Register = 1 };
+
 enum class FolderKind { Program, SharedLibrary, Common, EditionCommon, System, VirtualDrive };
 
 // How one ReplaceFile ended; the list counts failures so the driver can tell
@@ -92,8 +107,8 @@ class UpdateList {
   void SetFinishingInterruptedUpdate(bool finishing) { finishingInterrupted_ = finishing; }
 
   // --- the list (updatelist/UpdateList.cpp) ---
-  int32_t LoadList();   // total files read; 0: not loadable or empty
-  int32_t ClearList();  // always 1
+  int32_t LoadList();  // total files read; 0: not loadable or empty
+  void ClearList();
   // Fills out (a path) for one file; false when the path cannot be
   // composed within kPathLength characters (out is then empty).
   bool BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind, char* out,
@@ -106,12 +121,12 @@ class UpdateList {
   int32_t CountApplicableFiles();
   int32_t InstallAll(ProgressTarget* target, ProgressFn progress);
   int32_t InstallGroup(int32_t group, ProgressTarget* target, ProgressFn progress);
-  int32_t RegisterAll(int32_t registerServers, ProgressTarget* target, ProgressFn progress,
+  int32_t RegisterAll(RegistrationPass pass, ProgressTarget* target, ProgressFn progress,
                       UINT messageId);
-  int32_t RegisterGroup(int32_t group, int32_t registerServers, ProgressTarget* target,
+  int32_t RegisterGroup(int32_t group, RegistrationPass pass, ProgressTarget* target,
                         ProgressFn progress, UINT messageId);
   DriverState GetDriverState() { return ProcessDriverState(GetOsClass()); }
-  int32_t ProbeSoundEffectSet(const char* libraryPath);
+  SoundEffectSet ProbeSoundEffectSet(const char* libraryPath);
   int32_t FindKeyFile(int32_t group);
   bool IsKeyFile(const char* path) const;
   bool KeyFileMatchesLength(int32_t group, int32_t file);
@@ -121,7 +136,7 @@ class UpdateList {
   static int32_t MakeTempFileBeside(char* out, size_t capacity, const char* path);
 
   // --- in-use checks (engine/InUseChecks.cpp) ---
-  int32_t PreflightInUse();  // 0, -1, -2, -3
+  PreflightResult PreflightInUse();
   int32_t ScanGroupInUse(int32_t group);
   int32_t IsPayloadFileBusy(int32_t group, int32_t file, int32_t redirectionOff);
   int32_t CheckAllGroups(bool testInUse);
@@ -134,7 +149,7 @@ class UpdateList {
   GroupVerdict lastVerdict() const { return lastVerdict_; }
   int32_t failedFiles() const { return failedFiles_; }  // ReplaceOutcome::Failed this list
   ReplaceOutcome lastReplaceOutcome() const { return lastReplaceOutcome_; }
-  int32_t GetOsClass() const { return os_.GetOsClass(); }
+  OsClass GetOsClass() const { return os_.GetOsClass(); }
   const OsVersionInfo& os() const { return os_; }
   Lz32Library& lz32() { return lz32_; }
 

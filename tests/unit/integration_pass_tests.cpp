@@ -128,7 +128,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
   target.total = list.CountApplicableFiles();
   EXPECT_EQ(applicableFiles, target.total);
   // The list flags no COM server: both registration passes run nothing.
-  EXPECT_EQ(0, list.RegisterAll(0, &target, RecordProgress, 121));
+  EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Unregister, &target, RecordProgress, 121));
 
   g_pauses.clear();
   g_statusTexts.clear();
@@ -149,7 +149,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
     FileTimes(file.target, &creation[file.target], &access[file.target], &write[file.target]);
   }
 
-  EXPECT_EQ(0, list.RegisterAll(1, &target, RecordProgress, 121));
+  EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Register, &target, RecordProgress, 121));
 
   EXPECT_EQ(applicableFiles, installed);
   EXPECT_EQ(0, list.failedFiles());

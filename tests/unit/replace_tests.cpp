@@ -487,18 +487,20 @@ TEST_F(ReplaceFileTest, RunOnceNamesTheDriverInstallerQuotedOnVistaAndLater) {
   EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
   EXPECT_EQ(normal_, ReadAll(target));
   std::string value;
-  const int32_t osClass = List().GetOsClass();
-  if (osClass == 4 || osClass == 5) {
+  const OsClass osClass = List().GetOsClass();
+  if (osClass == OsClass::Vista32 || osClass == OsClass::Vista64) {
     ASSERT_TRUE(ReadRunOnceValue(&value));
     EXPECT_EQ("\"" + target + "\"", value);
   } else {
-    EXPECT_FALSE(ReadRunOnceValue(&value)) << "class " << osClass << ": " << value;
+    EXPECT_FALSE(ReadRunOnceValue(&value))
+        << "class " << static_cast<int>(osClass) << ": " << value;
   }
 }
 
 TEST_F(ReplaceFileTest, RunOnceKeyRefusedKeepsTheOldDriverInstaller) {
-  const int32_t osClass = List().GetOsClass();
-  if (osClass != 4 && osClass != 5) GTEST_SKIP() << "no RunOnce value before Vista";
+  const OsClass osClass = List().GetOsClass();
+  if (osClass != OsClass::Vista32 && osClass != OsClass::Vista64)
+    GTEST_SKIP() << "no RunOnce value before Vista";
   const std::string program = FreshFolder("refused");
   CreateDirectoryA((program + "virtualQuirra").c_str(), nullptr);
   const std::string target = program + "virtualQuirra\\DrvInst.exe";
