@@ -1,7 +1,7 @@
 #include "engine/DriverState.h"
 
 #include "engine/GroupRules.h"
-#include "win32/BoundedString.h"
+#include "win32/Paths.h"
 #include "win32/Platform.h"
 
 namespace {

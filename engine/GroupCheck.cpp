@@ -7,9 +7,9 @@
 #include "res/resource.h"
 #include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
-#include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
+#include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
 

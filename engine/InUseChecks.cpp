@@ -11,6 +11,7 @@
 #include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BufferSizes.h"
+#include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
@@ -35,13 +36,6 @@ const char* const kNeverTestedNames[] = {"MarrowickEnc.dll", "qfcodec.dll", "DSE
 // The full check also leaves the virtual-drive runner and its library alone.
 const char* const kFullCheckExtraNames[] = {"VrVDRun.exe", "Drelm.dll"};
 
-bool EndsWith(const char* text, const char* ending) {
-  const size_t textLength = strlen(text);
-  const size_t endingLength = strlen(ending);
-  return textLength >= endingLength &&
-         memcmp(text + textLength - endingLength, ending, endingLength) == 0;
-}
-
 template <size_t N>
 bool NameIsOneOf(const char* name, const char* const (&names)[N]) {
   for (const char* candidate : names) {
@@ -52,7 +46,7 @@ bool NameIsOneOf(const char* name, const char* const (&names)[N]) {
 
 bool IsNeverBusyPath(const char* path) {
   for (const char* ending : kNeverBusyEndings) {
-    if (EndsWith(path, ending)) return true;
+    if (win32::EndsWith(path, ending)) return true;
   }
   return false;
 }

@@ -1,6 +1,7 @@
 #include "engine/Leftovers.h"
 
 #include "win32/BoundedString.h"
+#include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
 

@@ -18,6 +18,7 @@
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
@@ -38,11 +39,6 @@ constexpr char kDriverInstallerValue[] = "MarrowickDrvInst";
 constexpr char kDriverInstaller[] = "virtualQuirra\\DrvInst.exe";
 constexpr char kServiceProgram[] = "qfsvcgen.exe";
 constexpr char kServiceInstaller[] = "Servinst.exe";
-
-bool EndsWith(const char* text, const char* tail) {
-  const size_t n = strlen(text), m = strlen(tail);
-  return n >= m && strcmp(text + n - m, tail) == 0;
-}
 
 // True when target is exactly folder + name (byte for byte); false when the
 // folder is unknown or the combination does not fit.
@@ -221,7 +217,8 @@ bool OfferServiceStop(bool* started) {
 bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, int32_t existOnly,
                       const char* groupName, bool* timeUnknown) {
   bool go = true;
-  if (existed && !EndsWith(target, "Glyphen.dll") && !EndsWith(target, "runmap.txt")) {
+  if (existed && !win32::EndsWith(target, "Glyphen.dll") &&
+      !win32::EndsWith(target, "runmap.txt")) {
     FILETIME installed;
     if (!InstalledWriteTime(target, &installed)) {
       *timeUnknown = true;
@@ -231,7 +228,7 @@ bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, 
   }
   if (go && existOnly)
     go = existed || lstrcmpiA(groupName, "VirtualQuirraVista") == 0 ||
-         EndsWith(target, "Tuvexa.exe");
+         win32::EndsWith(target, "Tuvexa.exe");
   return go;
 }
 
@@ -307,17 +304,12 @@ int32_t UpdateList::MakeTempFileBeside(char* out, size_t capacity, const char* p
   if (!path) return 0;
   // The folder of path, with its final backslash; a path without a folder
   // would put the temporary into the current directory, which is never meant.
-  const char* name = win32::AfterLastBackslash(path);
-  if (!name) return 0;
-  char folder[MAX_PATH + 1];
-  const size_t folderLength = static_cast<size_t>(name - path);
   // GetTempFileNameA takes a folder of at most MAX_PATH - 14 characters, so
   // that its "tmpXXXX.tmp" fits; some systems accept a longer one and then
   // create a file under a name other than the one they hand back, which
   // could never be deleted again.
-  if (folderLength > MAX_PATH - 14) return 0;
-  memcpy(folder, path, folderLength);
-  folder[folderLength] = '\0';
+  char folder[MAX_PATH - 14 + 1];
+  if (!win32::FolderOf(path, folder, sizeof folder)) return 0;
   char temp[MAX_PATH + 1];
   if (GetTempFileNameA(folder, "tmp", 0, temp) == 0) return 0;
   if (!win32::CopyText(out, capacity, temp)) {

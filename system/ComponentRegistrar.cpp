@@ -13,6 +13,7 @@
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
 #include "win32/MessagePump.h"
+#include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
@@ -117,12 +118,9 @@ int32_t ComponentRegistrar::RegisterServer(const char* path, int32_t unregister)
   // The tool runs in the system folder, its own, and not in the updater's
   // current directory (usually the folder the updater was downloaded to).
   char systemFolder[MAX_PATH + 1];
-  const UINT n = GetSystemDirectoryA(systemFolder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return 0;
   char tool[MAX_PATH + 1];
-  if (!win32::CopyText(tool, sizeof tool, systemFolder) ||
-      !win32::AppendBackslashIfMissing(tool, sizeof tool) ||
-      !win32::AppendText(tool, sizeof tool, "Regsvr32.exe"))
+  if (!win32::SystemFolder(systemFolder, MAX_PATH) ||
+      !win32::SystemFilePath(tool, sizeof tool, "Regsvr32.exe"))
     return 0;
   char parameters[MAX_PATH + 16];
   if (!win32::FormatText(parameters, sizeof parameters, "/s %s\"%s\"", unregister ? "/u " : "",

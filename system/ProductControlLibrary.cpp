@@ -12,6 +12,7 @@
 #include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
+#include "win32/Paths.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -32,19 +33,6 @@ char g_commonFolder[kFolderCapacity];
 char g_editionCommonFolder[kFolderCapacity];
 char g_sharedLibraryFolder[kFolderCapacity];
 
-// Folder part of a path ("C:\P\QfControl.dll" -> "C:\P\"); false when the
-// path has no folder or the folder does not fit.
-bool FolderOf(const char* path, char* folder, size_t capacity) {
-  folder[0] = '\0';
-  const char* name = win32::AfterLastBackslash(path);
-  if (!name) return false;
-  size_t length = static_cast<size_t>(name - path);
-  if (length >= capacity) return false;
-  memcpy(folder, path, length);
-  folder[length] = '\0';
-  return true;
-}
-
 }  // namespace
 
 ProductControlLibrary::~ProductControlLibrary() { Unload(); }
@@ -53,7 +41,7 @@ HMODULE ProductControlLibrary::Load(const char* libraryPath) {
   Unload();
   if (!libraryPath) return nullptr;
   char folder[MAX_PATH] = {};
-  FolderOf(libraryPath, folder, sizeof folder);
+  win32::FolderOf(libraryPath, folder, sizeof folder);  // none: the current one stays
   win32::ScopedCurrentDirectory currentDirectory;
   currentDirectory.ChangeTo(folder);
   // By full path, and with the library's own folder first for whatever it

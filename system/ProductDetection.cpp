@@ -14,6 +14,7 @@
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"

@@ -15,6 +15,7 @@
 #include "updatelist/IniFile.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
+#include "win32/Paths.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"
@@ -429,13 +430,8 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
 bool UpdateList::ResolveSystemFolder(bool driver, char* folder, size_t capacity) {
   folder[0] = '\0';
   char system[MAX_PATH] = {};
-  UINT n = GetSystemDirectoryA(system, sizeof system);
   // Without a system directory the group's targets stay empty.
-  if (n == 0 || n >= sizeof system) return true;
-  if (!win32::AppendBackslashIfMissing(system, sizeof system)) return false;
-  if (driver &&
-      !win32::AppendText(system, sizeof system, IsNtPlatform() ? "drivers\\" : "IOSUBSYS\\")) {
-    return false;
-  }
-  return win32::CopyText(folder, capacity, system);
+  if (!win32::SystemFolder(system, sizeof system)) return true;
+  const char* subfolder = driver ? (IsNtPlatform() ? "drivers\\" : "IOSUBSYS\\") : "";
+  return win32::SystemFilePath(folder, capacity, subfolder);
 }
