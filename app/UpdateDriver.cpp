@@ -55,22 +55,22 @@ int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
 // ---------------------------------------------------------------------------
 // System members: the dialog supplies the title and remembers the service.
 
-int32_t UpdaterDialog::CloseLauncherWindow() {
-  const int32_t result = ::CloseLauncherWindow();
+int32_t UpdaterDialog::CloseLauncher() {
+  const int32_t result = CloseLauncherWindow();
   TraceStep("launcher: %d", result);
   return result;
 }
 
-int32_t UpdaterDialog::RunServiceInstaller(int32_t install) {
+int32_t UpdaterDialog::RunServiceStep(int32_t install) {
   TraceStep("service: %s", install ? "install" : "remove");
-  const int32_t started = ::RunServiceInstaller(install, hwnd());
+  const int32_t started = RunServiceInstaller(install, hwnd());
   serviceRemoved_ = (install == 0);
   TraceStep("service: installer %s", started ? "started" : "not started");
   return started;
 }
 
-int32_t UpdaterDialog::UpdateUninstallEntry() {
-  const int32_t result = ::UpdateUninstallEntry();
+int32_t UpdaterDialog::RenewUninstallEntry() {
+  const int32_t result = UpdateUninstallEntry();
   TraceStep("uninstall entry: %s", result ? "updated" : "not updated");
   return result;
 }
@@ -113,8 +113,8 @@ void UpdaterDialog::OnStart() {
   if (hwnd()) UpdateWindow(hwnd());
   TraceStep("start: buttons disabled, wait window shown");
 
-  CloseLauncherWindow();
-  RunServiceInstaller(0);
+  CloseLauncher();
+  RemoveService();
   seams::Pause(kStartSettlePauseMs);
 
   // In a resume run the quick in-use scan is skipped: the update procedure
@@ -129,7 +129,7 @@ void UpdaterDialog::OnStart() {
     char caption[win32::kTitleSize] = {};
     win32::LoadResString(IDS_TITLE, caption, sizeof caption);
     ShowStringMessage(hwnd(), IDS_FILES_IN_USE, caption, MB_OK | MB_ICONEXCLAMATION);
-    RunServiceInstaller(1);
+    InstallService();
   } else {
     // The checks have said why (or the user declined).
     TraceStep("start: checks refused the update");
@@ -138,7 +138,7 @@ void UpdaterDialog::OnStart() {
 
   // A refused update never leaves the product without its service, whatever
   // path was taken above (the update procedure installs it on its own paths).
-  if (serviceRemoved_) RunServiceInstaller(1);
+  if (serviceRemoved_) InstallService();
 
   // After an agreed restart the buttons stay disabled until Windows ends the
   // program (only Close comes back when the restart fails).
@@ -165,7 +165,7 @@ bool LoadListAfterPauses(UpdaterDialog& dialog, UpdateList& list) {
   seams::Pause(kUpdateFirstPauseMs);
   seams::Pause(kUpdateStepPauseMs);
   seams::Pause(kUpdateStepPauseMs);
-  dialog.RunServiceInstaller(0);
+  dialog.RemoveService();
   seams::Pause(kAfterInstallerPauseMs);
   seams::Pause(kUpdateStepPauseMs);
   if (!list.LoadList()) {
@@ -227,9 +227,9 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
     RunRegistrationPass(dialog, list, RegistrationPass::Unregister);
     outcome.unregistered = true;
   }
-  dialog.CloseLauncherWindow();
+  dialog.CloseLauncher();
   seams::Pause(kUpdateStepPauseMs);
-  if (dialog.CloseLauncherWindow() == -1) {
+  if (dialog.CloseLauncher() == -1) {
     TraceStep("update: launcher still open, nothing installed");
     return outcome;
   }
@@ -247,10 +247,10 @@ bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
   // version: the entry keeps showing the old one. The rest still runs,
   // because files did change.
   if (failedFiles == 0)
-    dialog.UpdateUninstallEntry();
+    dialog.RenewUninstallEntry();
   else
     TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
-  dialog.RunServiceInstaller(1);
+  dialog.InstallService();
   seams::Pause(kAfterInstallerPauseMs);
 
   ComponentRegistrar registrar;
@@ -289,7 +289,7 @@ bool UpdateInstalledProduct(UpdaterDialog& dialog, const char* title, bool resum
   dialog.SetStatusText("");
 
   if (outcome.installed) return FinishInstalledUpdate(dialog, outcome.failedFiles);
-  dialog.RunServiceInstaller(1);
+  dialog.InstallService();
   return false;
 }
 

@@ -54,10 +54,15 @@ class UpdaterDialog : public DialogBase {
   void OnEndSession(bool ending);
   bool restartRequested() const { return restartRequested_; }
 
-  // --- system integration (owner of their message boxes) ---
-  int32_t CloseLauncherWindow();
-  int32_t RunServiceInstaller(int32_t install);
-  int32_t UpdateUninstallEntry();
+  // --- system integration (owner of their message boxes), traced ---
+  // CloseLauncherWindow's result (1, 0 or -1).
+  int32_t CloseLauncher();
+  // RunServiceInstaller for removal or installation: 1 when the installer
+  // was started. The dialog remembers whether the service is removed.
+  int32_t RemoveService() { return RunServiceStep(0); }
+  int32_t InstallService() { return RunServiceStep(1); }
+  // UpdateUninstallEntry's result.
+  int32_t RenewUninstallEntry();
 
   // --- display helpers for the driver ---
   void SetStatusText(const char* text);
@@ -79,6 +84,7 @@ class UpdaterDialog : public DialogBase {
 
  private:
   void PaintMinimised();
+  int32_t RunServiceStep(int32_t install);
 
   HICON icon_ = nullptr;
   ProgressTarget progressTarget_;
