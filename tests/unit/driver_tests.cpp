@@ -17,7 +17,7 @@
 
 #include "app/UpdaterDialog.h"
 #include "res/resource.h"
-#include "system_test_support.h"
+#include "support/SystemSupport.h"
 #include "testbed/common/ProductKeys.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-using systest::Recorder;
+using vrtest::Recorder;
 
 using testbed::kResumeValue;
 using testbed::kRunKey;
@@ -117,7 +117,7 @@ TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105)
 }
 
 TEST_F(DriverTest, StartIsSilentWhenTheUpdateListCannotBeLoaded) {
-  std::string folder = systest::MakeTempFolder("vrprog");
+  std::string folder = vrtest::MakeTempFolder("vrprog");
   InstallProductFolder(folder);
   Recorder recorder;
   dialog_.OnStart();
@@ -129,7 +129,7 @@ TEST_F(DriverTest, StartIsSilentWhenTheUpdateListCannotBeLoaded) {
 }
 
 TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSilently) {
-  std::string folder = systest::MakeTempFolder("vrprog");
+  std::string folder = vrtest::MakeTempFolder("vrprog");
   InstallProductFolder(folder);
   SetDlgItemTextA(dialog_.hwnd(), IDC_STATUS, "left over");
   SendDlgItemMessageA(dialog_.hwnd(), IDC_PROGRESS, PBM_SETPOS, 40, 0);
@@ -155,11 +155,11 @@ class DriverWithStoreTest : public DriverTest {
  protected:
   void SetUp() override {
     DriverTest::SetUp();
-    store_ = LoadLibraryExA((systest::ProgramFolder() + "VrUpdater1030.exe").c_str(), nullptr,
+    store_ = LoadLibraryExA((vrtest::ExeFolder() + "VrUpdater1030.exe").c_str(), nullptr,
                             LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, store_);
     seams::SetStoreModule(store_);
-    InstallProductFolder(systest::MakeTempFolder("vrprog"));
+    InstallProductFolder(vrtest::MakeTempFolder("vrprog"));
   }
   void TearDown() override {
     seams::SetStoreModule(nullptr);
@@ -178,7 +178,7 @@ TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWr
   ASSERT_FALSE(recorder.boxes.empty());
   EXPECT_EQ(LoadString(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
   EXPECT_EQ(dialog_.hwnd(), recorder.boxes.back().owner);
-  for (const systest::Box& box : recorder.boxes)
+  for (const vrtest::Box& box : recorder.boxes)
     EXPECT_NE(LoadString(IDS_RESTART_QUESTION), box.text);
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_FALSE(dialog_.restartRequested());
@@ -213,7 +213,7 @@ TEST_F(DriverTest, RestartQuestionIsYesExactlyOnYes) {
   EXPECT_TRUE(dialog_.AskRestart());
   EXPECT_FALSE(dialog_.AskRestart());
   ASSERT_EQ(2u, recorder.boxes.size());
-  for (const systest::Box& box : recorder.boxes) {
+  for (const vrtest::Box& box : recorder.boxes) {
     EXPECT_EQ(dialog_.hwnd(), box.owner);
     EXPECT_EQ(LoadString(IDS_RESTART_QUESTION), box.text);
     EXPECT_EQ(LoadString(IDS_TITLE), box.caption);

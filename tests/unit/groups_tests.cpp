@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "engine/GroupRules.h"
-#include "groups_support.h"
 #include "res/resource.h"
+#include "support/GroupsSupport.h"
 #include "testbed/common/ProductKeys.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
 
-using namespace groups_test;
+using namespace vrtest;
 
 namespace {
 
@@ -302,7 +302,7 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   if (!testbed::kSixtyFourBitProcess) {
     // A copy in the folder WOW64 shows this process does not count.
     ASSERT_TRUE(MakeFolders(std::string(system) + "\\drivers"));
-    ASSERT_TRUE(WriteFileBytes(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
+    ASSERT_TRUE(WriteWholeFile(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
   }
   const std::string driver = std::string(testbed::kNativeSystemFolder) + "drivers\\cdrvrdrv.sys";
   {
@@ -312,7 +312,7 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
     const GroupVerdict expected[] = {kSkip, kSkip, kApply, kApply, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
   }
-  ASSERT_TRUE(WriteFileBytes(driver, "64"));
+  ASSERT_TRUE(WriteWholeFile(driver, "64"));
   {
     UpdateList list;
     EXPECT_EQ(DriverState::Absent, list.GetDriverState());  // computed once per process

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "integration_support.h"
+#include "support/IntegrationSupport.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
 
-using namespace integration_test;
+using namespace vrtest;
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "engine/GroupRules.h"
-#include "groups_support.h"
 #include "res/resource.h"
+#include "support/GroupsSupport.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Platform.h"
 
-using namespace groups_test;
+using namespace vrtest;
 
 namespace {
 
@@ -36,7 +36,7 @@ class InUseTest : public ::testing::Test {
 
   std::string Place(const std::string& name, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     const std::string path = folder_ + name;
-    EXPECT_TRUE(WriteFileBytes(path, "installed " + name));
+    EXPECT_TRUE(WriteWholeFile(path, "installed " + name));
     SetFileAttributesA(path.c_str(), attributes);
     return path;
   }
@@ -297,8 +297,8 @@ TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
   }
   const std::string target = "C:\\windows\\system32\\inuse_held.dll";
   const std::string real = std::string(testbed::kNativeSystemFolder) + "inuse_held.dll";
-  ASSERT_TRUE(WriteFileBytes(real, "64"));
-  ASSERT_TRUE(WriteFileBytes("C:\\windows\\syswow64\\inuse_held.dll", "32"));
+  ASSERT_TRUE(WriteWholeFile(real, "64"));
+  ASSERT_TRUE(WriteWholeFile("C:\\windows\\syswow64\\inuse_held.dll", "32"));
   FileHolder holder(real);
   ASSERT_TRUE(holder.holding());
   struct {

@@ -16,6 +16,7 @@
 
 #include "engine/Leftovers.h"
 #include "res/resource.h"
+#include "support/Files.h"
 #include "system/ProductControlLibrary.h"
 #include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
@@ -70,14 +71,10 @@ std::string Resource(const char* name, const char* type) {
   return std::string(data, SizeofResource(Store(), r));
 }
 
+// The file's bytes, or "<missing>" when it cannot be read.
 std::string ReadAll(const std::string& path) {
-  win32::FileHandle f(
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!f) return "<missing>";
-  std::string data(GetFileSize(f.get(), nullptr), '\0');
-  DWORD read = 0;
-  if (!data.empty()) ReadFile(f.get(), &data[0], static_cast<DWORD>(data.size()), &read, nullptr);
-  return data;
+  std::string bytes;
+  return vrtest::ReadWholeFile(path, &bytes) ? bytes : "<missing>";
 }
 
 void WriteAll(const std::string& path, const std::string& data, FILETIME time) {

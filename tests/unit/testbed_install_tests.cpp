@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "support/TestbedSupport.h"
 #include "testbed/common/FilterRecord.h"
 #include "testbed/common/Flavour.h"
-#include "testbed/comserver/ComServerMark.h"
-#include "testbed_test_support.h"
 #include "testbed/common/ProductKeys.h"
+#include "testbed/comserver/ComServerMark.h"
 #include "win32/UniqueHandle.h"
 
-using namespace testbed_test;
+using namespace vrtest;
 
 namespace {
 

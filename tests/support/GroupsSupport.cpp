@@ -1,4 +1,4 @@
-#include "groups_support.h"
+#include "support/GroupsSupport.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,7 +9,7 @@
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 
-namespace groups_test {
+namespace vrtest {
 namespace {
 
 std::vector<ShownMessage> g_shown;
@@ -37,14 +37,6 @@ bool SetStringValue(const char* subkey, const char* name, const std::string& val
 
 }  // namespace
 
-std::string ExeFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  char* slash = strrchr(path, '\\');
-  if (slash) slash[1] = '\0';
-  return path;
-}
-
 int ExpectedOsClass() {
   const char* line = GetCommandLineA();
   const char* option = strstr(line, "--expect-os-class=");
@@ -70,16 +62,6 @@ bool InstallProductAt(const std::string& folder) {
 void UninstallProduct() {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, AppPathsKey());
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey());
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
 }
 
 bool PlaceKeyFile(const std::string& id, const std::string& path, DWORD length) {
@@ -199,4 +181,4 @@ FileHolder::~FileHolder() {
   if (release_) CloseHandle(release_);
 }
 
-}  // namespace groups_test
+}  // namespace vrtest

@@ -1,4 +1,4 @@
-#include "integration_support.h"
+#include "support/IntegrationSupport.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -8,7 +8,7 @@
 
 #include "testbed/common/ProductKeys.h"
 
-namespace integration_test {
+namespace vrtest {
 
 const GroupLayout kGroups[10] = {
     {"General", "", Folder::Program, 32, 0},
@@ -194,20 +194,6 @@ bool RedirectionOffExpected(int group) {
   return kGroups[group].folder == Folder::Drivers && Installed().win64;
 }
 
-bool ReadAll(const std::string& path, std::string* bytes) {
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bytes->clear();
-  char buffer[65536];
-  DWORD got = 0;
-  bool ok = true;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != FALSE) && got > 0)
-    bytes->append(buffer, got);
-  CloseHandle(file);
-  return ok;
-}
-
 bool FileTimes(const std::string& path, FILETIME* creation, FILETIME* access, FILETIME* write) {
   HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
@@ -250,4 +236,4 @@ std::vector<std::string> FilesIn(const std::string& folder) {
   return names;
 }
 
-}  // namespace integration_test
+}  // namespace vrtest

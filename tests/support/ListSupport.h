@@ -6,18 +6,16 @@
 
 #include <string>
 
+#include "support/Files.h"
 #include "testbed/common/ProductKeys.h"
 
-namespace listtest {
+namespace vrtest {
 
 using testbed::kAppPathsKey;
 using testbed::kUninstallKey;
 
-// Folder of the running test program, ending in a backslash.
-std::string ExeFolder();
 // Creates folder (and its parents); returns it with a trailing backslash.
 std::string MakeFolder(const std::string& folder);
-bool WriteText(const std::string& path, const std::string& text);
 // Copies a test library built beside the test program ("listqf_cdecl").
 bool CopyLibrary(const char* name, const std::string& destination);
 // Sets a value of a key under HKLM (the 32-bit view, as the updater reads it).
@@ -53,4 +51,4 @@ class StoreLibrary {
   HMODULE module_ = nullptr;
 };
 
-}  // namespace listtest
+}  // namespace vrtest
