@@ -13,20 +13,20 @@
 #include "app/Trace.h"
 #include "app/UpdaterDialog.h"
 #include "engine/Leftovers.h"
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ComponentRegistrar.h"
 #include "system/LauncherWindow.h"
+#include "system/ProductDetection.h"
 #include "system/ServiceInstaller.h"
 #include "system/UninstallEntry.h"
-#include "updatelist/ProductDetection.h"
 #include "updatelist/UpdateList.h"
+#include "win32/BufferSizes.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 
 namespace {
 
-constexpr int kTitleCapacity = 255;  // including the terminating zero
 constexpr int kMessageCapacity = 512;
 constexpr double kMinimumFreeBytes = 1e8;
 
@@ -40,7 +40,7 @@ constexpr DWORD kAfterInstallerPauseMs = 500;
 
 void ReadTitle(HWND dialog, char* title) {
   title[0] = '\0';
-  if (dialog) GetWindowTextA(dialog, title, kTitleCapacity);
+  if (dialog) GetWindowTextA(dialog, title, static_cast<int>(win32::kTitleSize));
 }
 
 int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
@@ -55,22 +55,22 @@ int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
 // ---------------------------------------------------------------------------
 // System members: the dialog supplies the title and remembers the service.
 
-int32_t UpdaterDialog::CloseLauncherWindow() {
-  const int32_t result = ::CloseLauncherWindow();
+int32_t UpdaterDialog::CloseLauncher() {
+  const int32_t result = CloseLauncherWindow();
   TraceStep("launcher: %d", result);
   return result;
 }
 
-int32_t UpdaterDialog::RunServiceInstaller(int32_t install) {
+int32_t UpdaterDialog::RunServiceStep(int32_t install) {
   TraceStep("service: %s", install ? "install" : "remove");
-  const int32_t started = ::RunServiceInstaller(install, hwnd());
+  const int32_t started = RunServiceInstaller(install, hwnd());
   serviceRemoved_ = (install == 0);
   TraceStep("service: installer %s", started ? "started" : "not started");
   return started;
 }
 
-int32_t UpdaterDialog::UpdateUninstallEntry() {
-  const int32_t result = ::UpdateUninstallEntry();
+int32_t UpdaterDialog::RenewUninstallEntry() {
+  const int32_t result = UpdateUninstallEntry();
   TraceStep("uninstall entry: %s", result ? "updated" : "not updated");
   return result;
 }
@@ -79,7 +79,7 @@ int32_t UpdaterDialog::UpdateUninstallEntry() {
 // Start handler
 
 void UpdaterDialog::OnStart() {
-  char title[kTitleCapacity];
+  char title[win32::kTitleSize];
   ReadTitle(hwnd(), title);
   TraceStep("start");
 
@@ -113,23 +113,23 @@ void UpdaterDialog::OnStart() {
   if (hwnd()) UpdateWindow(hwnd());
   TraceStep("start: buttons disabled, wait window shown");
 
-  CloseLauncherWindow();
-  RunServiceInstaller(0);
+  CloseLauncher();
+  RemoveService();
   seams::Pause(kStartSettlePauseMs);
 
   // In a resume run the quick in-use scan is skipped: the update procedure
   // makes the full check anyway.
-  if (GetRunMode() == RunMode::Resume || list.PreflightInUse() == 0) {
+  if (GetRunMode() == RunMode::Resume || list.PreflightInUse() == PreflightResult::NothingInUse) {
     TraceStep("start: nothing in the way");
     RunUpdate();
   } else if (list.CheckAllGroups(false)) {
     // Everything else passes, so the only obstacle is a file in use.
     TraceStep("start: files in use");
     DestroyWaitWindow();
-    char caption[kTitleCapacity] = {};
+    char caption[win32::kTitleSize] = {};
     win32::LoadResString(IDS_TITLE, caption, sizeof caption);
     ShowStringMessage(hwnd(), IDS_FILES_IN_USE, caption, MB_OK | MB_ICONEXCLAMATION);
-    RunServiceInstaller(1);
+    InstallService();
   } else {
     // The checks have said why (or the user declined).
     TraceStep("start: checks refused the update");
@@ -138,7 +138,7 @@ void UpdaterDialog::OnStart() {
 
   // A refused update never leaves the product without its service, whatever
   // path was taken above (the update procedure installs it on its own paths).
-  if (serviceRemoved_) RunServiceInstaller(1);
+  if (serviceRemoved_) InstallService();
 
   // After an agreed restart the buttons stay disabled until Windows ends the
   // program (only Close comes back when the restart fails).
@@ -149,8 +149,154 @@ void UpdaterDialog::OnStart() {
 // ---------------------------------------------------------------------------
 // Update procedure (also entered directly by a resume run)
 
+namespace {
+
+// What the checks and the install pass of one run came to.
+struct PassOutcome {
+  bool unregistered = false;  // the unregistration pass ran
+  bool installed = false;     // at least one file was replaced
+  int32_t failedFiles = 0;    // files that could not be replaced
+};
+
+// The pauses and the service removal ahead of the list, then the list
+// itself; the wait window goes either way. False when the list cannot be
+// loaded, which is said nowhere, by design.
+bool LoadListAfterPauses(UpdaterDialog& dialog, UpdateList& list) {
+  seams::Pause(kUpdateFirstPauseMs);
+  seams::Pause(kUpdateStepPauseMs);
+  seams::Pause(kUpdateStepPauseMs);
+  dialog.RemoveService();
+  seams::Pause(kAfterInstallerPauseMs);
+  seams::Pause(kUpdateStepPauseMs);
+  if (!list.LoadList()) {
+    TraceStep("update: update list not loadable");
+    dialog.DestroyWaitWindow();
+    return false;
+  }
+  for (int i = 0; i < 3; ++i) seams::Pause(kUpdateStepPauseMs);
+  dialog.DestroyWaitWindow();
+  return true;
+}
+
+// One pass over the COM servers the list flags, unregistering or
+// registering them. The progress bar counts the files of
+// every applicable group.
+void RunRegistrationPass(UpdaterDialog& dialog, UpdateList& list, RegistrationPass pass) {
+  ProgressTarget& target = dialog.progressTarget();
+  target = {&dialog, list.CountApplicableFiles()};
+  TraceStep("update: %s pass (%d files)",
+            pass == RegistrationPass::Register ? "registration" : "unregistration", target.total);
+  list.RegisterAll(pass, &target, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
+}
+
+// The install pass. Windows may not end the session meanwhile, and a mark
+// tells a later start that a run ended inside it. Returns the files replaced.
+int32_t InstallPass(UpdaterDialog& dialog, UpdateList& list) {
+  ProgressTarget& target = dialog.progressTarget();
+  target = {&dialog, list.CountApplicableFiles()};
+  TraceStep("update: install pass (%d files)", target.total);
+  dialog.HoldOffShutdown(true);
+  leftovers::MarkInstallPass(true);
+  const int32_t replaced = list.InstallAll(&target, &UpdaterDialog::ReportProgress);
+  leftovers::MarkInstallPass(false);
+  dialog.HoldOffShutdown(false);
+  return replaced;
+}
+
+// The full check of the loaded list, then (not in a resume run) the
+// unregistration pass, the launcher closed twice and the install pass.
+PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char* title,
+                            bool resume) {
+  PassOutcome outcome;
+  // A run that ended inside its install pass may have left the new key
+  // file among old files: finishing that update is no re-update, so the
+  // question whether to update again is not asked.
+  if (leftovers::EarlierInstallPassInterrupted()) {
+    list.SetFinishingInterruptedUpdate(true);
+    TraceStep("update: an earlier install pass was interrupted");
+  }
+  if (!list.CheckAllGroups(true)) {
+    TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
+    // After a declined re-update nothing more is said; otherwise this may
+    // follow the checks' own message.
+    if (list.lastVerdict() != kDeclined)
+      ShowStringMessage(dialog.hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
+    return outcome;
+  }
+  if (!resume) {
+    RunRegistrationPass(dialog, list, RegistrationPass::Unregister);
+    outcome.unregistered = true;
+  }
+  dialog.CloseLauncher();
+  seams::Pause(kUpdateStepPauseMs);
+  if (dialog.CloseLauncher() == -1) {
+    TraceStep("update: launcher still open, nothing installed");
+    return outcome;
+  }
+  const int32_t replaced = InstallPass(dialog, list);
+  outcome.failedFiles = list.failedFiles();
+  outcome.installed = replaced > 0;
+  TraceStep("update: %d replaced, %d failed", replaced, outcome.failedFiles);
+  return outcome;
+}
+
+// After files were replaced: the Uninstall entry, the service, the filter
+// merits around the restart question. True when a restart is under way.
+bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
+  // A file that could not be replaced means the product is not at the new
+  // version: the entry keeps showing the old one. The rest still runs,
+  // because files did change.
+  if (failedFiles == 0)
+    dialog.RenewUninstallEntry();
+  else
+    TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
+  dialog.InstallService();
+  seams::Pause(kAfterInstallerPauseMs);
+
+  ComponentRegistrar registrar;
+  registrar.AdjustFilterMerits();
+  TraceStep("update: filter merits");
+  bool restarting = false;
+  bool restartAccepted = false;
+  if (dialog.AskRestart()) {
+    registrar.AdjustFilterMerits();
+    TraceStep("update: filter merits");
+    restartAccepted = dialog.RequestRestart();
+    restarting = true;
+  }
+  registrar.AdjustFilterMerits();
+  TraceStep("update: filter merits");
+  // Closes the dialog once the handler has returned; while a restart is
+  // under way the disabled Close refuses it. After a refused restart it is
+  // not posted, so the window stays open with Close enabled again.
+  if (!restarting || restartAccepted) PostMessageA(dialog.hwnd(), WM_CLOSE, 0, 0);
+  return restarting;
+}
+
+// The update of an installed product, from the list load to the restart
+// question. True when a restart is under way.
+bool UpdateInstalledProduct(UpdaterDialog& dialog, const char* title, bool resume) {
+  UpdateList list;
+  list.SetCaption(title);
+  list.SetOwner(dialog.hwnd());
+  list.SetResumeRun(resume);
+
+  PassOutcome outcome;
+  if (LoadListAfterPauses(dialog, list)) outcome = CheckAndInstall(dialog, list, title, resume);
+  // A resume run always registers: the run before the restart unregistered.
+  if (resume || outcome.unregistered) RunRegistrationPass(dialog, list, RegistrationPass::Register);
+  list.ClearList();
+  dialog.SetStatusText("");
+
+  if (outcome.installed) return FinishInstalledUpdate(dialog, outcome.failedFiles);
+  dialog.InstallService();
+  return false;
+}
+
+}  // namespace
+
 void UpdaterDialog::RunUpdate() {
-  char title[kTitleCapacity];
+  char title[win32::kTitleSize];
   ReadTitle(hwnd(), title);
   if (!hwnd()) return;
   const bool resume = GetRunMode() == RunMode::Resume;
@@ -160,120 +306,19 @@ void UpdaterDialog::RunUpdate() {
   UpdateWindow(hwnd());
   RemoveResumeEntry();
 
-  bool installed = false;
   bool restarting = false;
-
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
     TraceStep("update: product not installed");
     DestroyWaitWindow();
     ShowStringMessage(hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
   } else {
-    UpdateList list;
-    list.SetCaption(title);
-    list.SetOwner(hwnd());
-    list.SetResumeRun(resume);
-
-    seams::Pause(kUpdateFirstPauseMs);
-    seams::Pause(kUpdateStepPauseMs);
-    seams::Pause(kUpdateStepPauseMs);
-    RunServiceInstaller(0);
-    seams::Pause(kAfterInstallerPauseMs);
-    seams::Pause(kUpdateStepPauseMs);
-
-    bool unregistered = false;
-    int32_t failedFiles = 0;
-    if (!list.LoadList()) {
-      TraceStep("update: update list not loadable");  // silent by design
-      DestroyWaitWindow();
-    } else {
-      for (int i = 0; i < 3; ++i) seams::Pause(kUpdateStepPauseMs);
-      DestroyWaitWindow();
-      // A run that ended inside its install pass may have left the new key
-      // file among old files: finishing that update is no re-update, so the
-      // question whether to update again is not asked.
-      if (leftovers::EarlierInstallPassInterrupted()) {
-        list.SetFinishingInterruptedUpdate(true);
-        TraceStep("update: an earlier install pass was interrupted");
-      }
-
-      if (!list.CheckAllGroups(true)) {
-        TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
-        // After a declined re-update nothing more is said; otherwise this may
-        // follow the checks' own message.
-        if (list.lastVerdict() != kDeclined)
-          ShowStringMessage(hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
-      } else {
-        if (!resume) {
-          progressTarget_ = {this, list.CountApplicableFiles()};
-          TraceStep("update: unregistration pass (%d files)", progressTarget_.total);
-          list.RegisterAll(0, &progressTarget_, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
-          unregistered = true;
-        }
-        CloseLauncherWindow();
-        seams::Pause(kUpdateStepPauseMs);
-        if (CloseLauncherWindow() == -1) {
-          TraceStep("update: launcher still open, nothing installed");
-        } else {
-          progressTarget_ = {this, list.CountApplicableFiles()};
-          TraceStep("update: install pass (%d files)", progressTarget_.total);
-          HoldOffShutdown(true);
-          leftovers::MarkInstallPass(true);
-          const int32_t replaced =
-              list.InstallAll(&progressTarget_, &UpdaterDialog::ReportProgress);
-          leftovers::MarkInstallPass(false);
-          HoldOffShutdown(false);
-          failedFiles = list.failedFiles();
-          installed = replaced > 0;
-          TraceStep("update: %d replaced, %d failed", replaced, failedFiles);
-        }
-      }
-    }
-
-    // A resume run always registers: the run before the restart unregistered.
-    if (resume || unregistered) {
-      progressTarget_ = {this, list.CountApplicableFiles()};
-      TraceStep("update: registration pass (%d files)", progressTarget_.total);
-      list.RegisterAll(1, &progressTarget_, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
-    }
-    list.ClearList();
-    SetStatusText("");
-
-    if (installed) {
-      // A file that could not be replaced means the product is not at the
-      // new version: the entry keeps showing the old one. The rest still
-      // runs, because files did change.
-      if (failedFiles == 0)
-        UpdateUninstallEntry();
-      else
-        TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
-      RunServiceInstaller(1);
-      seams::Pause(kAfterInstallerPauseMs);
-
-      ComponentRegistrar registrar;
-      registrar.AdjustFilterMerits();
-      TraceStep("update: filter merits");
-      bool restartAccepted = false;
-      if (AskRestart()) {
-        registrar.AdjustFilterMerits();
-        TraceStep("update: filter merits");
-        restartAccepted = RequestRestart();
-        restarting = true;
-      }
-      registrar.AdjustFilterMerits();
-      TraceStep("update: filter merits");
-      // Closes the dialog once this handler has returned; while a restart is
-      // under way the disabled Close refuses it. After a refused restart it
-      // is not posted, so the window stays open with Close enabled again.
-      if (!restarting || restartAccepted) PostMessageA(hwnd(), WM_CLOSE, 0, 0);
-    } else {
-      RunServiceInstaller(1);
-    }
+    restarting = UpdateInstalledProduct(*this, title, resume);
   }
 
   if (!restarting) {
     EnableButtons(true);
-    SendDlgItemMessageA(hwnd(), kIdc_Progress, PBM_SETPOS, 0, 0);
+    SendDlgItemMessageA(hwnd(), IDC_PROGRESS, PBM_SETPOS, 0, 0);
   }
   TraceStep("update: end");
 }

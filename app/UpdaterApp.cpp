@@ -4,8 +4,8 @@
 #include <commctrl.h>
 
 #include "app/UpdaterDialog.h"
-#include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Paths.h"
 
 namespace {
 

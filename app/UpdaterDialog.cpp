@@ -13,32 +13,27 @@
 #include "app/Trace.h"
 #include "engine/PayloadStore.h"
 #include "res/resource.h"
+#include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
 #include "win32/MessagePump.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 
-namespace {
-constexpr UINT kIds_Title = 103;
-constexpr UINT kIds_Preparing = 137;
-constexpr int kTitleCapacity = 256;
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // WaitDialog
 
 BOOL WaitDialog::OnInitDialog() {
-  char text[256];
-  win32::LoadResString(kIds_Preparing, text, sizeof text);
-  SetDlgItemTextA(hwnd(), kIdc_WaitText, text);
+  char text[win32::kTextSize];
+  win32::LoadResString(IDS_PREPARING, text, sizeof text);
+  SetDlgItemTextA(hwnd(), IDC_WAIT_TEXT, text);
   return TRUE;
 }
 
 // ---------------------------------------------------------------------------
 // UpdaterDialog
 
-UpdaterDialog::UpdaterDialog() : DialogBase(kIdd_Main) {
-  icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kIdi_App));
+UpdaterDialog::UpdaterDialog() : DialogBase(IDD_MAIN) {
+  icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
   progressTarget_.dialog = this;
 }
 
@@ -58,19 +53,19 @@ BOOL UpdaterDialog::OnInitDialog() {
   FixProcessWideFacts();
   win32::SetPumpDialog(dialog);
 
-  HWND progress = GetDlgItem(dialog, kIdc_Progress);
+  HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
   SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   SendMessageA(progress, PBM_SETPOS, 0, 0);
 
-  char title[kTitleCapacity];
-  if (win32::LoadResString(kIds_Title, title, sizeof title)) SetWindowTextA(dialog, title);
+  char title[win32::kTitleSize];
+  if (win32::LoadResString(IDS_TITLE, title, sizeof title)) SetWindowTextA(dialog, title);
 
   // The history is shown as stored (Shift-JIS, CR LF); without it the box
   // simply stays empty.
   std::string history;
   if (PayloadStore::LoadResourceText(history, seams::StoreModule(), "msg.txt",
                                      PayloadStore::kType)) {
-    SetDlgItemTextA(dialog, kIdc_History, history.c_str());
+    SetDlgItemTextA(dialog, IDC_HISTORY, history.c_str());
   }
 
   if (GetRunMode() == RunMode::Resume) {
@@ -84,7 +79,7 @@ BOOL UpdaterDialog::OnInitDialog() {
 }
 
 void UpdaterDialog::OnCommand(int id, int code) {
-  if (id == kIdc_Start) {
+  if (id == IDC_START) {
     if (code == BN_CLICKED) OnStart();
     return;
   }
@@ -106,7 +101,7 @@ INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
       return 0;
     case WM_CTLCOLORSTATIC:
       // A read-only edit box asks as a static control; keep the history white.
-      if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hwnd(), kIdc_History)) {
+      if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hwnd(), IDC_HISTORY)) {
         *handled = true;
         HDC dc = reinterpret_cast<HDC>(wParam);
         if (dc) SetBkColor(dc, RGB(255, 255, 255));
@@ -157,11 +152,12 @@ int32_t UpdaterDialog::ReportProgress(ProgressTarget* target, int32_t done, int3
                                       const char* text) {
   if (!target || !target->dialog) return 0;
   if (text) target->dialog->SetStatusText(text);
-  return target->dialog->SetProgress(done, target->total);
+  target->dialog->SetProgress(done, target->total);
+  return 1;  // there is no way to stop a pass from here
 }
 
-int32_t UpdaterDialog::SetProgress(int32_t done, int32_t total) {
-  HWND progress = hwnd() ? GetDlgItem(hwnd(), kIdc_Progress) : nullptr;
+void UpdaterDialog::SetProgress(int32_t done, int32_t total) {
+  HWND progress = hwnd() ? GetDlgItem(hwnd(), IDC_PROGRESS) : nullptr;
   if (progress) {
     if (total < 1) total = 100;
     double percent = done * 100.0 / total;
@@ -172,27 +168,25 @@ int32_t UpdaterDialog::SetProgress(int32_t done, int32_t total) {
     SendMessageA(progress, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(percent)), 0);
   }
   PumpOneMessage();
-  return 1;  // there is no way to stop a pass from here
 }
 
-int32_t UpdaterDialog::PumpOneMessage() {
+void UpdaterDialog::PumpOneMessage() {
   // Only the dialog's own messages and painting are let through; anything
   // else for other windows of the thread is dropped, so nothing else runs
   // while the engine works.
   if (hwnd()) win32::HandleOneMessage();
-  return 1;
 }
 
 // ---------------------------------------------------------------------------
 // Display helpers for the update driver
 
 void UpdaterDialog::SetStatusText(const char* text) {
-  if (hwnd()) SetDlgItemTextA(hwnd(), kIdc_Status, text ? text : "");
+  if (hwnd()) SetDlgItemTextA(hwnd(), IDC_STATUS, text ? text : "");
 }
 
 void UpdaterDialog::EnableButtons(bool enable) {
   if (!hwnd()) return;
-  EnableWindow(GetDlgItem(hwnd(), kIdc_Start), enable ? TRUE : FALSE);
+  EnableWindow(GetDlgItem(hwnd(), IDC_START), enable ? TRUE : FALSE);
   EnableWindow(GetDlgItem(hwnd(), IDCANCEL), enable ? TRUE : FALSE);
 }
 
@@ -221,10 +215,10 @@ void UpdaterDialog::HoldOffShutdown(bool hold) {
     return;
   }
   if (!hold || shutdownHolds_ > 1) return;
-  char text[256];
-  wchar_t reason[256];
+  char text[win32::kTextSize];
+  wchar_t reason[win32::kTextSize];
   if (win32::LoadResString(IDS_SHUTDOWN_HELD, text, sizeof text) &&
-      MultiByteToWideChar(CP_ACP, 0, text, -1, reason, 256) > 0)
+      MultiByteToWideChar(CP_ACP, 0, text, -1, reason, static_cast<int>(win32::kTextSize)) > 0)
     create(hwnd(), reason);
 }
 

@@ -13,24 +13,15 @@
 
 #include "app/DialogBase.h"
 #include "engine/ProgressTarget.h"
+#include "res/resource.h"
 
 // Posted to itself in a resume run; both parameters 0.
 constexpr UINT WM_RESUMEUPDATE = WM_USER + 11;
 
-// Control and resource ids.
-constexpr int kIdd_Main = 102;
-constexpr int kIdd_Wait = 375;
-constexpr int kIdi_App = 128;
-constexpr int kIdc_Start = 1000;
-constexpr int kIdc_Progress = 1003;
-constexpr int kIdc_History = 1004;
-constexpr int kIdc_Status = 1005;
-constexpr int kIdc_WaitText = 1012;
-
 // Modeless "please wait" window (template 375) owned by the main dialog.
 class WaitDialog : public DialogBase {
  public:
-  WaitDialog() : DialogBase(kIdd_Wait) {}
+  WaitDialog() : DialogBase(IDD_WAIT) {}
 
  protected:
   BOOL OnInitDialog() override;
@@ -44,8 +35,8 @@ class UpdaterDialog : public DialogBase {
   // --- progress (the engine's ProgressFn is ReportProgress) ---
   static int32_t ReportProgress(ProgressTarget* target, int32_t done, int32_t reserved,
                                 const char* text);
-  int32_t SetProgress(int32_t done, int32_t total);
-  int32_t PumpOneMessage();
+  void SetProgress(int32_t done, int32_t total);
+  void PumpOneMessage();
 
   // --- update driver ---
   void OnStart();
@@ -63,10 +54,15 @@ class UpdaterDialog : public DialogBase {
   void OnEndSession(bool ending);
   bool restartRequested() const { return restartRequested_; }
 
-  // --- system integration (owner of their message boxes) ---
-  int32_t CloseLauncherWindow();
-  int32_t RunServiceInstaller(int32_t install);
-  int32_t UpdateUninstallEntry();
+  // --- system integration (owner of their message boxes), traced ---
+  // CloseLauncherWindow's result (1, 0 or -1).
+  int32_t CloseLauncher();
+  // RunServiceInstaller for removal or installation: 1 when the installer
+  // was started. The dialog remembers whether the service is removed.
+  int32_t RemoveService() { return RunServiceStep(0); }
+  int32_t InstallService() { return RunServiceStep(1); }
+  // UpdateUninstallEntry's result.
+  int32_t RenewUninstallEntry();
 
   // --- display helpers for the driver ---
   void SetStatusText(const char* text);
@@ -88,6 +84,7 @@ class UpdaterDialog : public DialogBase {
 
  private:
   void PaintMinimised();
+  int32_t RunServiceStep(int32_t install);
 
   HICON icon_ = nullptr;
   ProgressTarget progressTarget_;

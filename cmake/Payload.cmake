@@ -35,8 +35,8 @@ option(VR_VERIFY_PAYLOAD "Expand every store entry under Wine at build time and 
 # (once) and returns its folder; the custom target <id>_payload builds it.
 function(vr_payload id manifest out_dir)
   get_filename_component(manifest ${manifest} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
-  string(MD5 key "${manifest}")
-  get_property(known GLOBAL PROPERTY VR_PAYLOAD_${key})
+  # Remembered under the manifest's own path: a property name may be any text.
+  get_property(known GLOBAL PROPERTY "VR_PAYLOAD_DIR:${manifest}")
   if(known)
     set(${out_dir} ${known} PARENT_SCOPE)
     return()
@@ -144,8 +144,8 @@ ${entries_list}")
   set_property(TARGET ${id}_payload PROPERTY VR_STORE_DEPENDS
     ${packed_all} ${dir}/UPLIST.INI ${msg}
     ${CMAKE_BINARY_DIR}/payload/QFIECHECK.dll ${CMAKE_BINARY_DIR}/payload/SCHEDSTOP.dll)
-  set_property(GLOBAL PROPERTY VR_PAYLOAD_${key} ${dir})
-  set_property(GLOBAL PROPERTY VR_PAYLOAD_TARGET_${key} ${id}_payload)
+  set_property(GLOBAL PROPERTY "VR_PAYLOAD_DIR:${manifest}" ${dir})
+  set_property(GLOBAL PROPERTY "VR_PAYLOAD_TARGET:${manifest}" ${id}_payload)
   set(${out_dir} ${dir} PARENT_SCOPE)
 endfunction()
 
@@ -153,8 +153,7 @@ endfunction()
 # ${dir}/store.rc) and, unless told not to, verifies the built module.
 function(_vr_use_payload target manifest dir no_verify)
   get_filename_component(manifest ${manifest} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
-  string(MD5 key "${manifest}")
-  get_property(payload_target GLOBAL PROPERTY VR_PAYLOAD_TARGET_${key})
+  get_property(payload_target GLOBAL PROPERTY "VR_PAYLOAD_TARGET:${manifest}")
   get_property(store_deps TARGET ${payload_target} PROPERTY VR_STORE_DEPENDS)
   add_dependencies(${target} ${payload_target})
   set_source_files_properties(${dir}/store.rc PROPERTIES

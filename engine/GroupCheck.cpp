@@ -1,26 +1,22 @@
 // Which groups of the update list apply to this system, judged by their
-// names, their "OS" filter and the installed version of their key file; the
-// process-wide state of the 64-bit driver; and the probe of the installed
-// sound-effect filter library.
+// names, their "OS" filter and the installed version of their key file, and
+// the probe of the installed sound-effect filter library.
 #include <stdint.h>
 
 #include "engine/GroupRules.h"
-#include "engine/Platform.h"
 #include "res/resource.h"
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
-#include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
+#include "win32/Paths.h"
+#include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
 // "KeyNo" value that means: the file named like the list's "KeyFile".
 constexpr int32_t kKeyNoByName = 999;
-
-// Computed once per process; 0 until then.
-int32_t g_driverState = 0;
 
 }  // namespace
 
@@ -32,13 +28,11 @@ const char* FileNameOf(const char* path) {
   return name ? name : path;
 }
 
-bool NameRuleNeedsRedirectionOff(const char* groupName, int32_t osClass) {
+bool NameRuleNeedsRedirectionOff(const char* groupName, OsClass osClass) {
   return NamesEqual(groupName, "driver x64") && IsSixtyFourBitClass(osClass);
 }
 
 }  // namespace group_rules
-
-void ResetDriverStateForTest() { g_driverState = 0; }
 
 using group_rules::IsSixtyFourBitClass;
 using group_rules::NamesEqual;
@@ -47,41 +41,9 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
   if (needsRedirectionOff) *needsRedirectionOff = 0;
   if (!groups || group < 0 || group >= groupCount) return kSkip;
   const UpdateGroup& g = groups[group];
-  const int32_t osClass = GetOsClass();
-  const bool sixtyFourBit = IsSixtyFourBitClass(osClass);
-  double reference = VersionTextToNumber(g.keyVersion);
   bool redirectionOff = false;
-
-  auto keyNoIsFile = [&g]() { return g.files && g.keyNumber >= 0 && g.keyNumber < g.fileCount; };
-
-  // Name rules first; a group with one of these names ignores its "OS" value.
-  if (NamesEqual(g.name, "SoundEffectDX")) {
-    if (!keyNoIsFile() || ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) != 1) return kSkip;
-  } else if (NamesEqual(g.name, "SoundEffectTenvo")) {
-    if (!keyNoIsFile() || ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) != 2) return kSkip;
-  } else if (NamesEqual(g.name, "driver 9X")) {
-    if (IsNtPlatform()) return kSkip;
-  } else if (NamesEqual(g.name, "driver 2000/XP")) {
-    if (osClass != 2 && osClass != 4) return kSkip;
-  } else if (NamesEqual(g.name, "driver x64")) {
-    if (!sixtyFourBit) return kSkip;
-    redirectionOff = true;
-    if (needsRedirectionOff) *needsRedirectionOff = 1;
-  } else if (NamesEqual(g.os, "XP64")) {
-    if (!sixtyFourBit) return kSkip;
-    // The 64-bit control library ships with the product's own driver set:
-    // the current build never comes from this update, the old one only
-    // while that driver is absent.
-    if (NamesEqual(g.name, "QfCtrl_64") || NamesEqual(g.name, "QfCtrl_Shar_64")) return kSkip;
-    if ((NamesEqual(g.name, "QfCtrl_64_Old") || NamesEqual(g.name, "QfCtrl_Shar_64_Old")) &&
-        GetDriverState() == 2) {
-      return kSkip;
-    }
-  } else if (NamesEqual(g.os, "X64")) {
-    if (!sixtyFourBit) return kSkip;
-  } else if (NamesEqual(g.os, "X86")) {
-    if (sixtyFourBit) return kSkip;
-  }
+  if (!PassesNameAndOsRules(g, &redirectionOff)) return kSkip;
+  if (redirectionOff && needsRedirectionOff) *needsRedirectionOff = 1;
 
   int32_t keyNo = g.keyNumber;
   bool keyGroup = false;
@@ -93,58 +55,97 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
     keyGroup = true;
   }
   if (g.fileCount < 1 || !g.files || keyNo < 0 || keyNo >= g.fileCount) return kSkip;
+  // A group in the real 64-bit system folder is read there, not in the
+  // folder that WOW64 would show this 32-bit process.
+  return JudgeKeyFile(group, keyNo, keyGroup, redirectionOff || g.redirectionOff != 0, interactive);
+}
+
+bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff) {
+  const OsClass osClass = GetOsClass();
+  const bool sixtyFourBit = IsSixtyFourBitClass(osClass);
+  auto keyNoIsFile = [&g]() { return g.files && g.keyNumber >= 0 && g.keyNumber < g.fileCount; };
+
+  // Name rules first; a group with one of these names ignores its "OS" value.
+  if (NamesEqual(g.name, "SoundEffectDX"))
+    return keyNoIsFile() &&
+           ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Full;
+  if (NamesEqual(g.name, "SoundEffectTenvo"))
+    return keyNoIsFile() &&
+           ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Entry;
+  if (NamesEqual(g.name, "driver 9X")) return !IsNtPlatform();
+  if (NamesEqual(g.name, "driver 2000/XP"))
+    return osClass == OsClass::Nt32 || osClass == OsClass::Vista32;
+  if (NamesEqual(g.name, "driver x64")) {
+    *redirectionOff = sixtyFourBit;
+    return sixtyFourBit;
+  }
+  if (NamesEqual(g.os, "XP64")) {
+    if (!sixtyFourBit) return false;
+    // The 64-bit control library ships with the product's own driver set:
+    // the current build never comes from this update, the old one only
+    // while that driver is absent.
+    if (NamesEqual(g.name, "QfCtrl_64") || NamesEqual(g.name, "QfCtrl_Shar_64")) return false;
+    return !((NamesEqual(g.name, "QfCtrl_64_Old") || NamesEqual(g.name, "QfCtrl_Shar_64_Old")) &&
+             GetDriverState() == DriverState::Present);
+  }
+  if (NamesEqual(g.os, "X64")) return sixtyFourBit;
+  if (NamesEqual(g.os, "X86")) return !sixtyFourBit;
+  return true;
+}
+
+GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGroup,
+                                      bool realSystemFolder, bool interactive) {
+  const UpdateGroup& g = groups[group];
   const char* keyPath = g.files[keyNo].targetPath;
+  const bool report = reporting && interactive;
+  double reference = VersionTextToNumber(g.keyVersion);
 
   char installedText[kVersionTextCapacity] = {};
   int32_t haveVersion;
   {
-    // A group in the real 64-bit system folder is read there, not in the
-    // folder that WOW64 would show this 32-bit process.
-    ScopedRedirectionOff redirection(redirectionOff || g.redirectionOff != 0);
+    ScopedRedirectionOff redirection(realSystemFolder);
     haveVersion = GetFileProductVersion(keyPath, installedText, sizeof installedText);
   }
   if (!haveVersion) {
-    if (keyGroup && reporting && interactive) {
-      ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
-    }
+    if (keyGroup && report) ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
     return kNothingToUpdate;
   }
   const double installed = VersionTextToNumber(installedText);
-
   if (keyGroup && versionCount > 0 && versions) {
-    const double latest = VersionTextToNumber(versions[versionCount - 1].version);
-    reference = latest;
-    bool listed = false;
-    for (int32_t d = 0; d < versionCount && !listed; ++d) {
-      listed = VersionTextToNumber(versions[d].version) == installed;
-    }
-    if (!listed) {
-      // An unlisted older version is not this update's business; an unlisted
-      // newer one must not be lowered.
-      if (installed <= latest) return kNothingToUpdate;
-      if (reporting && interactive) {
-        ShowStringMessage(IDS_INSTALLED_NEWER, MB_OK | MB_ICONINFORMATION);
-      }
-      return kInstalledNewer;
-    }
+    const GroupVerdict listed = JudgeByVersionTable(installed, report, &reference);
+    if (listed != kApply) return listed;
   }
 
   bool lengthMatches;
   {
-    ScopedRedirectionOff redirection(redirectionOff || g.redirectionOff != 0);
+    ScopedRedirectionOff redirection(realSystemFolder);
     lengthMatches = KeyFileMatchesLength(group, keyNo);
   }
   if (!lengthMatches) {
-    if (reporting && interactive) {
-      ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
-    }
+    if (report) ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
     return kNothingToUpdate;
   }
 
   if (installed <= 0) return kSkip;
   if (installed < reference) return kApply;
   if (installed > reference) return kInstalledNewer;
+  return JudgeSameVersion(keyPath, interactive);
+}
 
+GroupVerdict UpdateList::JudgeByVersionTable(double installed, bool report, double* reference) {
+  const double latest = VersionTextToNumber(versions[versionCount - 1].version);
+  *reference = latest;
+  for (int32_t d = 0; d < versionCount; ++d) {
+    if (VersionTextToNumber(versions[d].version) == installed) return kApply;
+  }
+  // An unlisted older version is not this update's business; an unlisted
+  // newer one must not be lowered.
+  if (installed <= latest) return kNothingToUpdate;
+  if (report) ShowStringMessage(IDS_INSTALLED_NEWER, MB_OK | MB_ICONINFORMATION);
+  return kInstalledNewer;
+}
+
+GroupVerdict UpdateList::JudgeSameVersion(const char* keyPath, bool interactive) {
   // The same version as this update brings. Every Apply from here on counts
   // as the answer to the re-update question, so it is asked once per run.
   if (!IsKeyFile(keyPath) || reupdateConfirmed) {
@@ -160,26 +161,8 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
   return kApply;
 }
 
-int32_t UpdateList::GetDriverState() {
-  if (g_driverState != 0) return g_driverState;
-  if (!IsSixtyFourBitClass(GetOsClass())) {
-    g_driverState = 1;
-    return g_driverState;
-  }
-  char path[MAX_PATH + 1] = {};
-  if (!win32::SystemFilePath(path, sizeof path, "drivers\\cdrvrdrv.sys")) return g_driverState;
-  int32_t exists;
-  {
-    // The driver lives in the real 64-bit system folder.
-    ScopedRedirectionOff redirection(true);
-    exists = FileExists(path);
-  }
-  g_driverState = exists ? 2 : 3;
-  return g_driverState;
-}
-
-int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
-  if (!libraryPath || !libraryPath[0]) return 0;
+SoundEffectSet UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
+  if (!libraryPath || !libraryPath[0]) return SoundEffectSet::None;
   win32::Module library = win32::LoadLibraryFile(libraryPath, LOAD_WITH_ALTERED_SEARCH_PATH);
   // The library's own exports: FilterLoad is called through
   // win32/ForeignCall.h, the two without arguments directly.
@@ -189,24 +172,24 @@ int32_t UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
   if (!win32::BindExport(library, "FilterLoad", &filterLoad) ||
       !win32::BindExport(library, "FilterFree", &filterFree) ||
       !win32::BindExport(library, "FiltersGetNum", &filtersGetNum)) {
-    return 0;
+    return SoundEffectSet::None;
   }
 
   // Without a temporary folder the library is not asked at all: an empty
   // text would leave it to choose a folder of its own.
   char tempFolder[MAX_PATH] = {};
   const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);
-  if (tempLength == 0 || tempLength >= sizeof tempFolder) return 0;
+  if (tempLength == 0 || tempLength >= sizeof tempFolder) return SoundEffectSet::None;
   // Documented as a C function of two texts; called so that a library built
   // with the other convention cannot unbalance the stack.
   if (!win32::CallWithTwoPointers(filterLoad, "Software\\Marrowick\\VorrelSaffra8", tempFolder))
-    return 0;
+    return SoundEffectSet::None;
   const DWORD count = filtersGetNum();
   filterFree();
   // Three filters make the entry edition's set; more make the full set.
-  if (count == 3) return 2;
-  if (count > 3) return 1;
-  return 0;
+  if (count == 3) return SoundEffectSet::Entry;
+  if (count > 3) return SoundEffectSet::Full;
+  return SoundEffectSet::None;
 }
 
 int32_t UpdateList::FindKeyFile(int32_t group) {

@@ -5,12 +5,14 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "engine/Leftovers.h"
 #include "engine/GroupRules.h"
-#include "engine/Platform.h"
+#include "engine/Leftovers.h"
 #include "res/resource.h"
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
+#include "win32/BufferSizes.h"
+#include "win32/Paths.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
@@ -34,13 +36,6 @@ const char* const kNeverTestedNames[] = {"MarrowickEnc.dll", "qfcodec.dll", "DSE
 // The full check also leaves the virtual-drive runner and its library alone.
 const char* const kFullCheckExtraNames[] = {"VrVDRun.exe", "Drelm.dll"};
 
-bool EndsWith(const char* text, const char* ending) {
-  const size_t textLength = strlen(text);
-  const size_t endingLength = strlen(ending);
-  return textLength >= endingLength &&
-         memcmp(text + textLength - endingLength, ending, endingLength) == 0;
-}
-
 template <size_t N>
 bool NameIsOneOf(const char* name, const char* const (&names)[N]) {
   for (const char* candidate : names) {
@@ -51,7 +46,7 @@ bool NameIsOneOf(const char* name, const char* const (&names)[N]) {
 
 bool IsNeverBusyPath(const char* path) {
   for (const char* ending : kNeverBusyEndings) {
-    if (EndsWith(path, ending)) return true;
+    if (win32::EndsWith(path, ending)) return true;
   }
   return false;
 }
@@ -82,18 +77,18 @@ int32_t IsBusyForQuickScan(const char* path) {
 
 }  // namespace
 
-int32_t UpdateList::PreflightInUse() {
+PreflightResult UpdateList::PreflightInUse() {
   doneCount = 0;
   reupdateConfirmed = false;
   reporting = true;
   char folder[kProgramFolderCapacity] = {};
-  if (!GetProgramFolder(folder, sizeof folder)) return -1;
-  if (!CanWriteProgramFolder()) return -2;
-  if (!groups || groupCount <= 0) return 0;
+  if (!GetProgramFolder(folder, sizeof folder)) return PreflightResult::NoProgramFolder;
+  if (!CanWriteProgramFolder()) return PreflightResult::FolderNotWritable;
+  if (!groups || groupCount <= 0) return PreflightResult::NothingInUse;
   for (int32_t g = 0; g < groupCount; ++g) {
-    if (ScanGroupInUse(g)) return -3;
+    if (ScanGroupInUse(g)) return PreflightResult::FileInUse;
   }
-  return 0;
+  return PreflightResult::NothingInUse;
 }
 
 int32_t UpdateList::ScanGroupInUse(int32_t group) {
@@ -194,7 +189,7 @@ int32_t UpdateList::CanWriteProgramFolder() {
   const DWORD attributes = GetFileAttributesA(probe);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
 
-  char key[256] = {};
+  char key[win32::kTextSize] = {};
   int32_t result = 0;
   if (win32::LoadResString(IDS_APP_PATHS_KEY, key, sizeof key)) result = CanOpenKeyForWrite(key);
   if (!result && win32::LoadResString(IDS_UNINSTALL_KEY, key, sizeof key)) {

@@ -3,11 +3,12 @@
 // servers that the list flags.
 #include <stdint.h>
 
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ComponentRegistrar.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 // A status line: a string-table format with the file's path. An overlong
 // result gives an empty line rather than a cut path.
 void FormatStatus(UINT messageId, const char* path, char* out, size_t capacity) {
-  char format[256] = {};
+  char format[win32::kTextSize] = {};
   out[0] = '\0';
   if (!win32::LoadResString(messageId, format, sizeof format)) return;
   win32::FormatText(out, capacity, format, path);
@@ -76,17 +77,17 @@ int32_t UpdateList::InstallGroup(int32_t group, ProgressTarget* target, Progress
   return replaced;
 }
 
-int32_t UpdateList::RegisterAll(int32_t registerServers, ProgressTarget* target,
-                                ProgressFn progress, UINT messageId) {
+int32_t UpdateList::RegisterAll(RegistrationPass pass, ProgressTarget* target, ProgressFn progress,
+                                UINT messageId) {
   doneCount = 0;
   int32_t registered = 0;
   for (int32_t g = 0; groups && g < groupCount; ++g) {
-    registered += RegisterGroup(g, registerServers, target, progress, messageId);
+    registered += RegisterGroup(g, pass, target, progress, messageId);
   }
   return registered;
 }
 
-int32_t UpdateList::RegisterGroup(int32_t group, int32_t registerServers, ProgressTarget* target,
+int32_t UpdateList::RegisterGroup(int32_t group, RegistrationPass pass, ProgressTarget* target,
                                   ProgressFn progress, UINT messageId) {
   int32_t outFlag = 0;
   if (CheckGroup(group, false, &outFlag) != kApply) return 0;
@@ -98,7 +99,8 @@ int32_t UpdateList::RegisterGroup(int32_t group, int32_t registerServers, Progre
   for (int32_t f = 0; g.files && f < g.fileCount; ++f) {
     const UpdateFile& file = g.files[f];
     if (file.targetPath[0] && file.registerServer != 0 && FileExists(file.targetPath)) {
-      if (registrar.RegisterServer(file.targetPath, registerServers == 0 ? 1 : 0)) ++registered;
+      if (registrar.RegisterServer(file.targetPath, pass == RegistrationPass::Unregister ? 1 : 0))
+        ++registered;
     }
     ++doneCount;
     if (progress && file.targetPath[0] && messageId != 0) {

@@ -1,7 +1,8 @@
 #include "engine/Leftovers.h"
 
-#include "engine/Platform.h"
 #include "win32/BoundedString.h"
+#include "win32/Paths.h"
+#include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
 
 namespace {

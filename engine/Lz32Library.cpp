@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Paths.h"
 #include "win32/UniqueHandle.h"
 
 namespace {

@@ -13,11 +13,13 @@
 
 #include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
-#include "engine/Platform.h"
+#include "res/resource.h"
 #include "system/ProductControlLibrary.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Paths.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"
@@ -32,18 +34,11 @@ constexpr int kExtraAttempts = 50;
 constexpr int kExpansionAttempts = 5;
 constexpr DWORD kServiceInstallerPauseMs = 500;
 
-constexpr UINT kMsgApplicationRunning = 106;
-
 constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 constexpr char kDriverInstallerValue[] = "MarrowickDrvInst";
 constexpr char kDriverInstaller[] = "virtualQuirra\\DrvInst.exe";
 constexpr char kServiceProgram[] = "qfsvcgen.exe";
 constexpr char kServiceInstaller[] = "Servinst.exe";
-
-bool EndsWith(const char* text, const char* tail) {
-  const size_t n = strlen(text), m = strlen(tail);
-  return n >= m && strcmp(text + n - m, tail) == 0;
-}
 
 // True when target is exactly folder + name (byte for byte); false when the
 // folder is unknown or the combination does not fit.
@@ -206,7 +201,7 @@ bool InstalledWriteTime(const char* target, FILETIME* time) {
 // tried again; *started is set when the installer was started.
 bool OfferServiceStop(bool* started) {
   char text[512];
-  if (!win32::LoadResString(kMsgApplicationRunning, text, sizeof text)) text[0] = '\0';
+  if (!win32::LoadResString(IDS_APP_RUNNING, text, sizeof text)) text[0] = '\0';
   if (seams::ShowMessage(nullptr, text, nullptr, MB_RETRYCANCEL) != IDRETRY) return false;
   if (!IsNtPlatform()) return false;
   char installer[MAX_PATH + 1];
@@ -220,6 +215,95 @@ bool OfferServiceStop(bool* started) {
   return true;
 }
 
+// Whether target is to be replaced at all. An installed copy newer than the
+// payload stays, except two files that must match this update whatever
+// their date; with "Exist" only a target that is there is replaced, apart
+// from two that are always installed. An installed copy whose time cannot be
+// read may be the newer one: *timeUnknown is set, and the replacement fails
+// rather than going ahead.
+bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, int32_t existOnly,
+                      const char* groupName, bool* timeUnknown) {
+  bool go = true;
+  if (existed && !win32::EndsWith(target, "Glyphen.dll") &&
+      !win32::EndsWith(target, "runmap.txt")) {
+    FILETIME installed;
+    if (!InstalledWriteTime(target, &installed)) {
+      *timeUnknown = true;
+    } else if (CompareFileTime(&stored, &installed) < 0) {
+      go = false;
+    }
+  }
+  if (go && existOnly)
+    go = existed || lstrcmpiA(groupName, "VirtualQuirraVista") == 0 ||
+         win32::EndsWith(target, "Tuvexa.exe");
+  return go;
+}
+
+// Extracts the store entry of (group, file) beside target and expands it
+// into a second temporary, checked, stamped with the list's time and put on
+// the disc. Both temporaries are recorded while they exist; the compressed
+// one is gone again on success. False on any failure. *expansions receives
+// the number of expansions made.
+bool StageExpandedCopy(Lz32Library& lz32, int32_t group, int32_t file, const UpdateFile& entry,
+                       const FILETIME& stored, RecordedTemporary& compressedGuard,
+                       RecordedTemporary& expandedGuard, int* expansions) {
+  const char* target = entry.targetPath;
+  char compressed[MAX_PATH + 1];
+  char expanded[MAX_PATH + 1];
+  if (!UpdateList::MakeTempFileBeside(compressed, sizeof compressed, target) ||
+      !compressedGuard.Adopt(compressed))
+    return false;
+  if (!UpdateList::MakeTempFileBeside(expanded, sizeof expanded, target) ||
+      !expandedGuard.Adopt(expanded))
+    return false;
+  // The system made both empty; extraction and expansion create them anew.
+  DeleteFileA(compressed);
+  DeleteFileA(expanded);
+
+  char entryName[32];
+  if (!PayloadStore::PayloadEntryName(group, file, entryName, sizeof entryName) ||
+      !PayloadStore::ExtractResourceToFile(compressed, seams::StoreModule(), entryName,
+                                           PayloadStore::kType))
+    return false;
+  seams::Pause(kStepPauseMs);
+  if (!ExpandWithRetries(lz32, expanded, compressed, entry, expansions)) return false;
+  compressedGuard.Remove();  // not needed any more
+  // A scanner may hold the fresh file for a moment; the stamp is retried.
+  int budget = kExtraAttempts;
+  while (!StampAndFlush(expanded, stored)) {
+    if (budget-- == 0) return false;
+    seams::Pause(kStepPauseMs);
+  }
+  return true;
+}
+
+// Puts the expanded copy in the target's place. Read-only targets are
+// replaced too; their attributes come back if the old copy has to stay. The
+// driver installer's RunOnce value is written right before every attempt on
+// it (no value, no replacement); for the service program the user may stop
+// the service and try again. False when the old copy stays.
+bool PutInPlace(const char* expanded, const char* target, bool existed, bool driverInstaller,
+                bool serviceProgram) {
+  const DWORD oldAttributes = GetFileAttributesA(target);
+  if (existed) SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+  auto keepOldFile = [&]() {
+    if (oldAttributes != INVALID_FILE_ATTRIBUTES && FileExists(target))
+      SetFileAttributesA(target, oldAttributes);
+    return false;
+  };
+  const bool nt = IsNtPlatform() != 0;
+  bool installerStarted = false;
+  for (;;) {
+    if (driverInstaller && !SetDriverInstallerRunOnce(target)) return keepOldFile();
+    if (ReplaceWithRetries(expanded, target, nt)) return true;
+    if (!serviceProgram || !OfferServiceStop(&installerStarted)) {
+      // Give a service installer that was started the moment it needs.
+      if (installerStarted) seams::Pause(kServiceInstallerPauseMs);
+      return keepOldFile();
+    }
+  }
+}
+
 }  // namespace
 
 int32_t UpdateList::MakeTempFileBeside(char* out, size_t capacity, const char* path) {
@@ -228,17 +312,12 @@ int32_t UpdateList::MakeTempFileBeside(char* out, size_t capacity, const char* p
   if (!path) return 0;
   // The folder of path, with its final backslash; a path without a folder
   // would put the temporary into the current directory, which is never meant.
-  const char* name = win32::AfterLastBackslash(path);
-  if (!name) return 0;
-  char folder[MAX_PATH + 1];
-  const size_t folderLength = static_cast<size_t>(name - path);
   // GetTempFileNameA takes a folder of at most MAX_PATH - 14 characters, so
   // that its "tmpXXXX.tmp" fits; some systems accept a longer one and then
   // create a file under a name other than the one they hand back, which
   // could never be deleted again.
-  if (folderLength > MAX_PATH - 14) return 0;
-  memcpy(folder, path, folderLength);
-  folder[folderLength] = '\0';
+  char folder[MAX_PATH - 14 + 1];
+  if (!win32::FolderOf(path, folder, sizeof folder)) return 0;
   char temp[MAX_PATH + 1];
   if (GetTempFileNameA(folder, "tmp", 0, temp) == 0) return 0;
   if (!win32::CopyText(out, capacity, temp)) {
@@ -256,29 +335,14 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
   // directory or a drive root.
   if (!entry || entry->targetPath[0] == '\0') return 0;
   const char* target = entry->targetPath;
-  const UpdateGroup& g = groups[group];
 
   FILETIME stored;
   stored.dwLowDateTime = entry->timeLow;
   stored.dwHighDateTime = entry->timeHigh;
-
-  // An installed copy newer than the payload stays, except two files that
-  // must match this update whatever their date. A copy whose time cannot be
-  // read at all may be the newer one: it fails rather than being replaced.
   const bool existed = FileExists(target) != 0;
-  bool go = true;
   bool timeUnknown = false;
-  if (existed && !EndsWith(target, "Glyphen.dll") && !EndsWith(target, "runmap.txt")) {
-    FILETIME installed;
-    if (!InstalledWriteTime(target, &installed)) {
-      timeUnknown = true;
-    } else if (CompareFileTime(&stored, &installed) < 0) {
-      go = false;
-    }
-  }
-  if (go && existOnly)
-    go = existed || lstrcmpiA(g.name, "VirtualQuirraVista") == 0 || EndsWith(target, "Tuvexa.exe");
-
+  const bool go =
+      WantsReplacement(target, stored, existed, existOnly, groups[group].name, &timeUnknown);
   // Paces the pass for every file, skipped or not.
   seams::Pause(kStepPauseMs);
   if (!go) return 0;
@@ -291,64 +355,17 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
   };
   if (timeUnknown) return fail();
 
-  char compressed[MAX_PATH + 1];
-  char expanded[MAX_PATH + 1];
   RecordedTemporary compressedGuard, expandedGuard;
-  if (!MakeTempFileBeside(compressed, sizeof compressed, target) ||
-      !compressedGuard.Adopt(compressed))
+  if (!StageExpandedCopy(lz32_, group, file, *entry, stored, compressedGuard, expandedGuard,
+                         &lastExpansions_))
     return fail();
-  if (!MakeTempFileBeside(expanded, sizeof expanded, target) || !expandedGuard.Adopt(expanded))
-    return fail();
-  // The system made both empty; extraction and expansion create them anew.
-  DeleteFileA(compressed);
-  DeleteFileA(expanded);
 
-  char entryName[32];
-  if (!PayloadStore::PayloadEntryName(group, file, entryName, sizeof entryName) ||
-      !PayloadStore::ExtractResourceToFile(compressed, seams::StoreModule(), entryName,
-                                           PayloadStore::kType))
-    return fail();
-  seams::Pause(kStepPauseMs);
-  if (!ExpandWithRetries(lz32_, expanded, compressed, *entry, &lastExpansions_)) return fail();
-  compressedGuard.Remove();  // not needed any more
-  // A scanner may hold the fresh file for a moment; the stamp is retried.
-  int budget = kExtraAttempts;
-  while (!StampAndFlush(expanded, stored)) {
-    if (budget-- == 0) return fail();
-    seams::Pause(kStepPauseMs);
-  }
-
-  // Read-only targets are replaced too; their attributes come back if the
-  // old copy has to stay.
-  const DWORD oldAttributes = GetFileAttributesA(target);
-  if (existed) SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-  auto keepOldFile = [&]() {
-    if (oldAttributes != INVALID_FILE_ATTRIBUTES && FileExists(target))
-      SetFileAttributesA(target, oldAttributes);
-  };
-
-  const int32_t osClass = GetOsClass();
-  const bool driverInstaller =
-      (osClass == 4 || osClass == 5) && IsFolderFile(target, programFolder, kDriverInstaller);
+  const OsClass osClass = GetOsClass();
+  const bool driverInstaller = (osClass == OsClass::Vista32 || osClass == OsClass::Vista64) &&
+                               IsFolderFile(target, programFolder, kDriverInstaller);
   const bool serviceProgram = IsFolderFile(target, CommonFolder(), kServiceProgram);
-  const bool nt = IsNtPlatform() != 0;
-  bool installerStarted = false;
-
-  for (;;) {
-    // Written right before the replacement it refers to, also when that
-    // replacement then fails; no key, no replacement.
-    if (driverInstaller && !SetDriverInstallerRunOnce(target)) {
-      keepOldFile();
-      return fail();
-    }
-    if (ReplaceWithRetries(expanded, target, nt)) break;
-    if (!serviceProgram || !OfferServiceStop(&installerStarted)) {
-      // Give a service installer that was started the moment it needs.
-      if (installerStarted) seams::Pause(kServiceInstallerPauseMs);
-      keepOldFile();
-      return fail();
-    }
-  }
+  if (!PutInPlace(expandedGuard.path(), target, existed, driverInstaller, serviceProgram))
+    return fail();
   expandedGuard.Dismiss();  // it is the target now, with the list's time
 
   lastReplaceOutcome_ = ReplaceOutcome::Replaced;

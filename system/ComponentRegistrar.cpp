@@ -9,10 +9,12 @@
 #include <memory>
 #include <new>
 
-#include "engine/Platform.h"
 #include "system/FilterMeritLists.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
 #include "win32/MessagePump.h"
+#include "win32/Paths.h"
+#include "win32/Platform.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
@@ -51,7 +53,7 @@ int32_t ComponentRegistrar::AdjustFilterMerits() {
   for (const FilterMeritList& list : kFilterMeritLists) {
     int32_t wholeList = 1;
     for (int i = 0; i < list.count; ++i) {
-      char subkey[256];
+      char subkey[win32::kTextSize];
       // Every entry is attempted, even after one has failed.
       if (!win32::CopyText(subkey, sizeof subkey, kFilterInstanceKeyPrefix) ||
           !win32::AppendText(subkey, sizeof subkey, list.clsids[i]) ||
@@ -116,12 +118,9 @@ int32_t ComponentRegistrar::RegisterServer(const char* path, int32_t unregister)
   // The tool runs in the system folder, its own, and not in the updater's
   // current directory (usually the folder the updater was downloaded to).
   char systemFolder[MAX_PATH + 1];
-  const UINT n = GetSystemDirectoryA(systemFolder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return 0;
   char tool[MAX_PATH + 1];
-  if (!win32::CopyText(tool, sizeof tool, systemFolder) ||
-      !win32::AppendBackslashIfMissing(tool, sizeof tool) ||
-      !win32::AppendText(tool, sizeof tool, "Regsvr32.exe"))
+  if (!win32::SystemFolder(systemFolder, MAX_PATH) ||
+      !win32::SystemFilePath(tool, sizeof tool, "Regsvr32.exe"))
     return 0;
   char parameters[MAX_PATH + 16];
   if (!win32::FormatText(parameters, sizeof parameters, "/s %s\"%s\"", unregister ? "/u " : "",

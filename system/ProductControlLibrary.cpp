@@ -5,12 +5,14 @@
 
 #include <string.h>
 
-#include "updatelist/ProductDetection.h"
 #include <utility>
 
+#include "system/ProductDetection.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
+#include "win32/Paths.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -21,28 +23,15 @@ constexpr const char* kExportNames[7] = {
 };
 constexpr int kGetFolder = 1;
 constexpr int kGetCommonPath = 5;
-constexpr size_t kCommonPathBytes = 260;
+constexpr size_t kCommonPathBytes = win32::kPathSize;
 constexpr int32_t kSharedLibraryFolderNumber = 17;
 
 // Folder texts of the process: 259 characters, a backslash and, for the
 // edition folder, "\Saffra9\" fit.
-constexpr size_t kFolderCapacity = 270;
+constexpr size_t kFolderCapacity = win32::kLongTextSize;
 char g_commonFolder[kFolderCapacity];
 char g_editionCommonFolder[kFolderCapacity];
 char g_sharedLibraryFolder[kFolderCapacity];
-
-// Folder part of a path ("C:\P\QfControl.dll" -> "C:\P\"); false when the
-// path has no folder or the folder does not fit.
-bool FolderOf(const char* path, char* folder, size_t capacity) {
-  folder[0] = '\0';
-  const char* name = win32::AfterLastBackslash(path);
-  if (!name) return false;
-  size_t length = static_cast<size_t>(name - path);
-  if (length >= capacity) return false;
-  memcpy(folder, path, length);
-  folder[length] = '\0';
-  return true;
-}
 
 }  // namespace
 
@@ -52,7 +41,7 @@ HMODULE ProductControlLibrary::Load(const char* libraryPath) {
   Unload();
   if (!libraryPath) return nullptr;
   char folder[MAX_PATH] = {};
-  FolderOf(libraryPath, folder, sizeof folder);
+  win32::FolderOf(libraryPath, folder, sizeof folder);  // none: the current one stays
   win32::ScopedCurrentDirectory currentDirectory;
   currentDirectory.ChangeTo(folder);
   // By full path, and with the library's own folder first for whatever it
@@ -68,10 +57,9 @@ HMODULE ProductControlLibrary::Load(const char* libraryPath) {
   return module_.get();
 }
 
-int32_t ProductControlLibrary::Unload() {
+void ProductControlLibrary::Unload() {
   module_.reset();
   memset(entries_, 0, sizeof entries_);
-  return 1;
 }
 
 const char* ProductControlLibrary::GetFolder(int32_t number) {

@@ -17,7 +17,7 @@ class ProductControlLibrary {
 
   // Binds all seven exports or nothing; restores the current directory.
   HMODULE Load(const char* libraryPath);
-  int32_t Unload();
+  void Unload();
   // QfCtrl_GetFolder(number), or null when not loaded.
   const char* GetFolder(int32_t number);
   // QfCtrl_GetCommonPath(buffer of 260 bytes), or 0 when not loaded.

@@ -2,17 +2,17 @@
 
 #include <shellapi.h>
 
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "system/ProductControlLibrary.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
-constexpr int kTitleCapacity = 255;
 constexpr int kMessageCapacity = 512;
 
 // Starts the installer when it exists as a file; 1 when ShellExecuteA
@@ -72,7 +72,7 @@ int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install, HWND ti
 
     char message[kMessageCapacity] = {};
     win32::LoadResString(IDS_APP_RUNNING, message, sizeof message);
-    char title[kTitleCapacity] = {};
+    char title[win32::kTitleSize] = {};
     if (titleSource) GetWindowTextA(titleSource, title, sizeof title);
 
     if (!IsServiceInstalled(kServiceName)) break;

@@ -5,21 +5,19 @@
 #include <string.h>
 
 #include "res/resource.h"
+#include "win32/BufferSizes.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
-constexpr int kKeyCapacity = 270;
-constexpr int kTextCapacity = 270;
-
-// Each text is copied into a cleared buffer of 270 bytes and stored with its
+// Each text is copied into a cleared buffer of kLongTextSize bytes and stored with its
 // terminating zero: readers of the Uninstall key take a REG_SZ to end in
 // one, and an unterminated value could be read past its end.
 void SetTextValue(HKEY key, const char* name, const char* text) {
   const size_t length = strlen(text);
-  if (length >= kUninstallValueBufferSize) return;  // over 269 bytes: not cut short
-  char buffer[kUninstallValueBufferSize] = {};
+  if (length >= win32::kLongTextSize) return;  // over 269 bytes: not cut short
+  char buffer[win32::kLongTextSize] = {};
   memcpy(buffer, text, length);
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(buffer),
                  static_cast<DWORD>(length + 1));
@@ -28,10 +26,10 @@ void SetTextValue(HKEY key, const char* name, const char* text) {
 }  // namespace
 
 int32_t UpdateUninstallEntry() {
-  char keyText[kKeyCapacity] = {};
+  char keyText[win32::kLongTextSize] = {};
   if (!win32::LoadResString(IDS_UNINSTALL_KEY, keyText, sizeof keyText) || !keyText[0]) return 0;
-  char name[kTextCapacity] = {};
-  char version[kTextCapacity] = {};
+  char name[win32::kLongTextSize] = {};
+  char version[win32::kLongTextSize] = {};
   win32::LoadResString(IDS_DISPLAY_NAME, name, sizeof name);
   win32::LoadResString(IDS_DISPLAY_VERSION, version, sizeof version);
   if (!name[0] || !version[0]) return 0;
@@ -39,7 +37,7 @@ int32_t UpdateUninstallEntry() {
 }
 
 int32_t WriteUninstallValues(const char* displayName, const char* displayVersion) {
-  char keyText[kKeyCapacity] = {};
+  char keyText[win32::kLongTextSize] = {};
   if (!win32::LoadResString(IDS_UNINSTALL_KEY, keyText, sizeof keyText) || !keyText[0]) return 0;
 
   // Open only: an entry the product's installer did not make stays absent.

@@ -6,9 +6,8 @@
 
 #include <stdint.h>
 
-// Size of the buffer each text is copied into before it is
-// written; a text may therefore hold at most 269 bytes.
-constexpr unsigned kUninstallValueBufferSize = 270;
+// Each text is copied into a buffer of win32::kLongTextSize bytes before it
+// is written; a text may therefore hold at most 269 bytes.
 
 // Writes the name (string 111) and version (string 200) into the entry
 // (key string 132 under HKEY_LOCAL_MACHINE). 1 when the entry was opened and

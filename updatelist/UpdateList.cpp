@@ -11,9 +11,11 @@
 
 #include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
+#include "system/ProductDetection.h"
 #include "updatelist/IniFile.h"
-#include "updatelist/ProductDetection.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
+#include "win32/Paths.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"
@@ -21,7 +23,7 @@
 
 namespace {
 
-constexpr size_t kTargetCapacity = sizeof(UpdateFile::targetPath);  // 259 characters
+constexpr size_t kTargetCapacity = sizeof(UpdateFile::targetPath);
 constexpr const char* kVirtualDriveFolder = "virtualQuirra\\Vista";
 
 // Tables sized by counts from the list. A count of nothing, or one whose
@@ -174,14 +176,13 @@ int UpdateList::ShowStringMessage(UINT id, UINT type) {
   return seams::ShowMessage(owner_, text, caption_, type);
 }
 
-int32_t UpdateList::ClearList() {
+void UpdateList::ClearList() {
   groups.reset();  // each group frees its file table
   versions.reset();
   groupCount = 0;
   versionCount = 0;
   keyFile[0] = '\0';
   keyPath[0] = '\0';
-  return 1;
 }
 
 UpdateFile* UpdateList::GetFileEntry(int32_t group, int32_t file) {
@@ -301,59 +302,58 @@ int32_t UpdateList::LoadList() {
   }
 
   IniFile ini(tempPath);
-  std::unique_ptr<char[]> names;
-
-  versionCount = ini.GetInt("General", "Versions", 0);
-  if (!GetWholeString(ini, "General", "KeyPath", keyPath, 259) ||
-      !GetWholeString(ini, "General", "KeyFile", keyFile, 259)) {
-    ClearList();
-    return 0;
-  }
-  versions = MakeTable<VersionEntry>(versionCount);
-  if (!versions) {
-    if (!IsAbsurdCount<VersionEntry>(versionCount)) return 0;  // out of memory
-    versionCount = 0;
-  }
-  if (versionCount > 0) {
-    static const char* const kVersionKeys[] = {"Version", "Length"};
-    ini.GetKeyNames("General", names);
-    const bool whole =
-        ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
-          char key[32];
-          win32::FormatText(key, sizeof key, "Version%d", d);
-          if (!GetWholeString(ini, "General", key, versions[d].version, 255)) return false;
-          win32::FormatText(key, sizeof key, "Length%d", d);
-          versions[d].length = ini.GetDword("General", key, 0);
-          return true;
-        });
-    if (!whole) {
-      ClearList();
-      return 0;
-    }
-  }
-
-  const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
-  groups = MakeTable<UpdateGroup>(declaredGroups);
-  if (!groups && !IsAbsurdCount<UpdateGroup>(declaredGroups)) {
-    ClearList();  // out of memory
-    return 0;
-  }
-  groupCount = groups ? declaredGroups : 0;
+  if (!LoadGeneral(ini)) return 0;
   int64_t total = 0;
-  bool composed = true;
-  if (groupCount > 0) {
-    static const char* const kGroupSections[] = {"Group"};
-    ini.GetSectionNames(names);
-    composed = ForEachPresentIndex(names.get(), kGroupSections, 1, groupCount,
-                                   [&](int32_t g) { return LoadGroup(ini, g, &total); });
-  }
-  if (!composed) {
-    // A target that does not fit must not be dropped silently: an empty key
-    // file target would let its group through without a version check.
+  if (!LoadGroups(ini, &total)) {
     ClearList();
     return 0;
   }
   return total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
+}
+
+bool UpdateList::LoadGeneral(const IniFile& ini) {
+  versionCount = ini.GetInt("General", "Versions", 0);
+  if (!GetWholeString(ini, "General", "KeyPath", keyPath, win32::kPathLength) ||
+      !GetWholeString(ini, "General", "KeyFile", keyFile, win32::kPathLength)) {
+    ClearList();
+    return false;
+  }
+  versions = MakeTable<VersionEntry>(versionCount);
+  if (!versions) {
+    if (!IsAbsurdCount<VersionEntry>(versionCount)) return false;  // out of memory
+    versionCount = 0;
+  }
+  if (versionCount <= 0) return true;
+  static const char* const kVersionKeys[] = {"Version", "Length"};
+  std::unique_ptr<char[]> names;
+  ini.GetKeyNames("General", names);
+  const bool whole =
+      ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
+        char key[32];
+        win32::FormatText(key, sizeof key, "Version%d", d);
+        if (!GetWholeString(ini, "General", key, versions[d].version, win32::kTextReadSize))
+          return false;
+        win32::FormatText(key, sizeof key, "Length%d", d);
+        versions[d].length = ini.GetDword("General", key, 0);
+        return true;
+      });
+  if (!whole) ClearList();
+  return whole;
+}
+
+bool UpdateList::LoadGroups(const IniFile& ini, int64_t* total) {
+  const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
+  groups = MakeTable<UpdateGroup>(declaredGroups);
+  if (!groups && !IsAbsurdCount<UpdateGroup>(declaredGroups)) return false;  // out of memory
+  groupCount = groups ? declaredGroups : 0;
+  if (groupCount <= 0) return true;
+  static const char* const kGroupSections[] = {"Group"};
+  std::unique_ptr<char[]> names;
+  ini.GetSectionNames(names);
+  // A target that does not fit must not be dropped silently: an empty key
+  // file target would let its group through without a version check.
+  return ForEachPresentIndex(names.get(), kGroupSections, 1, groupCount,
+                             [&](int32_t g) { return LoadGroup(ini, g, total); });
 }
 
 bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
@@ -362,10 +362,10 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   UpdateGroup& group = groups[index];
   // Texts are read whole or the list is refused; so is a folder that could
   // lead out of the product's folder.
-  if (!GetWholeString(ini, section, "Name", group.name, 255) ||
-      !GetWholeString(ini, section, "KeyVersion", group.keyVersion, 255) ||
-      !GetWholeString(ini, section, "OS", group.os, 255) ||
-      !GetWholeString(ini, section, "Install Path", group.folderText, 260) ||
+  if (!GetWholeString(ini, section, "Name", group.name, win32::kTextReadSize) ||
+      !GetWholeString(ini, section, "KeyVersion", group.keyVersion, win32::kTextReadSize) ||
+      !GetWholeString(ini, section, "OS", group.os, win32::kTextReadSize) ||
+      !GetWholeString(ini, section, "Install Path", group.folderText, win32::kPathSize) ||
       !IsSafeFolderText(group.folderText)) {
     return false;
   }
@@ -377,8 +377,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     const bool driver = lstrcmpiA(group.folderText, "driver") == 0;
     group.folderText[0] = '\0';
     if (!ResolveSystemFolder(driver, group.folderText, sizeof group.folderText)) return false;
-    const int32_t osClass = os_.GetOsClass();
-    group.redirectionOff = (osClass == 3 || osClass == 5) ? 1 : 0;
+    group.redirectionOff = IsSixtyFourBitClass(os_.GetOsClass()) ? 1 : 0;
   }
 
   const int32_t declaredFiles = ini.GetInt(section, "Files", 0);
@@ -394,10 +393,10 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   ini.GetKeyNames(section, names);
   return ForEachPresentIndex(names.get(), kFileKeys, 6, declaredFiles, [&](int32_t d) {
     char key[32];
-    char listPath[261] = {};
+    char listPath[win32::kPathSize + 1] = {};
     UpdateFile& file = group.files[d];
     win32::FormatText(key, sizeof key, "Path%d", d);
-    if (!GetWholeString(ini, section, key, listPath, 260)) return false;
+    if (!GetWholeString(ini, section, key, listPath, win32::kPathSize)) return false;
     const char* name = win32::AfterLastBackslash(listPath);
     if (!IsSafeFileName(name ? name : listPath)) return false;
     if (!BuildTargetPath(listPath, group.folderText, kind, file.targetPath,
@@ -431,13 +430,8 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
 bool UpdateList::ResolveSystemFolder(bool driver, char* folder, size_t capacity) {
   folder[0] = '\0';
   char system[MAX_PATH] = {};
-  UINT n = GetSystemDirectoryA(system, sizeof system);
   // Without a system directory the group's targets stay empty.
-  if (n == 0 || n >= sizeof system) return true;
-  if (!win32::AppendBackslashIfMissing(system, sizeof system)) return false;
-  if (driver &&
-      !win32::AppendText(system, sizeof system, IsNtPlatform() ? "drivers\\" : "IOSUBSYS\\")) {
-    return false;
-  }
-  return win32::CopyText(folder, capacity, system);
+  if (!win32::SystemFolder(system, sizeof system)) return true;
+  const char* subfolder = driver ? (IsNtPlatform() ? "drivers\\" : "IOSUBSYS\\") : "";
+  return win32::SystemFilePath(folder, capacity, subfolder);
 }

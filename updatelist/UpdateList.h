@@ -5,7 +5,7 @@
 //
 // Its operations live in several files by concern:
 //   updatelist/UpdateList.cpp    construction, LoadList, ClearList, targets
-//   engine/GroupCheck.cpp        CheckGroup, key file, driver state, sound set
+//   engine/GroupCheck.cpp        CheckGroup, key file, sound set
 //   engine/InstallPasses.cpp     CountApplicableFiles, Install*, Register*
 //   engine/ReplaceFile.cpp       ReplaceFile, MakeTempFileBeside
 //   engine/InUseChecks.cpp       PreflightInUse, CheckAllGroups and helpers
@@ -21,23 +21,25 @@
 #include <stdint.h>
 #include <memory>
 
-#include "engine/ProgressTarget.h"
+#include "engine/DriverState.h"
 #include "engine/Lz32Library.h"
-#include "engine/Platform.h"
+#include "engine/ProgressTarget.h"
 #include "system/ProductControlLibrary.h"
+#include "win32/BufferSizes.h"
+#include "win32/Platform.h"
 
 class IniFile;
 
 struct VersionEntry {
-  char version[256];  // "Version%d", e.g. "10,2,9,0"
-  DWORD length;       // "Length%d": size of the key file of that version
+  char version[win32::kTextSize];  // "Version%d", e.g. "10,2,9,0"
+  DWORD length;                    // "Length%d": size of the key file of that version
 };
 
 struct UpdateFile {
-  char targetPath[260];    // empty when the list path has no file name
-  DWORD timeLow;           // "PathTimeL%d"
-  DWORD timeHigh;          // "PathTimeH%d"
-  int32_t registerServer;  // "RegSvr%d"
+  char targetPath[win32::kPathSize];  // empty when the list path has no file name
+  DWORD timeLow;                      // "PathTimeL%d"
+  DWORD timeHigh;                     // "PathTimeH%d"
+  int32_t registerServer;             // "RegSvr%d"
   // What the expanded file must be, where the list says so ("Size%d",
   // "Hash%d": SHA-256 in hexadecimal); lists without them are not checked.
   bool hasSize;
@@ -49,13 +51,13 @@ struct UpdateFile {
 struct UpdateGroup {
   int32_t fileCount;
   std::unique_ptr<UpdateFile[]> files;
-  int32_t keyNumber;       // "KeyNo"; 999: the file named like "KeyFile"
-  char keyVersion[256];    // "KeyVersion"
-  char name[256];          // "Name"
-  char os[256];            // "OS"
-  char folderText[260];    // "Install Path"; the resolved folder for "driver"/"SYS"
-  int32_t existOnly;       // "Exist"
-  int32_t redirectionOff;  // 1: files lie in the real 64-bit system folder
+  int32_t keyNumber;                  // "KeyNo"; 999: the file named like "KeyFile"
+  char keyVersion[win32::kTextSize];  // "KeyVersion"
+  char name[win32::kTextSize];        // "Name"
+  char os[win32::kTextSize];          // "OS"
+  char folderText[win32::kPathSize];  // "Install Path"; the resolved folder for "driver"/"SYS"
+  int32_t existOnly;                  // "Exist"
+  int32_t redirectionOff;             // 1: files lie in the real 64-bit system folder
 };
 
 enum GroupVerdict : int32_t {
@@ -65,6 +67,21 @@ enum GroupVerdict : int32_t {
   kNothingToUpdate = 4,
   kDeclined = 5,
 };
+
+// The sound-effect filter set of the product, by its filter count; the
+// values are those the behaviour is defined with.
+enum class SoundEffectSet : int32_t { None = 0, Full = 1, Entry = 2 };
+
+// What the quick in-use scan of the Start button found.
+enum class PreflightResult : int32_t {
+  NothingInUse = 0,
+  NoProgramFolder = -1,
+  FolderNotWritable = -2,
+  FileInUse = -3,
+};
+
+// The direction of a registration pass over the list's COM servers.
+enum class RegistrationPass : int32_t { Unregister = 0, Register = 1 };
 
 enum class FolderKind { Program, SharedLibrary, Common, EditionCommon, System, VirtualDrive };
 
@@ -90,10 +107,10 @@ class UpdateList {
   void SetFinishingInterruptedUpdate(bool finishing) { finishingInterrupted_ = finishing; }
 
   // --- the list (updatelist/UpdateList.cpp) ---
-  int32_t LoadList();   // total files read; 0: not loadable or empty
-  int32_t ClearList();  // always 1
-  // Fills out (260 chars) for one file; false when the path cannot be
-  // composed within 259 characters (out is then empty).
+  int32_t LoadList();  // total files read; 0: not loadable or empty
+  void ClearList();
+  // Fills out (a path) for one file; false when the path cannot be
+  // composed within kPathLength characters (out is then empty).
   bool BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind, char* out,
                        size_t capacity);
   UpdateFile* GetFileEntry(int32_t group, int32_t file);
@@ -104,12 +121,12 @@ class UpdateList {
   int32_t CountApplicableFiles();
   int32_t InstallAll(ProgressTarget* target, ProgressFn progress);
   int32_t InstallGroup(int32_t group, ProgressTarget* target, ProgressFn progress);
-  int32_t RegisterAll(int32_t registerServers, ProgressTarget* target, ProgressFn progress,
+  int32_t RegisterAll(RegistrationPass pass, ProgressTarget* target, ProgressFn progress,
                       UINT messageId);
-  int32_t RegisterGroup(int32_t group, int32_t registerServers, ProgressTarget* target,
+  int32_t RegisterGroup(int32_t group, RegistrationPass pass, ProgressTarget* target,
                         ProgressFn progress, UINT messageId);
-  int32_t GetDriverState();  // process-wide cache: 1, 2 or 3
-  int32_t ProbeSoundEffectSet(const char* libraryPath);
+  DriverState GetDriverState() { return ProcessDriverState(GetOsClass()); }
+  SoundEffectSet ProbeSoundEffectSet(const char* libraryPath);
   int32_t FindKeyFile(int32_t group);
   bool IsKeyFile(const char* path) const;
   bool KeyFileMatchesLength(int32_t group, int32_t file);
@@ -119,7 +136,7 @@ class UpdateList {
   static int32_t MakeTempFileBeside(char* out, size_t capacity, const char* path);
 
   // --- in-use checks (engine/InUseChecks.cpp) ---
-  int32_t PreflightInUse();  // 0, -1, -2, -3
+  PreflightResult PreflightInUse();
   int32_t ScanGroupInUse(int32_t group);
   int32_t IsPayloadFileBusy(int32_t group, int32_t file, int32_t redirectionOff);
   int32_t CheckAllGroups(bool testInUse);
@@ -134,18 +151,18 @@ class UpdateList {
   ReplaceOutcome lastReplaceOutcome() const { return lastReplaceOutcome_; }
   // Expansions through LZ32 that the last ReplaceFile made (0 to 5).
   int lastExpansions() const { return lastExpansions_; }
-  int32_t GetOsClass() const { return os_.GetOsClass(); }
+  OsClass GetOsClass() const { return os_.GetOsClass(); }
   const OsVersionInfo& os() const { return os_; }
   Lz32Library& lz32() { return lz32_; }
 
   // --- the parsed list; read by the passes and by tests ---
   int32_t versionCount = 0;
   std::unique_ptr<VersionEntry[]> versions;
-  char keyFile[270] = {};
-  char keyPath[270] = {};
+  char keyFile[win32::kLongTextSize] = {};
+  char keyPath[win32::kLongTextSize] = {};
   int32_t groupCount = 0;
   std::unique_ptr<UpdateGroup[]> groups;
-  char programFolder[270] = {};
+  char programFolder[win32::kLongTextSize] = {};
 
   // --- engine run flags ---
   int32_t doneCount = 0;
@@ -154,6 +171,12 @@ class UpdateList {
   bool reupdateConfirmed = false;
 
  private:
+  // Steps of LoadList. "General": key path, key file and the version table;
+  // false (the list cleared unless memory ran out) when it cannot be read whole.
+  bool LoadGeneral(const IniFile& ini);
+  // Every "Group<d>" section; *total counts the files. False when a group
+  // cannot be read whole or memory runs out.
+  bool LoadGroups(const IniFile& ini, int64_t* total);
   // Reads section "Group<index>" into groups[index]; false when a target
   // cannot be composed within the path length.
   bool LoadGroup(const IniFile& ini, int32_t index, int64_t* total);
@@ -161,12 +184,27 @@ class UpdateList {
   // "IOSUBSYS\" (9x) for the driver folder; false when it does not fit.
   static bool ResolveSystemFolder(bool driver, char* folder, size_t capacity);
 
+  // Steps of CheckGroup (engine/GroupCheck.cpp). The name and "OS" rules of
+  // a group; *redirectionOff is set when a rule puts its files in the real
+  // 64-bit system folder.
+  bool PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff);
+  // The verdict by the installed version and length of file keyNo of group
+  // (the product's key file when keyGroup), read where the group's files lie.
+  GroupVerdict JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGroup, bool realSystemFolder,
+                            bool interactive);
+  // Apply when the installed version is one the list names; *reference
+  // becomes the newest listed version.
+  GroupVerdict JudgeByVersionTable(double installed, bool report, double* reference);
+  // Installed and update versions are equal: asks the re-update question
+  // once per run.
+  GroupVerdict JudgeSameVersion(const char* keyPath, bool interactive);
+
  private:
   // Message box of the engine: owner window, caption, string-table text.
   int ShowStringMessage(UINT id, UINT type);
 
   HWND owner_ = nullptr;
-  char caption_[255] = {};
+  char caption_[win32::kTitleSize] = {};
   bool resumeRun_ = false;
   bool finishingInterrupted_ = false;
   OsVersionInfo os_;

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "testbed/installer/FilterRegistrations.h"
 #include "testbed/installer/InstallOptions.h"
@@ -31,12 +32,9 @@ namespace {
 using testbed::InstallOptions;
 
 constexpr char kKeyFileName[] = "VRSAFFRA9.exe";
-constexpr char kAppPathsKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-constexpr char kUninstallKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
-constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+using testbed::kAppPathsKey;
+using testbed::kRunKey;
+using testbed::kUninstallKey;
 
 struct Folders {
   char source[MAX_PATH];   // where the installer and the built components lie
@@ -308,7 +306,7 @@ void WriteRegistry(const Folders& f, const InstallOptions& o) {
   if (o.runValue[0]) {
     StringCchPrintfA(text, sizeof text, strchr(o.runValue, ' ') ? "\"%s\" /r" : "%s /r",
                      o.runValue);
-    SetText(kRunKey, "marrowickupdater", text);
+    SetText(kRunKey, testbed::kResumeValue, text);
   }
 }
 
@@ -359,7 +357,7 @@ bool ResolveFolders(const InstallOptions& o, Folders* f) {
     return false;
   bool ok = true;
   ok = ok && (o.programFolder[0] ? Join(f->program, MAX_PATH, o.programFolder, "")
-                                 : Join(f->program, MAX_PATH, pf, "\\Marrowick\\Vorrel Recorder"));
+                                 : Join(f->program, MAX_PATH, pf, testbed::kProgramSubfolder));
   ok = ok && (o.commonFolder[0] ? Join(f->common, MAX_PATH, o.commonFolder, "")
                                 : Join(f->common, MAX_PATH, cf, "\\Marrowick"));
   ok = ok && WithBackslash(f->program, MAX_PATH) && WithBackslash(f->common, MAX_PATH);

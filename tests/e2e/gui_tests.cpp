@@ -10,23 +10,13 @@
 
 #include <string>
 
+#include "support/Files.h"
 #include "testbed/robot/Robot.h"
 
 namespace {
 
 std::string g_updater;
 std::string g_history;
-
-std::string ReadFile(const std::string& path) {
-  std::string data;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return data;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, n);
-  fclose(f);
-  return data;
-}
 
 HWND WaitForMainDialog(DWORD pid) {
   for (int i = 0; i < 200; ++i) {
@@ -48,7 +38,8 @@ TEST(UpdaterWindow, ShowsTitleHistoryAndStartAsDefaultAndClosesOnClose) {
   EXPECT_EQ("Vorrel Recorder 10.30 \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5b\x83\x5e",
             robot::WindowText(main));
 
-  std::string history = ReadFile(g_history);
+  std::string history;
+  vrtest::ReadWholeFile(g_history, &history);
   ASSERT_GT(history.size(), 100u) << g_history;
   EXPECT_NE(std::string::npos, history.find("\r\n"));
   EXPECT_EQ(history, robot::ControlText(main, 1004));

@@ -39,18 +39,17 @@
 #include <string>
 #include <vector>
 
+#include "testbed/common/ProductKeys.h"
 #include "testbed/common/Flavour.h"
+#include "testbed/common/TestbedRegistry.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
-constexpr char kAppPathsKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-constexpr char kUninstallKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
-constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char kFoldersKey[] = "SOFTWARE\\Marrowick\\TestbedFolders";
+using testbed::kAppPathsKey;
+using testbed::kFoldersKey;
+using testbed::kRunKey;
+using testbed::kUninstallKey;
 constexpr char kKeyFile[] = "VRSAFFRA9.exe";
 
 int g_failed = 0;
@@ -128,8 +127,8 @@ struct Folders {
 
 bool LoadFolders(Folders* f) {
   f->program = WithBackslash(TextOf(ReadValue(kAppPathsKey, "Path")));
-  f->common = WithBackslash(TextOf(ReadValue(kFoldersKey, "Common")));
-  f->shared = WithBackslash(TextOf(ReadValue(kFoldersKey, "Shared")));
+  f->common = WithBackslash(TextOf(ReadValue(kFoldersKey, testbed::kCommonValue)));
+  f->shared = WithBackslash(TextOf(ReadValue(kFoldersKey, testbed::kSharedValue)));
   f->edition = f->common + "Saffra9\\";
   char sys[MAX_PATH];
   UINT n = GetSystemDirectoryA(sys, sizeof sys);
@@ -491,7 +490,7 @@ void CheckUninstall(const std::string& expected) {
 }
 
 void CheckRun(const std::string& want) {
-  RegValue v = ReadValue(kRunKey, "marrowickupdater");
+  RegValue v = ReadValue(kRunKey, testbed::kResumeValue);
   Report(v.found == (want == "present"), "run: value \"marrowickupdater\" %s (expected %s)",
          v.found ? "present" : "absent", want.c_str());
 }

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "testbed/common/ProductKeys.h"
 #include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
 
@@ -22,9 +23,8 @@ int main(int argc, char** argv) {
   win32::RegKey key;
   char folder[MAX_PATH] = "";
   DWORD size = sizeof folder - 1, type = 0;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE", 0,
-                    KEY_READ | testbed::kProductView, key.put()) != ERROR_SUCCESS ||
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, testbed::kAppPathsKey, 0, KEY_READ | testbed::kProductView,
+                    key.put()) != ERROR_SUCCESS ||
       RegQueryValueExA(key.get(), "Path", nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) !=
           ERROR_SUCCESS) {
     fprintf(stderr, "e2e_holder: product not installed\n");

@@ -17,16 +17,18 @@
 
 #include "app/UpdaterDialog.h"
 #include "res/resource.h"
-#include "system_test_support.h"
+#include "support/SystemSupport.h"
+#include "testbed/common/ProductKeys.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
-using systest::Recorder;
+using vrtest::Recorder;
 
-constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+using testbed::kResumeValue;
+using testbed::kRunKey;
 
 std::string LoadString(UINT id) {
   char text[512] = {};
@@ -68,7 +70,7 @@ class DriverTest : public testing::Test {
   void SetUp() override {
     RemoveProductFolder();
     ASSERT_NE(nullptr, dialog_.CreateModeless(nullptr));
-    SetRunValue("marrowickupdater", "C:\\updater.exe /r");
+    SetRunValue(kResumeValue, "C:\\updater.exe /r");
     SetRunValue("SomethingElse", "C:\\other.exe");
   }
   void TearDown() override { RemoveProductFolder(); }
@@ -76,7 +78,7 @@ class DriverTest : public testing::Test {
   bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(dialog_.hwnd(), id)) != FALSE; }
   std::string Status() const {
     char text[256] = {};
-    GetDlgItemTextA(dialog_.hwnd(), kIdc_Status, text, sizeof text);
+    GetDlgItemTextA(dialog_.hwnd(), IDC_STATUS, text, sizeof text);
     return text;
   }
   void ExpectOneBox(const Recorder& recorder, UINT id, UINT type) {
@@ -96,9 +98,9 @@ TEST_F(DriverTest, StartWithoutProductSaysSoAndDoesNothingElse) {
   ExpectOneBox(recorder, IDS_NOT_INSTALLED, MB_OK | MB_ICONINFORMATION);
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
-  EXPECT_TRUE(RunValueExists("marrowickupdater")) << "only the update procedure removes it";
+  EXPECT_TRUE(RunValueExists(kResumeValue)) << "only the update procedure removes it";
 }
 
 TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105) {
@@ -108,29 +110,29 @@ TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105)
   ExpectOneBox(recorder, IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_TRUE(RunValueExists("SomethingElse"));
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }
 
 TEST_F(DriverTest, StartIsSilentWhenTheUpdateListCannotBeLoaded) {
-  std::string folder = systest::MakeTempFolder("vrprog");
+  std::string folder = vrtest::MakeTempFolder("vrprog");
   InstallProductFolder(folder);
   Recorder recorder;
   dialog_.OnStart();
   EXPECT_TRUE(recorder.boxes.empty());
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }
 
 TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSilently) {
-  std::string folder = systest::MakeTempFolder("vrprog");
+  std::string folder = vrtest::MakeTempFolder("vrprog");
   InstallProductFolder(folder);
-  SetDlgItemTextA(dialog_.hwnd(), kIdc_Status, "left over");
-  SendDlgItemMessageA(dialog_.hwnd(), kIdc_Progress, PBM_SETPOS, 40, 0);
+  SetDlgItemTextA(dialog_.hwnd(), IDC_STATUS, "left over");
+  SendDlgItemMessageA(dialog_.hwnd(), IDC_PROGRESS, PBM_SETPOS, 40, 0);
   dialog_.ShowWaitWindow();
   Recorder recorder;
   dialog_.RunUpdate();
@@ -140,10 +142,10 @@ TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSil
   EXPECT_EQ((std::vector<DWORD>{2000, 300, 300, 500, 300}), recorder.pauses);
   EXPECT_TRUE(recorder.boxes.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_EQ("", Status());
-  EXPECT_EQ(0, SendDlgItemMessageA(dialog_.hwnd(), kIdc_Progress, PBM_GETPOS, 0, 0));
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_EQ(0, SendDlgItemMessageA(dialog_.hwnd(), IDC_PROGRESS, PBM_GETPOS, 0, 0));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }
 
@@ -153,11 +155,11 @@ class DriverWithStoreTest : public DriverTest {
  protected:
   void SetUp() override {
     DriverTest::SetUp();
-    store_ = LoadLibraryExA((systest::ProgramFolder() + "VrUpdater1030.exe").c_str(), nullptr,
+    store_ = LoadLibraryExA((vrtest::ExeFolder() + "VrUpdater1030.exe").c_str(), nullptr,
                             LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, store_);
     seams::SetStoreModule(store_);
-    InstallProductFolder(systest::MakeTempFolder("vrprog"));
+    InstallProductFolder(vrtest::MakeTempFolder("vrprog"));
   }
   void TearDown() override {
     seams::SetStoreModule(nullptr);
@@ -176,13 +178,13 @@ TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWr
   ASSERT_FALSE(recorder.boxes.empty());
   EXPECT_EQ(LoadString(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
   EXPECT_EQ(dialog_.hwnd(), recorder.boxes.back().owner);
-  for (const systest::Box& box : recorder.boxes)
+  for (const vrtest::Box& box : recorder.boxes)
     EXPECT_NE(LoadString(IDS_RESTART_QUESTION), box.text);
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_FALSE(dialog_.restartRequested());
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
-  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_FALSE(RunValueExists(kResumeValue));
 }
 
 TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsPause) {
@@ -193,13 +195,13 @@ TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsP
   ASSERT_FALSE(recorder.boxes.empty());
   EXPECT_EQ(LoadString(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_TRUE(Enabled(kIdc_Start));
+  EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
 }
 
 TEST_F(DriverTest, ResumeEntryIsRemovedOnceAndAbsenceIsNoError) {
   EXPECT_EQ(1, dialog_.RemoveResumeEntry());
-  EXPECT_FALSE(RunValueExists("marrowickupdater"));
+  EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_TRUE(RunValueExists("SomethingElse"));
   EXPECT_EQ(1, dialog_.RemoveResumeEntry());
   EXPECT_TRUE(RunValueExists("SomethingElse"));
@@ -211,7 +213,7 @@ TEST_F(DriverTest, RestartQuestionIsYesExactlyOnYes) {
   EXPECT_TRUE(dialog_.AskRestart());
   EXPECT_FALSE(dialog_.AskRestart());
   ASSERT_EQ(2u, recorder.boxes.size());
-  for (const systest::Box& box : recorder.boxes) {
+  for (const vrtest::Box& box : recorder.boxes) {
     EXPECT_EQ(dialog_.hwnd(), box.owner);
     EXPECT_EQ(LoadString(IDS_RESTART_QUESTION), box.text);
     EXPECT_EQ(LoadString(IDS_TITLE), box.caption);
@@ -226,7 +228,7 @@ TEST_F(DriverTest, CancelledShutdownWithoutRestartRequestLeavesTheButtonsAlone) 
   dialog_.EnableButtons(false);
   SendMessageA(dialog_.hwnd(), WM_ENDSESSION, FALSE, 0);
   EXPECT_FALSE(Enabled(IDCANCEL));
-  EXPECT_FALSE(Enabled(kIdc_Start));
+  EXPECT_FALSE(Enabled(IDC_START));
 }
 
 }  // namespace
@@ -242,7 +244,7 @@ TEST(DriverRealRestart, AcceptedRestartLeavesBothButtonsDisabled) {
   dialog.EnableButtons(false);
   EXPECT_TRUE(dialog.RequestRestart());
   EXPECT_TRUE(dialog.restartRequested());
-  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog.hwnd(), kIdc_Start)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog.hwnd(), IDC_START)));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog.hwnd(), IDCANCEL)));
   if (!testing::Test::HasFailure()) {
     printf("restart accepted, buttons disabled\n");

@@ -35,7 +35,7 @@ set_source_files_properties(groups_store.rc PROPERTIES OBJECT_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/groups_list.ini)
 list(APPEND groups_helpers groups_store replace_store replace_holder VrComServer)
 
-vr_add_gtest(groups_tests SOURCES groups_tests.cpp groups_support.cpp)
+vr_add_gtest(groups_tests SOURCES groups_tests.cpp ${VR_TESTS_DIR}/support/GroupsSupport.cpp)
 add_dependencies(groups_tests ${groups_helpers})
 vr_add_wine_test(NAME groups_win7_64 COMMAND groups_tests --expect-os-class=5 WINVER win7)
 vr_add_wine_test(NAME groups_vista_32 COMMAND groups_tests --expect-os-class=4 ARCH win32
@@ -44,7 +44,7 @@ vr_add_wine_test(NAME groups_xp_32 COMMAND groups_tests --expect-os-class=2 ARCH
   WINVER winxp)
 include(system_tests.cmake)
 
-vr_add_gtest(inuse_tests SOURCES inuse_tests.cpp groups_support.cpp)
+vr_add_gtest(inuse_tests SOURCES inuse_tests.cpp ${VR_TESTS_DIR}/support/GroupsSupport.cpp)
 add_dependencies(inuse_tests ${groups_helpers})
 vr_add_wine_test(NAME inuse_win7_64 COMMAND inuse_tests WINVER win7)
 vr_add_wine_test(NAME inuse_xp_32 COMMAND inuse_tests ARCH win32 WINVER winxp)

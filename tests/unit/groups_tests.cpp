@@ -15,12 +15,13 @@
 #include <vector>
 
 #include "engine/GroupRules.h"
-#include "groups_support.h"
 #include "res/resource.h"
+#include "support/GroupsSupport.h"
+#include "testbed/common/ProductKeys.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
 
-using namespace groups_test;
+using namespace vrtest;
 
 namespace {
 
@@ -65,11 +66,11 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
   ASSERT_EQ(10, list.groupCount);
   ASSERT_TRUE(PlaceKeyFile("10290", keyPath_, 6750544));
 
-  const int osClass = list.GetOsClass();
+  const OsClass osClass = list.GetOsClass();
   if (ExpectedOsClass() >= 0) {
-    EXPECT_EQ(ExpectedOsClass(), osClass);
+    EXPECT_EQ(ExpectedOsClass(), static_cast<int>(osClass));
   }
-  const bool sixtyFour = osClass == 3 || osClass == 5;
+  const bool sixtyFour = osClass == OsClass::Xp64 || osClass == OsClass::Vista64;
   const std::vector<int> applying = sixtyFour ? std::vector<int>{0, 1, 2, 4, 6, 7, 8, 9}
                                               : std::vector<int>{0, 1, 3, 5, 6, 7, 8, 9};
   MessageRecorder messages;
@@ -93,7 +94,7 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
 
 TEST_F(GroupsTest, NameAndOsRules) {
   UpdateList list;
-  const int osClass = list.GetOsClass();
+  const OsClass osClass = list.GetOsClass();
   const bool sixtyFour = group_rules::IsSixtyFourBitClass(osClass);
   const std::string file = folder_ + "any.dll";
   FillList(list, kVersions,
@@ -105,7 +106,8 @@ TEST_F(GroupsTest, NameAndOsRules) {
             {"Other", "anything", 999, "", {file}}});
   int32_t redirection = -1;
   EXPECT_EQ(kSkip, list.CheckGroup(0, false, nullptr));  // every tested Windows is NT
-  EXPECT_EQ(osClass == 2 || osClass == 4 ? kApply : kSkip, list.CheckGroup(1, false, nullptr));
+  EXPECT_EQ(osClass == OsClass::Nt32 || osClass == OsClass::Vista32 ? kApply : kSkip,
+            list.CheckGroup(1, false, nullptr));
   EXPECT_EQ(sixtyFour ? kApply : kSkip, list.CheckGroup(2, false, &redirection));
   if (sixtyFour) {
     EXPECT_EQ(1, redirection);
@@ -292,7 +294,7 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
       {"Other64", "XP64", 999, "", {folder_ + "a.dll"}}};
   if (!sixtyFour) {
     UpdateList list;
-    EXPECT_EQ(1, list.GetDriverState());
+    EXPECT_EQ(DriverState::NotSixtyFourBit, list.GetDriverState());
     FillList(list, kVersions, qfGroups);
     for (int g = 0; g < 5; ++g) EXPECT_EQ(kSkip, list.CheckGroup(g, false, nullptr)) << g;
     return;
@@ -300,25 +302,25 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   if (!testbed::kSixtyFourBitProcess) {
     // A copy in the folder WOW64 shows this process does not count.
     ASSERT_TRUE(MakeFolders(std::string(system) + "\\drivers"));
-    ASSERT_TRUE(WriteFileBytes(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
+    ASSERT_TRUE(WriteWholeFile(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
   }
   const std::string driver = std::string(testbed::kNativeSystemFolder) + "drivers\\cdrvrdrv.sys";
   {
     UpdateList list;
-    EXPECT_EQ(3, list.GetDriverState());
+    EXPECT_EQ(DriverState::Absent, list.GetDriverState());
     FillList(list, kVersions, qfGroups);
     const GroupVerdict expected[] = {kSkip, kSkip, kApply, kApply, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
   }
-  ASSERT_TRUE(WriteFileBytes(driver, "64"));
+  ASSERT_TRUE(WriteWholeFile(driver, "64"));
   {
     UpdateList list;
-    EXPECT_EQ(3, list.GetDriverState());  // computed once per process
+    EXPECT_EQ(DriverState::Absent, list.GetDriverState());  // computed once per process
   }
   ResetDriverStateForTest();
   {
     UpdateList list;
-    EXPECT_EQ(2, list.GetDriverState());
+    EXPECT_EQ(DriverState::Present, list.GetDriverState());
     FillList(list, kVersions, qfGroups);
     const GroupVerdict expected[] = {kSkip, kSkip, kSkip, kSkip, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
@@ -364,20 +366,20 @@ class ScopedTempVariables {
 TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
   struct {
     const char* library;
-    int32_t result;
+    SoundEffectSet result;
     bool loaded;  // FilterLoad was called
     bool freed;
     bool tempUnreadable;  // the temporary folder cannot be read
   } const cases[] = {
-      {"groups_sfx3.dll", 2, true, true, false},
-      {"groups_sfx5.dll", 1, true, true, false},
-      {"groups_sfx4.dll", 1, true, true, false},
-      {"groups_sfx2.dll", 0, true, true, false},
-      {"groups_sfx3_stdcall.dll", 2, true, true, false},
-      {"groups_sfx5_loadfails.dll", 0, true, false, false},
-      {"groups_sfx5_nofree.dll", 0, false, false, false},
-      {"missing_sfx.dll", 0, false, false, false},
-      {"groups_sfx3.dll", 0, false, false, true},
+      {"groups_sfx3.dll", SoundEffectSet::Entry, true, true, false},
+      {"groups_sfx5.dll", SoundEffectSet::Full, true, true, false},
+      {"groups_sfx4.dll", SoundEffectSet::Full, true, true, false},
+      {"groups_sfx2.dll", SoundEffectSet::None, true, true, false},
+      {"groups_sfx3_stdcall.dll", SoundEffectSet::Entry, true, true, false},
+      {"groups_sfx5_loadfails.dll", SoundEffectSet::None, true, false, false},
+      {"groups_sfx5_nofree.dll", SoundEffectSet::None, false, false, false},
+      {"missing_sfx.dll", SoundEffectSet::None, false, false, false},
+      {"groups_sfx3.dll", SoundEffectSet::None, false, false, true},
   };
   char temp[MAX_PATH] = {};
   GetTempPathA(sizeof temp, temp);
@@ -403,11 +405,11 @@ TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
     EXPECT_EQ(c.freed, EnvText("GROUPS_SFX_FREED") == "1");
     EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));  // unloaded on every path
     if (c.loaded) {
-      EXPECT_EQ("Software\\Marrowick\\VorrelSaffra8", EnvText("GROUPS_SFX_KEY"));
+      EXPECT_EQ(testbed::kSoundFxKey, EnvText("GROUPS_SFX_KEY"));
       EXPECT_EQ(temp, EnvText("GROUPS_SFX_TEMP"));
     }
   }
-  EXPECT_EQ(0, list.ProbeSoundEffectSet(""));
+  EXPECT_EQ(SoundEffectSet::None, list.ProbeSoundEffectSet(""));
 }
 
 TEST_F(GroupsTest, SoundEffectGroupsFollowTheInstalledSet) {
@@ -601,14 +603,16 @@ TEST_F(PassesTest, RegistrationRunsOnlyFlaggedExistingServers) {
             {"Elsewhere", Is64() ? "X86" : "X64", 999, "", {server}, 0, 0, {1}}});
   ProgressTarget target;
   list.abort = true;  // the registration pass cannot be stopped and leaves abort alone
-  EXPECT_EQ(1, list.RegisterAll(1, &target, RecordProgress, IDS_PROCESSING_FMT));
+  EXPECT_EQ(
+      1, list.RegisterAll(RegistrationPass::Register, &target, RecordProgress, IDS_PROCESSING_FMT));
   EXPECT_TRUE(list.abort);
   ASSERT_EQ(3u, g_calls.size());
   EXPECT_EQ(Formatted(IDS_PROCESSING_FMT, server), g_calls[0].text);
   EXPECT_EQ(1, g_calls[0].done);
   EXPECT_EQ(3, g_calls[2].done);
   g_calls.clear();
-  EXPECT_EQ(1, list.RegisterAll(0, &target, RecordProgress, 0));  // no status line
+  EXPECT_EQ(1, list.RegisterAll(RegistrationPass::Unregister, &target, RecordProgress,
+                                0));  // no status line
   EXPECT_TRUE(g_calls.empty());
 }
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "integration_support.h"
+#include "support/IntegrationSupport.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
 
-using namespace integration_test;
+using namespace vrtest;
 
 namespace {
 
@@ -52,7 +52,7 @@ TEST_F(RealList, TheInstallationHasTheFoldersOfAThirtyTwoBitInstaller) {
 TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
   UpdateList list;
   // The two prefixes this runs in: 64-bit Windows 7 and 32-bit Windows XP.
-  EXPECT_EQ(Installed().win64 ? 5 : 2, list.GetOsClass());
+  EXPECT_EQ(Installed().win64 ? OsClass::Vista64 : OsClass::Nt32, list.GetOsClass());
   ASSERT_EQ(kTotalFiles, list.LoadList());
   EXPECT_STREQ("VRSAFFRA9.exe", list.keyFile);
   EXPECT_EQ(27, list.versionCount);

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "integration_support.h"
+#include "support/IntegrationSupport.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
 
-using namespace integration_test;
+using namespace vrtest;
 
 namespace {
 
@@ -83,7 +83,7 @@ class RealListPasses : public testing::Test {
         FileState state;
         const std::string path = folder + name;
         FileTimes(path, nullptr, nullptr, &state.write);
-        ReadAll(path, &state.bytes);
+        ReadWholeFile(path, &state.bytes);
         files[path] = state;
       }
     };
@@ -128,7 +128,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
   target.total = list.CountApplicableFiles();
   EXPECT_EQ(applicableFiles, target.total);
   // The list flags no COM server: both registration passes run nothing.
-  EXPECT_EQ(0, list.RegisterAll(0, &target, RecordProgress, 121));
+  EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Unregister, &target, RecordProgress, 121));
 
   g_pauses.clear();
   g_statusTexts.clear();
@@ -149,7 +149,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
     FileTimes(file.target, &creation[file.target], &access[file.target], &write[file.target]);
   }
 
-  EXPECT_EQ(0, list.RegisterAll(1, &target, RecordProgress, 121));
+  EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Register, &target, RecordProgress, 121));
 
   EXPECT_EQ(applicableFiles, installed);
   EXPECT_EQ(0, list.failedFiles());
@@ -173,12 +173,12 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
     EXPECT_TRUE(SameTime(file.time, access[file.target])) << TimeText(access[file.target]);
     EXPECT_TRUE(SameTime(file.time, write[file.target])) << TimeText(write[file.target]);
     std::string payload, onDisk;
-    ASSERT_TRUE(ReadAll(file.source, &payload)) << file.source;
+    ASSERT_TRUE(ReadWholeFile(file.source, &payload)) << file.source;
     testbed::RedirectionOff real(RedirectionOffExpected(file.group));
     FILETIME c, w;
     ASSERT_TRUE(FileTimes(file.target, &c, nullptr, &w));
     EXPECT_TRUE(SameTime(file.time, c) && SameTime(file.time, w)) << "after registration";
-    ASSERT_TRUE(ReadAll(file.target, &onDisk));
+    ASSERT_TRUE(ReadWholeFile(file.target, &onDisk));
     EXPECT_EQ(payload.size(), onDisk.size());
     EXPECT_TRUE(payload == onDisk) << "content differs from " << file.source;
   }
@@ -189,9 +189,9 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
     if (GroupApplies(file.group)) continue;
     SCOPED_TRACE(file.source);
     std::string skipped, onDisk;
-    ASSERT_TRUE(ReadAll(file.source, &skipped));
+    ASSERT_TRUE(ReadWholeFile(file.source, &skipped));
     testbed::RedirectionOff real(RedirectionOffExpected(file.group));
-    ASSERT_TRUE(ReadAll(file.target, &onDisk));
+    ASSERT_TRUE(ReadWholeFile(file.target, &onDisk));
     EXPECT_FALSE(skipped == onDisk) << file.target << " holds the skipped group's payload";
   }
   if (in.win64) {

@@ -4,7 +4,7 @@
 # 32-bit Windows XP.
 if(TARGET payload_store_1030)
   vr_add_gtest(integration_tests SOURCES integration_list_tests.cpp integration_pass_tests.cpp
-    integration_support.cpp)
+    ${VR_TESTS_DIR}/support/IntegrationSupport.cpp)
   add_dependencies(integration_tests payload_store_1030 VrInstallProduct)
   set(integration_dir $<TARGET_PROPERTY:payload_store_1030,VR_PAYLOAD_DIR>)
   set(integration_args

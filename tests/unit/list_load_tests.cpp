@@ -2,8 +2,8 @@
 // of every folder kind, inside a simulated installation in the test's prefix.
 #include <gtest/gtest.h>
 
-#include "list_test_support.h"
-#include "updatelist/ProductDetection.h"
+#include "support/ListSupport.h"
+#include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
 #include "win32/UniqueHandle.h"
 
@@ -28,16 +28,16 @@ class LoadListTest : public testing::Test {
  protected:
   void SetUp() override {
     ResetProductFoldersForTest();
-    listtest::MakeFolder(kProgram);
-    listtest::MakeFolder(std::string(kProgram) + "virtualQuirra");
-    ASSERT_TRUE(listtest::SetText(listtest::kAppPathsKey, "Path", kProgram));
-    ASSERT_TRUE(listtest::CopyLibrary("listqf_cdecl", std::string(kProgram) + "QfControl.dll"));
-    tempFilesBefore_ = listtest::CountTempFiles();
+    vrtest::MakeFolder(kProgram);
+    vrtest::MakeFolder(std::string(kProgram) + "virtualQuirra");
+    ASSERT_TRUE(vrtest::SetText(vrtest::kAppPathsKey, "Path", kProgram));
+    ASSERT_TRUE(vrtest::CopyLibrary("listqf_cdecl", std::string(kProgram) + "QfControl.dll"));
+    tempFilesBefore_ = vrtest::CountTempFiles();
   }
   void TearDown() override {
     // Whatever the result, the loader leaves no copy of the list behind.
-    EXPECT_EQ(tempFilesBefore_, listtest::CountTempFiles());
-    listtest::RemoveProductKeys();
+    EXPECT_EQ(tempFilesBefore_, vrtest::CountTempFiles());
+    vrtest::RemoveProductKeys();
     ResetProductFoldersForTest();
   }
   const char* Target(UpdateList& list, int group, int file) {
@@ -48,7 +48,7 @@ class LoadListTest : public testing::Test {
 };
 
 TEST_F(LoadListTest, EveryFolderKind) {
-  listtest::StoreLibrary store("liststore_kinds");
+  vrtest::StoreLibrary store("liststore_kinds");
   ASSERT_TRUE(store.loaded());
   UpdateList list;
   ASSERT_EQ(14, list.LoadList());
@@ -103,15 +103,15 @@ TEST_F(LoadListTest, EveryFolderKind) {
   EXPECT_EQ(nullptr, list.GetFileEntry(10, 0));
   EXPECT_EQ(nullptr, list.GetFileEntry(-1, 0));
   EXPECT_EQ(nullptr, list.GetFileEntry(8, 3));
-  EXPECT_EQ(1, list.ClearList());
+  list.ClearList();
   EXPECT_EQ(0, list.groupCount);
   EXPECT_STREQ("", list.keyFile);
   EXPECT_EQ(nullptr, list.GetFileEntry(0, 0));
 }
 
 TEST_F(LoadListTest, UnknownFoldersGiveNoTargetInsteadOfTheDriveRoot) {
-  listtest::StoreLibrary store("liststore_kinds");
-  ASSERT_TRUE(listtest::CopyLibrary("listqf_none", std::string(kProgram) + "QfControl.dll"));
+  vrtest::StoreLibrary store("liststore_kinds");
+  ASSERT_TRUE(vrtest::CopyLibrary("listqf_none", std::string(kProgram) + "QfControl.dll"));
   UpdateList list;
   ASSERT_EQ(14, list.LoadList());
   EXPECT_STREQ("", Target(list, 1, 0));
@@ -122,7 +122,7 @@ TEST_F(LoadListTest, UnknownFoldersGiveNoTargetInsteadOfTheDriveRoot) {
 
 TEST_F(LoadListTest, VariantListsLoadWhatTheyHold) {
   {
-    listtest::StoreLibrary store("liststore_noversions");
+    vrtest::StoreLibrary store("liststore_noversions");
     UpdateList list;
     EXPECT_EQ(1, list.LoadList());
     EXPECT_EQ(0, list.versionCount);
@@ -130,7 +130,7 @@ TEST_F(LoadListTest, VariantListsLoadWhatTheyHold) {
   }
   {
     // Group0 and Group2 are missing: empty groups without files.
-    listtest::StoreLibrary store("liststore_missing");
+    vrtest::StoreLibrary store("liststore_missing");
     UpdateList list;
     EXPECT_EQ(1, list.LoadList());
     ASSERT_EQ(3, list.groupCount);
@@ -143,13 +143,13 @@ TEST_F(LoadListTest, VariantListsLoadWhatTheyHold) {
 
 TEST_F(LoadListTest, AbsurdCountsNeitherCrashNorHang) {
   {
-    listtest::StoreLibrary store("liststore_overflow");
+    vrtest::StoreLibrary store("liststore_overflow");
     UpdateList list;
     EXPECT_EQ(0, list.LoadList());  // neither table can be had
     EXPECT_EQ(0, list.versionCount);
     EXPECT_EQ(0, list.groupCount);
   }
-  listtest::StoreLibrary store("liststore_huge");
+  vrtest::StoreLibrary store("liststore_huge");
   UpdateList list;
   const DWORD start = GetTickCount();
   const int32_t total = list.LoadList();
@@ -171,7 +171,7 @@ TEST_F(LoadListTest, AbsurdCountsNeitherCrashNorHang) {
 }
 
 TEST_F(LoadListTest, ATargetTooLongMakesTheListUnloadable) {
-  listtest::StoreLibrary store("liststore_overlong");
+  vrtest::StoreLibrary store("liststore_overlong");
   UpdateList list;
   EXPECT_EQ(0, list.LoadList());
   EXPECT_EQ(0, list.groupCount);
@@ -187,7 +187,7 @@ class ListLoaderRefuses : public LoadListTest {
     for (size_t i = 0; i < count; ++i) {
       SCOPED_TRACE(stores[i]);
       ResetProductFoldersForTest();
-      listtest::StoreLibrary store(stores[i]);
+      vrtest::StoreLibrary store(stores[i]);
       ASSERT_TRUE(store.loaded());
       UpdateList list;
       EXPECT_EQ(0, list.LoadList())
@@ -206,12 +206,12 @@ TEST_F(ListLoaderRefuses, ValuesLongerThanTheirField) {
 
 TEST_F(LoadListTest, NoListNoProductNoLoad) {
   {
-    listtest::StoreLibrary store("liststore_nolist");
+    vrtest::StoreLibrary store("liststore_nolist");
     UpdateList list;
     EXPECT_EQ(0, list.LoadList());
   }
-  listtest::RemoveProductKeys();
-  listtest::StoreLibrary store("liststore_kinds");
+  vrtest::RemoveProductKeys();
+  vrtest::StoreLibrary store("liststore_kinds");
   UpdateList list;
   EXPECT_EQ(0, list.LoadList());
   EXPECT_EQ(0, list.groupCount);
@@ -285,7 +285,7 @@ TEST_F(LoadListTest, ListsThatCouldLeadOutOfTheirFoldersAreRefused) {
         "[General]\r\nGroup=1\r\nVersions=0\r\n\r\n[Group0]\r\nName=G\r\n"
         "Install Path=" +
         c.installPath + "\r\nFiles=1\r\nPath0=" + c.path + "\r\n" + c.extra;
-    listtest::StoreLibrary store = listtest::StoreLibrary::WithList(ini);
+    vrtest::StoreLibrary store = vrtest::StoreLibrary::WithList(ini);
     ASSERT_TRUE(store.loaded());
     UpdateList list;
     EXPECT_EQ(c.loads ? 1 : 0, list.LoadList());
@@ -333,7 +333,7 @@ DWORD WINAPI TryToWriteListCopies(void* arg) {
 // The list is read back by its path while the updater runs; another program
 // of the user must not be able to change it in between.
 TEST_F(LoadListTest, NobodyElseCanWriteTheListWhileItIsRead) {
-  listtest::StoreLibrary store("liststore_kinds");
+  vrtest::StoreLibrary store("liststore_kinds");
   ASSERT_TRUE(store.loaded());
   char temp[MAX_PATH] = {};
   ASSERT_NE(0u, GetTempPathA(sizeof temp, temp));
@@ -357,14 +357,14 @@ TEST_F(LoadListTest, NobodyElseCanWriteTheListWhileItIsRead) {
 // Memory that runs out at any allocation of a load gives the load's failure
 // (or, once there is enough, the whole list), never an exception.
 TEST_F(LoadListTest, RunningOutOfMemoryAnywhereGivesNoListOrTheWholeList) {
-  listtest::StoreLibrary store("liststore_kinds");
+  vrtest::StoreLibrary store("liststore_kinds");
   ASSERT_TRUE(store.loaded());
   int32_t total = 0;
   long allowed = 0;
   for (; allowed < 2000 && total != 14; ++allowed) {
     UpdateList list;
     {
-      listtest::FailAllocations fail(allowed);
+      vrtest::FailAllocations fail(allowed);
       total = list.LoadList();
     }
     ASSERT_TRUE(total == 0 || total == 14) << "after " << allowed << " allocations: " << total;
@@ -373,7 +373,7 @@ TEST_F(LoadListTest, RunningOutOfMemoryAnywhereGivesNoListOrTheWholeList) {
   EXPECT_GT(allowed, 1) << "the load allocates nothing that could fail";
   double number = -1;
   {
-    listtest::FailAllocations fail(0);
+    vrtest::FailAllocations fail(0);
     number = VersionTextToNumber("1234567890,1234567890");  // longer than a short string
   }
   EXPECT_EQ(0, number);

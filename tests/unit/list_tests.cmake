@@ -40,7 +40,8 @@ endforeach()
 list_test_library(liststore_nolist SOURCES list_empty_dll.c)
 
 vr_add_gtest(list_tests SOURCES list_ini_tests.cpp list_detection_tests.cpp
-             list_control_tests.cpp list_load_tests.cpp list_test_support.cpp)
+             list_control_tests.cpp list_load_tests.cpp
+             ${VR_TESTS_DIR}/support/ListSupport.cpp)
 add_dependencies(list_tests ${LIST_TEST_LIBRARIES})
 vr_add_wine_test(NAME list COMMAND list_tests)
 vr_add_wine_test(NAME list_win32_xp COMMAND list_tests --gtest_filter=*LoadList* ARCH win32

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include "engine/Platform.h"
+#include "win32/Platform.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST(ClassifyOsVersion, EveryCodeOfTheTable) {
     int32_t code = -1;
     EXPECT_EQ(row.result, ClassifyOsVersion(row.record, row.wow64, &code)) << row.what;
     EXPECT_EQ(row.code, code) << row.what;
-    EXPECT_EQ(row.osClass, OsClassOfCode(code)) << row.what;
+    EXPECT_EQ(row.osClass, static_cast<int32_t>(OsClassOfCode(code))) << row.what;
   }
 }
 
@@ -117,9 +117,9 @@ TEST(ClassifyOsVersion, NewerAndUnknownNtVersionsAreNotClassified) {
 }
 
 TEST(OsClassOfCode, OutOfRangeCodesAreOther) {
-  EXPECT_EQ(0, OsClassOfCode(-1));
-  EXPECT_EQ(0, OsClassOfCode(22));
-  EXPECT_EQ(0, OsClassOfCode(23));
+  EXPECT_EQ(OsClass::Other, OsClassOfCode(-1));
+  EXPECT_EQ(OsClass::Other, OsClassOfCode(22));
+  EXPECT_EQ(OsClass::Other, OsClassOfCode(23));
 }
 
 }  // namespace

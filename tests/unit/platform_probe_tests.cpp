@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/UpdaterApp.h"
-#include "engine/Platform.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -105,7 +105,8 @@ TEST(RunningWindows, ClassifiedAsTheRunExpects) {
       "Wine reports platform %lu, version %lu.%lu, build %lu (low word %lu), suite 0x%x, "
       "product type %u, record %lu bytes -> detected %d, code %d, class %d\n",
       r.dwPlatformId, r.dwMajorVersion, r.dwMinorVersion, r.dwBuildNumber, r.dwBuildNumber & 0xFFFF,
-      r.wSuiteMask, r.wProductType, r.dwOSVersionInfoSize, detected, os.code(), os.GetOsClass());
+      r.wSuiteMask, r.wProductType, r.dwOSVersionInfoSize, detected, os.code(),
+      static_cast<int>(os.GetOsClass()));
   EXPECT_EQ(r.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0, IsNtPlatform());
   // The extended record is asked for on NT 4.0 and later only.
   EXPECT_EQ(
@@ -121,7 +122,7 @@ TEST(RunningWindows, ClassifiedAsTheRunExpects) {
   ASSERT_EQ(2, sscanf(expect, "--expect-os=%d:%d", &code, &osClass));
   EXPECT_EQ(1, detected);
   EXPECT_EQ(code, os.code());
-  EXPECT_EQ(osClass, os.GetOsClass());
+  EXPECT_EQ(osClass, static_cast<int>(os.GetOsClass()));
 }
 
 // --- WOW64 redirection ---------------------------------------------------

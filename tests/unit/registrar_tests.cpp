@@ -27,7 +27,7 @@ std::vector<DWORD> g_pauses;
 void RecordPause(DWORD ms) { g_pauses.push_back(ms); }
 
 std::string FilterKey(int n) {
-  return std::string(kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
+  return std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
 }
 
 // The "FilterData" of filter n as stored, or an empty vector when missing.
@@ -50,19 +50,26 @@ DWORD MeritOf(const std::vector<BYTE>& record) {
   return record[4] | record[5] << 8 | record[6] << 16 | static_cast<DWORD>(record[7]) << 24;
 }
 
-// Index of the first filter of list l (0..3) in the testbed's numbering.
-int FirstOfList(int l) {
-  int n = 0;
-  for (int i = 0; i < l; ++i) n += kFilterMeritLists[i].count;
-  return n;
-}
+// The testbed's number of entry i of the updater's list l (0..3).
+int FilterOfList(int l, int i) { return testbed::FilterIndexOf(kFilterMeritLists[l].clsids[i]); }
 
-DWORD ListMeritOf(int n) {
+// The updater's lists and the product's own list of its filters name the
+// same 21 filters, each once, with the merit the product expects after the
+// update, under the same registry key.
+TEST(FilterLists, TheUpdaterRewritesExactlyTheProductsFiltersWithTheirMerits) {
+  std::vector<int> named(testbed::kFilterCount, 0);
   for (const FilterMeritList& list : kFilterMeritLists) {
-    if (n < list.count) return list.merit;
-    n -= list.count;
+    for (int i = 0; i < list.count; ++i) {
+      SCOPED_TRACE(list.clsids[i]);
+      const int n = testbed::FilterIndexOf(list.clsids[i]);
+      ASSERT_LE(0, n) << "no filter of the product";
+      ++named[n];
+      EXPECT_EQ(testbed::kProductFilters[n].updatedMerit, list.merit);
+    }
   }
-  return 0;
+  for (int n = 0; n < testbed::kFilterCount; ++n)
+    EXPECT_EQ(1, named[n]) << testbed::FilterClsid(n) << " named this often by the updater";
+  EXPECT_STRCASEEQ(testbed::kFilterInstanceKeyPrefix, kFilterInstanceKeyPrefix);
 }
 
 class FilterMeritTest : public ::testing::Test {
@@ -85,7 +92,7 @@ TEST_F(FilterMeritTest, RewritesOnlyTheMeritOfEveryRecordALongOneIncluded) {
     const std::vector<BYTE> record = FilterData(n, &type);
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
     ASSERT_EQ(n == 0 ? 200u : 64u, record.size());
-    EXPECT_EQ(ListMeritOf(n), MeritOf(record));
+    EXPECT_EQ(testbed::kProductFilters[n].updatedMerit, MeritOf(record));
     for (DWORD i = 0; i < record.size(); ++i) {
       if (i >= 4 && i < 8) continue;
       ASSERT_EQ(testbed::FilterRecordByte(n, i), record[i]) << "byte " << i;
@@ -98,21 +105,21 @@ TEST_F(FilterMeritTest, RewritesOnlyTheMeritOfEveryRecordALongOneIncluded) {
 
 TEST_F(FilterMeritTest, AMissingFilterFailsItsListButEveryEntryIsStillWritten) {
   testbed::FilterLayout layout;
-  layout.omit[FirstOfList(0)] = true;
+  layout.omit[FilterOfList(0, 0)] = true;
   ASSERT_EQ(20, testbed::WriteFilterRegistrations(layout));
   EXPECT_EQ(1, registrar_.AdjustFilterMerits());  // lists 2 to 4 succeeded
-  EXPECT_EQ(0x200000u, MeritOf(FilterData(FirstOfList(0) + 1)));
-  EXPECT_EQ(0x5FFFFFu, MeritOf(FilterData(FirstOfList(3))));
-  EXPECT_TRUE(FilterData(FirstOfList(0)).empty());  // not created
+  EXPECT_EQ(0x200000u, MeritOf(FilterData(FilterOfList(0, 1))));
+  EXPECT_EQ(0x5FFFFFu, MeritOf(FilterData(FilterOfList(3, 0))));
+  EXPECT_TRUE(FilterData(FilterOfList(0, 0)).empty());  // not created
 
   // One filter missing from every list: no list is complete, yet the others
   // in each list still get their merit.
   testbed::RemoveFilterRegistrations();
-  for (int l = 0; l < 4; ++l) layout.omit[FirstOfList(l)] = true;
+  for (int l = 0; l < 4; ++l) layout.omit[FilterOfList(l, 0)] = true;
   ASSERT_EQ(17, testbed::WriteFilterRegistrations(layout));
   EXPECT_EQ(0, registrar_.AdjustFilterMerits());
-  EXPECT_EQ(0x200000u, MeritOf(FilterData(FirstOfList(1) + 3)));
-  EXPECT_EQ(0x5FFFFFu, MeritOf(FilterData(FirstOfList(2) + 1)));
+  EXPECT_EQ(0x200000u, MeritOf(FilterData(FilterOfList(1, 3))));
+  EXPECT_EQ(0x5FFFFFu, MeritOf(FilterData(FilterOfList(2, 1))));
 }
 
 TEST_F(FilterMeritTest, NoneRegisteredGivesZeroAndWritesNothing) {

@@ -15,12 +15,14 @@
 #include <vector>
 
 #include "engine/Leftovers.h"
-#include "engine/Platform.h"
 #include "res/resource.h"
+#include "support/Files.h"
 #include "system/ProductControlLibrary.h"
+#include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "updatelist/UpdateList.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"
@@ -31,10 +33,8 @@ namespace {
 // The time the list gives every payload file: 22 December 2011, 01:41 UTC.
 constexpr FILETIME kListTime = {3252985344u, 30195786u};
 
-constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-constexpr char kAppPathsKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-constexpr char kTestbedFoldersKey[] = "SOFTWARE\\Marrowick\\TestbedFolders";
+using testbed::kAppPathsKey;
+using testbed::kRunOnceKey;
 
 std::vector<DWORD> g_pauses;
 void RecordPause(DWORD ms) { g_pauses.push_back(ms); }
@@ -71,14 +71,10 @@ std::string Resource(const char* name, const char* type) {
   return std::string(data, SizeofResource(Store(), r));
 }
 
+// The file's bytes, or "<missing>" when it cannot be read.
 std::string ReadAll(const std::string& path) {
-  win32::FileHandle f(
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!f) return "<missing>";
-  std::string data(GetFileSize(f.get(), nullptr), '\0');
-  DWORD read = 0;
-  if (!data.empty()) ReadFile(f.get(), &data[0], static_cast<DWORD>(data.size()), &read, nullptr);
-  return data;
+  std::string bytes;
+  return vrtest::ReadWholeFile(path, &bytes) ? bytes : "<missing>";
 }
 
 void WriteAll(const std::string& path, const std::string& data, FILETIME time) {
@@ -175,8 +171,8 @@ bool ReadRunOnceValue(std::string* value) {
     return false;
   char buf[600] = {};
   DWORD type = 0, size = sizeof buf - 1;
-  if (RegQueryValueExA(key.get(), "MarrowickDrvInst", nullptr, &type, reinterpret_cast<BYTE*>(buf),
-                       &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExA(key.get(), testbed::kDriverInstallerValue, nullptr, &type,
+                       reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS ||
       type != REG_SZ)
     return false;
   *value = buf;
@@ -482,24 +478,26 @@ TEST_F(ReplaceFileTest, RunOnceNamesTheDriverInstallerQuotedOnVistaAndLater) {
     win32::RegKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, key.put()) ==
         ERROR_SUCCESS)
-      RegDeleteValueA(key.get(), "MarrowickDrvInst");
+      RegDeleteValueA(key.get(), testbed::kDriverInstallerValue);
   }
 
   EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
   EXPECT_EQ(normal_, ReadAll(target));
   std::string value;
-  const int32_t osClass = List().GetOsClass();
-  if (osClass == 4 || osClass == 5) {
+  const OsClass osClass = List().GetOsClass();
+  if (osClass == OsClass::Vista32 || osClass == OsClass::Vista64) {
     ASSERT_TRUE(ReadRunOnceValue(&value));
     EXPECT_EQ("\"" + target + "\"", value);
   } else {
-    EXPECT_FALSE(ReadRunOnceValue(&value)) << "class " << osClass << ": " << value;
+    EXPECT_FALSE(ReadRunOnceValue(&value))
+        << "class " << static_cast<int>(osClass) << ": " << value;
   }
 }
 
 TEST_F(ReplaceFileTest, RunOnceKeyRefusedKeepsTheOldDriverInstaller) {
-  const int32_t osClass = List().GetOsClass();
-  if (osClass != 4 && osClass != 5) GTEST_SKIP() << "no RunOnce value before Vista";
+  const OsClass osClass = List().GetOsClass();
+  if (osClass != OsClass::Vista32 && osClass != OsClass::Vista64)
+    GTEST_SKIP() << "no RunOnce value before Vista";
   const std::string program = FreshFolder("refused");
   CreateDirectoryA((program + "virtualQuirra").c_str(), nullptr);
   const std::string target = program + "virtualQuirra\\DrvInst.exe";
@@ -545,7 +543,7 @@ class ServiceProgramTest : public ReplaceFileTest {
     program_ = FreshFolder("prog-" + name);
     common_ = FreshFolder("common-" + name);
     ASSERT_TRUE(SetText(kAppPathsKey, "Path", program_));
-    ASSERT_TRUE(SetText(kTestbedFoldersKey, "Common", common_));
+    ASSERT_TRUE(SetText(testbed::kFoldersKey, testbed::kCommonValue, common_));
     ASSERT_TRUE(CopyFileA((ExeFolder() + "QfControl.dll").c_str(),
                           (program_ + "QfControl.dll").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((ExeFolder() + "Servinst.exe").c_str(),

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "engine/Lz32Library.h"
-#include "unit/store_test_support.h"
+#include "support/StoreSupport.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
-using storetest::ReadBytes;
-using storetest::WriteBytes;
+using vrtest::ReadWholeFile;
+using vrtest::WriteWholeFile;
 
 // "abcabcabcabc" packed by hand: three literals, then one match of nine bytes
 // from ring position 0xFF0, where the expander wrote the first byte.
@@ -56,7 +56,7 @@ std::string SystemLz32Path() {
 }
 
 TEST(Lz32BindingTest, LibraryMissingOneRequiredExportIsRefusedAndUnloaded) {
-  std::string fake = storetest::ProgramFolder() + "store_fakelz_missing.dll";
+  std::string fake = vrtest::ExeFolder() + "store_fakelz_missing.dll";
   ASSERT_NE(GetFileAttributesA(fake.c_str()), INVALID_FILE_ATTRIBUTES) << fake;
   Lz32Library lz;
   EXPECT_FALSE(lz.BindCandidate(fake.c_str()));
@@ -77,7 +77,7 @@ TEST(Lz32BindingTest, LibraryMissingOneRequiredExportIsRefusedAndUnloaded) {
 }
 
 TEST(Lz32BindingTest, OptionalExportsMayBeAbsent) {
-  std::string fake = storetest::ProgramFolder() + "store_fakelz_required.dll";
+  std::string fake = vrtest::ExeFolder() + "store_fakelz_required.dll";
   Lz32Library lz;
   HMODULE m = lz.Load(fake.c_str());
   ASSERT_NE(m, nullptr);
@@ -90,7 +90,7 @@ TEST(Lz32BindingTest, OptionalExportsMayBeAbsent) {
 }
 
 TEST(Lz32BindingTest, DestructionUnloadsTheLibrary) {
-  std::string fake = storetest::ProgramFolder() + "store_fakelz_required.dll";
+  std::string fake = vrtest::ExeFolder() + "store_fakelz_required.dll";
   {
     Lz32Library lz;
     ASSERT_NE(lz.Load(fake.c_str()), nullptr);
@@ -102,9 +102,9 @@ TEST(Lz32BindingTest, DestructionUnloadsTheLibrary) {
 TEST(Lz32BindingTest, SystemLibraryIsLoadedByFullPathNeverBySearch) {
   // Plant a stand-in named LZ32.DLL in a folder that the loader's search by
   // bare name visits before the system directory.
-  std::string folder = storetest::MakeTempFolder("plant");
+  std::string folder = vrtest::MakeTempFolder("plant");
   std::string planted = folder + "LZ32.DLL";
-  std::string fake = storetest::ProgramFolder() + "store_fakelz_required.dll";
+  std::string fake = vrtest::ExeFolder() + "store_fakelz_required.dll";
   ASSERT_TRUE(CopyFileA(fake.c_str(), planted.c_str(), FALSE));
   ASSERT_TRUE(SetDllDirectoryA(folder.c_str()));
   HMODULE bySearch = LoadLibraryA("LZ32.DLL");
@@ -129,9 +129,9 @@ TEST(Lz32BindingTest, SystemLibraryIsLoadedByFullPathNeverBySearch) {
 class ExpandFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = storetest::MakeTempFolder("expand");
+    folder_ = vrtest::MakeTempFolder("expand");
     source_ = folder_ + "abc.bi_";
-    ASSERT_TRUE(WriteBytes(source_, kPacked));
+    ASSERT_TRUE(WriteWholeFile(source_, kPacked));
   }
   std::string folder_;
   std::string source_;
@@ -140,28 +140,28 @@ class ExpandFileTest : public testing::Test {
 
 TEST_F(ExpandFileTest, ExpandsAndReplacesExistingDestination) {
   std::string dest = folder_ + "abc.bin";
-  ASSERT_TRUE(WriteBytes(dest, std::string(100000, 'z')));
+  ASSERT_TRUE(WriteWholeFile(dest, std::string(100000, 'z')));
   // Not loaded beforehand: ExpandFile binds on demand.
   ASSERT_EQ(lz_.ExpandFile(dest.c_str(), source_.c_str()), 1);
   EXPECT_NE(lz_.module(), nullptr);
   std::string got;
-  ASSERT_TRUE(ReadBytes(dest, &got));
+  ASSERT_TRUE(ReadWholeFile(dest, &got));
   EXPECT_EQ(got, kExpanded);
-  EXPECT_TRUE(storetest::NotHeldOpen(dest));
-  EXPECT_TRUE(storetest::NotHeldOpen(source_));
+  EXPECT_TRUE(vrtest::NotHeldOpen(dest));
+  EXPECT_TRUE(vrtest::NotHeldOpen(source_));
 }
 
 TEST_F(ExpandFileTest, NonCompressedSourceIsCopiedVerbatim) {
   std::string plain = folder_ + "plain.txt";
   std::string content = "not compressed\r\n";
   content += std::string(3, '\0') + "SZDD";
-  ASSERT_TRUE(WriteBytes(plain, content));
+  ASSERT_TRUE(WriteWholeFile(plain, content));
   std::string dest = folder_ + "plain.out";
   ASSERT_EQ(lz_.ExpandFile(dest.c_str(), plain.c_str()), 1);
   std::string got;
-  ASSERT_TRUE(ReadBytes(dest, &got));
+  ASSERT_TRUE(ReadWholeFile(dest, &got));
   EXPECT_EQ(got, content);
-  EXPECT_TRUE(storetest::NotHeldOpen(plain));
+  EXPECT_TRUE(vrtest::NotHeldOpen(plain));
 }
 
 TEST_F(ExpandFileTest, MissingSourceFailsAndLeaksNoHandle) {
@@ -208,11 +208,11 @@ TEST_F(ExpandFileTest, PathsOfMoreThan128CharactersWork) {
   std::string source = deep + "abc.bi_";
   std::string dest = deep + "abc.bin";
   ASSERT_GT(source.size(), 128u);
-  ASSERT_TRUE(WriteBytes(source, kPacked));
-  ASSERT_TRUE(WriteBytes(dest, "old contents, longer than the new ones"));
+  ASSERT_TRUE(WriteWholeFile(source, kPacked));
+  ASSERT_TRUE(WriteWholeFile(dest, "old contents, longer than the new ones"));
   ASSERT_EQ(lz_.ExpandFile(dest.c_str(), source.c_str()), 1);
   std::string got;
-  ASSERT_TRUE(ReadBytes(dest, &got));
+  ASSERT_TRUE(ReadWholeFile(dest, &got));
   EXPECT_EQ(got, kExpanded);
 }
 
@@ -228,7 +228,7 @@ TEST_F(ExpandFileTest, RefusesWhatCannotBeDone) {
       CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   ASSERT_TRUE(h);
   EXPECT_EQ(lz_.ExpandFile(held.c_str(), source_.c_str()), 0);
-  EXPECT_TRUE(storetest::NotHeldOpen(source_));
+  EXPECT_TRUE(vrtest::NotHeldOpen(source_));
 }
 
 // Packs made on the build machine by szddpack (store_szdd_check.py prepare),
@@ -261,13 +261,13 @@ TEST(SzddRoundTrip, EveryPackExpandsByteExactlyThroughLz32) {
   } while (FindNextFileA(find.get(), &found));
   ASSERT_GE(names.size(), 10u) << "the prepared inputs are missing";
 
-  std::string out = storetest::MakeTempFolder("roundtrip");
+  std::string out = vrtest::MakeTempFolder("roundtrip");
   Lz32Library lz;
   for (const std::string& name : names) {
     std::string original, expanded;
-    ASSERT_TRUE(ReadBytes(dir + name, &original)) << name;
+    ASSERT_TRUE(ReadWholeFile(dir + name, &original)) << name;
     ASSERT_EQ(lz.ExpandFile((out + name).c_str(), (dir + name + ".sz").c_str()), 1) << name;
-    ASSERT_TRUE(ReadBytes(out + name, &expanded)) << name;
+    ASSERT_TRUE(ReadWholeFile(out + name, &expanded)) << name;
     EXPECT_EQ(expanded.size(), original.size()) << name;
     EXPECT_TRUE(expanded == original) << name << ": contents differ";
     DeleteFileA((out + name).c_str());

@@ -6,13 +6,13 @@
 #include <string>
 
 #include "engine/PayloadStore.h"
-#include "unit/store_test_support.h"
+#include "support/StoreSupport.h"
 #include "win32/Seams.h"
 
 namespace {
 
-using storetest::ReadBytes;
-using storetest::WriteBytes;
+using vrtest::ReadWholeFile;
+using vrtest::WriteWholeFile;
 
 // What store_fixture.rc stores as "0609.BIN".
 std::string FixturePayload() {
@@ -30,7 +30,7 @@ const char kFixtureMsg[] =
 class PayloadStoreTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string dll = storetest::ProgramFolder() + "store_fixture.dll";
+    std::string dll = vrtest::ExeFolder() + "store_fixture.dll";
     fixture_ = LoadLibraryExA(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   }
   static void TearDownTestSuite() {
@@ -40,7 +40,7 @@ class PayloadStoreTest : public testing::Test {
   void SetUp() override {
     ASSERT_NE(fixture_, nullptr) << "store_fixture.dll beside the test program";
     seams::SetStoreModule(fixture_);
-    folder_ = storetest::MakeTempFolder("payload");
+    folder_ = vrtest::MakeTempFolder("payload");
   }
   void TearDown() override { seams::SetStoreModule(nullptr); }
 
@@ -82,7 +82,7 @@ TEST_F(PayloadStoreTest, ExtractFindsEntryWithoutRegardToCase) {
     ASSERT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, name, "FILES"), 1)
         << name;
     std::string got;
-    ASSERT_TRUE(ReadBytes(path, &got));
+    ASSERT_TRUE(ReadWholeFile(path, &got));
     EXPECT_EQ(got, FixturePayload()) << name;
   }
   // The type compares the same way.
@@ -92,20 +92,20 @@ TEST_F(PayloadStoreTest, ExtractFindsEntryWithoutRegardToCase) {
 
 TEST_F(PayloadStoreTest, ExtractReplacesLongerFileCompletely) {
   std::string path = folder_ + "existing.bin";
-  ASSERT_TRUE(WriteBytes(path, std::string(12000, 'x')));
+  ASSERT_TRUE(WriteWholeFile(path, std::string(12000, 'x')));
   ASSERT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "0609.bin", "FILES"), 1);
   std::string got;
-  ASSERT_TRUE(ReadBytes(path, &got));
+  ASSERT_TRUE(ReadWholeFile(path, &got));
   EXPECT_EQ(got.size(), 5000u);
   EXPECT_EQ(got, FixturePayload());
-  EXPECT_TRUE(storetest::NotHeldOpen(path));
+  EXPECT_TRUE(vrtest::NotHeldOpen(path));
 }
 
 TEST_F(PayloadStoreTest, ExtractUsesStoreModuleWhenNoneIsNamed) {
   std::string path = folder_ + "seam.bin";
   ASSERT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), nullptr, "0609.bin", "FILES"), 1);
   std::string got;
-  ASSERT_TRUE(ReadBytes(path, &got));
+  ASSERT_TRUE(ReadWholeFile(path, &got));
   EXPECT_EQ(got, FixturePayload());
 }
 

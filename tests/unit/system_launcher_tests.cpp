@@ -5,14 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/SystemSupport.h"
 #include "system/LauncherWindow.h"
-#include "system_test_support.h"
 
 namespace {
 
-using systest::ChildProcess;
-using systest::Recorder;
-using systest::WaitUntil;
+using vrtest::ChildProcess;
+using vrtest::Recorder;
+using vrtest::WaitUntil;
 
 HWND FindByClass() { return FindWindowA("VrOstrel", nullptr); }
 HWND FindByTitle() { return FindWindowA(nullptr, "VrOstrel"); }

@@ -11,18 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "engine/Platform.h"
 #include "res/resource.h"
+#include "support/SystemSupport.h"
 #include "system/ServiceInstaller.h"
-#include "system_test_support.h"
 #include "testbed/common/TestbedRegistry.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
-using systest::Recorder;
-using systest::WaitUntil;
+using vrtest::Recorder;
+using vrtest::WaitUntil;
 
 bool RegisterService(const std::string& program) {
   win32::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -51,11 +51,11 @@ std::string LoadString(UINT id) {
 class ServiceInstallerTest : public testing::Test {
  protected:
   void SetUp() override {
-    common_ = systest::MakeTempFolder("vrcommon");
+    common_ = vrtest::MakeTempFolder("vrcommon");
     ASSERT_FALSE(common_.empty());
     // The updater usually runs from a download folder: the installer must
     // not inherit it.
-    elsewhere_ = systest::MakeTempFolder("vrcwd");
+    elsewhere_ = vrtest::MakeTempFolder("vrcwd");
     ASSERT_TRUE(currentDirectory_.ChangeTo(elsewhere_.c_str()));
     UnregisterService();
     testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstRefuseValue, 0);
@@ -89,11 +89,15 @@ class ServiceInstallerTest : public testing::Test {
   }
 
   void InstallInstaller() {
-    ASSERT_TRUE(systest::CopyFromProgramFolder("Servinst.exe", common_));
-    ASSERT_TRUE(systest::CopyFromProgramFolder("qfsvcgen.exe", common_));
+    ASSERT_TRUE(vrtest::CopyFromProgramFolder("Servinst.exe", common_));
+    ASSERT_TRUE(vrtest::CopyFromProgramFolder("qfsvcgen.exe", common_));
   }
   // Lines the installer logged, one per run: "Servinst [-D]" or "Servinst []".
-  std::string Log() const { return systest::ReadWholeFile(common_ + "Servinst.log"); }
+  std::string Log() const {
+    std::string log;
+    vrtest::ReadWholeFile(common_ + "Servinst.log", &log);
+    return log;
+  }
   DWORD Runs() const {
     return testbed::ReadDword(testbed::kMarksKey, testbed::kServinstRunsValue, 0);
   }
@@ -172,7 +176,7 @@ TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSecon
   EXPECT_EQ(expected, recorder.pauses);
 
   ASSERT_EQ(2u, recorder.boxes.size());
-  for (const systest::Box& box : recorder.boxes) {
+  for (const vrtest::Box& box : recorder.boxes) {
     EXPECT_EQ(nullptr, box.owner);
     EXPECT_EQ(LoadString(IDS_APP_RUNNING), box.text);
     EXPECT_EQ("Vorrel Recorder 10.30 title", box.caption);

@@ -9,19 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "support/TestbedSupport.h"
 #include "testbed/common/FilterRecord.h"
+#include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "testbed/comserver/ComServerMark.h"
-#include "testbed_test_support.h"
 #include "win32/UniqueHandle.h"
 
-using namespace testbed_test;
+using namespace vrtest;
 
 namespace {
 
 bool CopyFromBin(const char* name, const std::string& folder, const char* as = nullptr) {
   CreateDirectoryA(folder.c_str(), nullptr);
-  return CopyFileA((BinFolder() + name).c_str(), (folder + (as ? as : name)).c_str(), FALSE);
+  return CopyFileA((ExeFolder() + name).c_str(), (folder + (as ? as : name)).c_str(), FALSE);
 }
 
 void SetOption(const char* name, DWORD value) {
@@ -154,7 +155,7 @@ class ControlLibrary : public testing::Test {
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, testbed::kFoldersKey, testbed::kProductView, 0);
   }
   win32::Module Load(const char* name) {
-    return win32::Module(LoadLibraryA((BinFolder() + name).c_str()));
+    return win32::Module(LoadLibraryA((ExeFolder() + name).c_str()));
   }
   static const char* const kExports[7];
 };
@@ -210,7 +211,7 @@ TEST_F(ControlLibrary, FlavoursLackAnExportReportNothingOrUseStdcall) {
 // --- Sound-effect library -------------------------------------------------
 
 int FilterCountOf(const char* library) {
-  win32::Module m(LoadLibraryA((BinFolder() + library).c_str()));
+  win32::Module m(LoadLibraryA((ExeFolder() + library).c_str()));
   auto load =
       reinterpret_cast<int (*)(const char*, const char*)>(GetProcAddress(m.get(), "FilterLoad"));
   auto num = reinterpret_cast<int (*)()>(GetProcAddress(m.get(), "FiltersGetNum"));
@@ -218,7 +219,7 @@ int FilterCountOf(const char* library) {
   if (!load || !num || !free) return -1;
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  if (!load("Software\\Marrowick\\VorrelSaffra8", temp)) return -2;
+  if (!load(testbed::kSoundFxKey, temp)) return -2;
   int n = num();
   free();
   return n;
@@ -232,7 +233,7 @@ TEST(SoundEffectLibrary, ReportsTheFilterCountOfItsEdition) {
   SetOption(testbed::kSoundFxCountValue, 4);
   EXPECT_EQ(4, FilterCountOf("SoundFx.dll"));
 
-  win32::Module m(LoadLibraryA((BinFolder() + "SoundFx5.dll").c_str()));
+  win32::Module m(LoadLibraryA((ExeFolder() + "SoundFx5.dll").c_str()));
   auto load =
       reinterpret_cast<int (*)(const char*, const char*)>(GetProcAddress(m.get(), "FilterLoad"));
   ASSERT_TRUE(load);
@@ -253,10 +254,10 @@ TEST(DriverInstaller, LeavesAMarkEachTimeItRuns) {
 }
 
 TEST(FilterRegistrations, ChosenLengthsAndOmissionsAreWrittenAndRemoved) {
-  std::string exe = "\"" + BinFolder() + "RegisterFilters.exe\"";
+  std::string exe = "\"" + ExeFolder() + "RegisterFilters.exe\"";
   ASSERT_EQ(0, RunAndWait(exe + " --long 3 --omit 20"));
   for (int n = 0; n < testbed::kFilterCount; ++n) {
-    std::string key = std::string(kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
+    std::string key = std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
     std::vector<BYTE> data;
     bool present = ReadBinary(key.c_str(), "FilterData", &data);
     EXPECT_EQ(n != 20, present) << n;
@@ -267,8 +268,8 @@ TEST(FilterRegistrations, ChosenLengthsAndOmissionsAreWrittenAndRemoved) {
   }
   ASSERT_EQ(0, RunAndWait(exe + " --remove"));
   for (int n = 0; n < testbed::kFilterCount; ++n)
-    EXPECT_FALSE(
-        KeyExists((std::string(kFilterInstanceKeyPrefix) + testbed::FilterClsid(n)).c_str()));
+    EXPECT_FALSE(KeyExists(
+        (std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n)).c_str()));
 }
 
 // --- Launcher window (needs a display) ------------------------------------
@@ -285,7 +286,7 @@ class LauncherWindow : public testing::Test {
     }
   }
   HWND Start(const char* flags, const char* cls = "VrOstrel", const char* title = nullptr) {
-    process_.reset(StartProcess("\"" + BinFolder() + "VrOstrel.exe\" " + flags));
+    process_.reset(StartProcess("\"" + ExeFolder() + "VrOstrel.exe\" " + flags));
     for (int i = 0; i < 100; ++i) {
       if (HWND w = FindWindowA(cls, title)) return w;
       Sleep(50);

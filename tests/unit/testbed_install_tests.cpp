@@ -8,21 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "support/TestbedSupport.h"
 #include "testbed/common/FilterRecord.h"
 #include "testbed/common/Flavour.h"
+#include "testbed/common/ProductKeys.h"
 #include "testbed/comserver/ComServerMark.h"
-#include "testbed_test_support.h"
 #include "win32/UniqueHandle.h"
 
-using namespace testbed_test;
+using namespace vrtest;
 
 namespace {
 
-constexpr char kAppPaths[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-constexpr char kUninstall[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
+constexpr const char* kAppPaths = testbed::kAppPathsKey;
+constexpr const char* kUninstall = testbed::kUninstallKey;
 
 std::string WithBackslash(std::string s) {
   if (!s.empty() && s.back() != '\\') s += '\\';
@@ -48,7 +46,8 @@ class InstalledProduct : public testing::Test {
 
 TEST_F(InstalledProduct, RegistryEntriesNameTheProgramFolderOfA32BitInstaller) {
   EXPECT_EQ(program_, WithBackslash(ReadText(kUninstall, "InstallLocation")));
-  EXPECT_NE(program_.find("\\Marrowick\\Vorrel Recorder\\"), std::string::npos) << program_;
+  EXPECT_NE(program_.find(std::string(testbed::kProgramSubfolder) + "\\"), std::string::npos)
+      << program_;
   // A 32-bit installer on 64-bit Windows lands in the x86 program files.
   // The 32-bit product on 64-bit Windows lives in "Program Files (x86)".
   EXPECT_EQ(testbed::OnSixtyFourBitWindows() && !testbed::kSixtyFourBitProcess,
@@ -103,7 +102,7 @@ TEST_F(InstalledProduct, ServiceAndComServerAreRegistered) {
 
 TEST_F(InstalledProduct, EveryFilterHasItsRegistrationRecord) {
   for (int n = 0; n < testbed::kFilterCount; ++n) {
-    std::string key = std::string(kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
+    std::string key = std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
     std::vector<BYTE> data;
     ASSERT_TRUE(ReadBinary(key.c_str(), "FilterData", &data)) << key;
     ASSERT_EQ(testbed::kFilterDefaultSize, data.size()) << key;
@@ -115,8 +114,7 @@ TEST_F(InstalledProduct, EveryFilterHasItsRegistrationRecord) {
 }
 
 TEST_F(InstalledProduct, RunValueStartsTheUpdaterInResumeMode) {
-  std::string run =
-      ReadText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "marrowickupdater");
+  std::string run = ReadText(testbed::kRunKey, testbed::kResumeValue);
   if (CommandLineOption("expect-run-value").empty()) {
     EXPECT_TRUE(run.empty()) << run;
   } else {

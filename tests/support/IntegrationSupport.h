@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "support/Files.h"
 #include "testbed/common/Flavour.h"
 
-namespace integration_test {
+namespace vrtest {
 
 // Folder of one group, as the list names it.
 enum class Folder { Program, Doc, Common, EditionCommon, SharedLibrary, Drivers };
@@ -69,7 +70,6 @@ bool RedirectionOffExpected(int group);
 std::string Option(const char* name);       // --name=value; empty when absent
 std::string WindowsPath(std::string path);  // '/' -> '\'
 
-bool ReadAll(const std::string& path, std::string* bytes);
 bool FileTimes(const std::string& path, FILETIME* creation, FILETIME* access, FILETIME* write);
 bool Exists(const std::string& path);
 bool SameTime(const FILETIME& a, const FILETIME& b);
@@ -80,4 +80,4 @@ bool SamePath(const std::string& a, const std::string& b);
 // Every file directly in folder (names only, no subfolders).
 std::vector<std::string> FilesIn(const std::string& folder);
 
-}  // namespace integration_test
+}  // namespace vrtest

@@ -1,12 +1,10 @@
 // Run-time binding of kernel32's WOW64 exports. On Windows without them there
 // is no redirection, and every call of an unbound guard does nothing.
-#include "engine/Platform.h"
-
-#include <string.h>
+#include "win32/Platform.h"
 
 #include <utility>
 
-#include "win32/BoundedString.h"
+#include "win32/Paths.h"
 
 Wow64FsGuard::~Wow64FsGuard() {
   // Redirection is per thread: never leave it off behind the guard's back.
@@ -22,13 +20,9 @@ HMODULE Wow64FsGuard::Bind(const char* libraryPath) {
   // Load from the library's own folder so a full path finds its neighbours;
   // a bare name such as "kernel32.dll" leaves the current directory alone.
   char folder[MAX_PATH] = {};
-  const char* name = win32::AfterLastBackslash(libraryPath);
-  if (name) {
-    size_t length = static_cast<size_t>(name - libraryPath);
-    if (length >= sizeof folder) return nullptr;
-    memcpy(folder, libraryPath, length);
-    folder[length] = '\0';
-  }
+  if (win32::AfterLastBackslash(libraryPath) &&
+      !win32::FolderOf(libraryPath, folder, sizeof folder))
+    return nullptr;
   win32::ScopedCurrentDirectory currentDirectory;
   currentDirectory.ChangeTo(folder);
 

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace testbed_test {
+#include "support/Files.h"
 
-// Folder of the running test program (where every built program lies), with
-// a trailing backslash.
-std::string BinFolder();
+namespace vrtest {
 
 // Runs a command line and waits up to timeoutMs; the exit code, or -1 when
 // it could not start or did not finish.
@@ -35,4 +33,4 @@ bool IsServiceRegistered(const char* name);
 // Value of "--name=value" on the test program's command line; empty if absent.
 std::string CommandLineOption(const char* name);
 
-}  // namespace testbed_test
+}  // namespace vrtest

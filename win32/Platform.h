@@ -25,12 +25,28 @@ enum OsVersionCode : int32_t {
 };
 // clang-format on
 
+// The coarse classes of the codes, with the values the group rules are
+// defined with.
+enum class OsClass : int32_t {
+  Other = 0,    // Win32s, NT 3.x and 4.0, unclassified
+  Win9x = 1,    // 95, 98, Me
+  Nt32 = 2,     // 2000, XP, 2003, 32-bit
+  Xp64 = 3,     // XP and 2003, 64-bit
+  Vista32 = 4,  // Vista and later, 32-bit
+  Vista64 = 5,  // Vista and later, 64-bit
+};
+
+// 64-bit Windows: XP/2003 x64, or Vista and later, 64-bit.
+inline bool IsSixtyFourBitClass(OsClass osClass) {
+  return osClass == OsClass::Xp64 || osClass == OsClass::Vista64;
+}
+
 // Classifies a version record. sixtyFourBit says whether this is 64-bit
 // Windows (RunningOn64BitWindows, only asked for 5.2 and 6.x). Returns 1
 // when classified (code set), 0 when not (code left 22).
 int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool sixtyFourBit, int32_t* code);
 // Class of a code; any code outside 0..22 gives 0.
-int32_t OsClassOfCode(int32_t code);
+OsClass OsClassOfCode(int32_t code);
 
 // The running Windows, classified once by its owner (the update list).
 class OsVersionInfo {
@@ -41,7 +57,7 @@ class OsVersionInfo {
   // result as the detection flag.
   int32_t DetectOsVersion();
   // Class by the detection flag: not classified gives 2 on NT, 1 otherwise.
-  int32_t GetOsClass() const;
+  OsClass GetOsClass() const;
   int32_t code() const { return code_; }
   int32_t detected() const { return detected_; }
   const OSVERSIONINFOEXA& record() const { return record_; }

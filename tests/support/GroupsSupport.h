@@ -10,14 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "support/Files.h"
 #include "testbed/common/Flavour.h"
 #include "updatelist/UpdateList.h"
 
-namespace groups_test {
-
-// Folder of the running test program (where the build puts its helpers),
-// with a trailing backslash.
-std::string ExeFolder();
+namespace vrtest {
 
 // The OsClass that the test's Windows setting must give, from the command
 // line option --expect-os-class=N; -1 when not given.
@@ -34,7 +31,6 @@ const char* UninstallKey();
 // Copies the key file built for version id (e.g. "10290") to path and pads
 // it with zeros to length bytes (0: as built).
 bool PlaceKeyFile(const std::string& id, const std::string& path, DWORD length = 0);
-bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool MakeFolders(const std::string& folder);
 
 struct GroupSpec {
@@ -96,4 +92,4 @@ class FileHolder {
   bool holding_ = false;
 };
 
-}  // namespace groups_test
+}  // namespace vrtest

@@ -1,10 +1,10 @@
-#include "system_test_support.h"
+#include "support/SystemSupport.h"
 
 #include <stdio.h>
 
 #include "win32/Seams.h"
 
-namespace systest {
+namespace vrtest {
 
 namespace {
 
@@ -41,13 +41,6 @@ size_t Recorder::CountPauses(DWORD ms) const {
   return n;
 }
 
-std::string ProgramFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string folder(path);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
 std::string MakeTempFolder(const char* prefix) {
   char temp[MAX_PATH] = {};
   GetTempPathA(sizeof temp, temp);
@@ -60,18 +53,7 @@ std::string MakeTempFolder(const char* prefix) {
 }
 
 bool CopyFromProgramFolder(const char* name, const std::string& toFolder) {
-  return CopyFileA((ProgramFolder() + name).c_str(), (toFolder + name).c_str(), FALSE) != FALSE;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
+  return CopyFileA((ExeFolder() + name).c_str(), (toFolder + name).c_str(), FALSE) != FALSE;
 }
 
 ChildProcess::~ChildProcess() {
@@ -82,7 +64,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const char* program, const char* arguments) {
-  std::string path = ProgramFolder() + program;
+  std::string path = ExeFolder() + program;
   std::string commandLine = "\"" + path + "\"";
   if (arguments && *arguments) commandLine += std::string(" ") + arguments;
   STARTUPINFOA si = {};
@@ -100,4 +82,4 @@ bool ChildProcess::WaitForExit(DWORD ms) {
   return process_ && WaitForSingleObject(process_, ms) == WAIT_OBJECT_0;
 }
 
-}  // namespace systest
+}  // namespace vrtest

@@ -1,14 +1,15 @@
-#include "groups_support.h"
+#include "support/GroupsSupport.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "res/resource.h"
+#include "testbed/common/ProductKeys.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 
-namespace groups_test {
+namespace vrtest {
 namespace {
 
 std::vector<ShownMessage> g_shown;
@@ -36,27 +37,14 @@ bool SetStringValue(const char* subkey, const char* name, const std::string& val
 
 }  // namespace
 
-std::string ExeFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  char* slash = strrchr(path, '\\');
-  if (slash) slash[1] = '\0';
-  return path;
-}
-
 int ExpectedOsClass() {
   const char* line = GetCommandLineA();
   const char* option = strstr(line, "--expect-os-class=");
   return option ? atoi(option + strlen("--expect-os-class=")) : -1;
 }
 
-const char* AppPathsKey() {
-  return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-}
-const char* UninstallKey() {
-  return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-         "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
-}
+const char* AppPathsKey() { return testbed::kAppPathsKey; }
+const char* UninstallKey() { return testbed::kUninstallKey; }
 
 bool MakeFolders(const std::string& folder) {
   for (size_t i = 3; i <= folder.size(); ++i) {
@@ -74,16 +62,6 @@ bool InstallProductAt(const std::string& folder) {
 void UninstallProduct() {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, AppPathsKey());
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey());
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
 }
 
 bool PlaceKeyFile(const std::string& id, const std::string& path, DWORD length) {
@@ -203,4 +181,4 @@ FileHolder::~FileHolder() {
   if (release_) CloseHandle(release_);
 }
 
-}  // namespace groups_test
+}  // namespace vrtest

@@ -1,5 +1,5 @@
 // Classification of the running Windows by its version record.
-#include "engine/Platform.h"
+#include "win32/Platform.h"
 
 #include <string.h>
 
@@ -118,13 +118,13 @@ int32_t ClassifyOsVersion(const OSVERSIONINFOEXA& record, bool sixtyFourBit, int
   }
 }
 
-int32_t OsClassOfCode(int32_t code) {
-  if (code >= kOsWin95 && code <= kOsWinMe) return 1;
-  if (code >= kOsWin2000Datacenter && code <= kOs2003Standard) return 2;
-  if (code == kOs2003x64 || code == kOsXpPro64) return 3;
-  if (code == kOsVista32) return 4;
-  if (code == kOsVista64) return 5;
-  return 0;  // Win32s, NT 3/4, unclassified and anything out of range
+OsClass OsClassOfCode(int32_t code) {
+  if (code >= kOsWin95 && code <= kOsWinMe) return OsClass::Win9x;
+  if (code >= kOsWin2000Datacenter && code <= kOs2003Standard) return OsClass::Nt32;
+  if (code == kOs2003x64 || code == kOsXpPro64) return OsClass::Xp64;
+  if (code == kOsVista32) return OsClass::Vista32;
+  if (code == kOsVista64) return OsClass::Vista64;
+  return OsClass::Other;  // Win32s, NT 3/4, unclassified and anything out of range
 }
 
 OsVersionInfo::OsVersionInfo() { memset(&record_, 0, sizeof record_); }
@@ -145,8 +145,8 @@ int32_t OsVersionInfo::DetectOsVersion() {
   return detected_;
 }
 
-int32_t OsVersionInfo::GetOsClass() const {
-  if (!detected_) return IsNtPlatform() ? 2 : 1;
+OsClass OsVersionInfo::GetOsClass() const {
+  if (!detected_) return IsNtPlatform() ? OsClass::Nt32 : OsClass::Win9x;
   return OsClassOfCode(code_);
 }
 

@@ -1,5 +1,5 @@
 // File and disk probes. Each gives its neutral answer when a call fails.
-#include "engine/Platform.h"
+#include "win32/Platform.h"
 
 #include "win32/UniqueHandle.h"
 

@@ -1,4 +1,4 @@
-#include "integration_support.h"
+#include "support/IntegrationSupport.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -6,7 +6,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-namespace integration_test {
+#include "testbed/common/ProductKeys.h"
+
+namespace vrtest {
 
 const GroupLayout kGroups[10] = {
     {"General", "", Folder::Program, 32, 0},
@@ -23,8 +25,7 @@ const GroupLayout kGroups[10] = {
 
 namespace {
 
-constexpr char kAppPathsKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
+using testbed::kAppPathsKey;
 
 std::string g_problem;
 
@@ -75,7 +76,7 @@ Installation Discover() {
   }
   char programFiles[MAX_PATH] = {};
   if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles)) ||
-      !SamePath(in.program, std::string(programFiles) + "\\Marrowick\\Vorrel Recorder\\")) {
+      !SamePath(in.program, std::string(programFiles) + testbed::kProgramSubfolder + "\\")) {
     g_problem = "program folder " + in.program + " is not the installer's default";
     return in;
   }
@@ -193,20 +194,6 @@ bool RedirectionOffExpected(int group) {
   return kGroups[group].folder == Folder::Drivers && Installed().win64;
 }
 
-bool ReadAll(const std::string& path, std::string* bytes) {
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bytes->clear();
-  char buffer[65536];
-  DWORD got = 0;
-  bool ok = true;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != FALSE) && got > 0)
-    bytes->append(buffer, got);
-  CloseHandle(file);
-  return ok;
-}
-
 bool FileTimes(const std::string& path, FILETIME* creation, FILETIME* access, FILETIME* write) {
   HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
@@ -249,4 +236,4 @@ std::vector<std::string> FilesIn(const std::string& folder) {
   return names;
 }
 
-}  // namespace integration_test
+}  // namespace vrtest

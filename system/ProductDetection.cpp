@@ -1,6 +1,6 @@
 // The installed product's program folder from the registry, and the version
 // texts by which its files are judged.
-#include "updatelist/ProductDetection.h"
+#include "system/ProductDetection.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -10,10 +10,12 @@
 #include <string>
 #include <utility>
 
-#include "engine/Platform.h"
 #include "res/resource.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
+#include "win32/Paths.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
@@ -22,7 +24,7 @@ namespace {
 // A folder value holds at most 259 characters plus its zero; the one byte
 // beyond what RegQueryValueExA is offered keeps even an unterminated value
 // terminated.
-constexpr DWORD kFolderValueBytes = 260;
+constexpr DWORD kFolderValueBytes = win32::kPathSize;
 
 // version.dll is no Known DLL: bind it from the system directory, never
 // from wherever the updater happens to run. Bound once per process, before

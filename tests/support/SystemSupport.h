@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace systest {
+#include "support/Files.h"
+
+namespace vrtest {
 
 struct Box {
   HWND owner;
@@ -36,12 +38,9 @@ class Recorder {
   size_t CountPauses(DWORD ms) const;
 };
 
-// Folder of the running test program, ending in a backslash.
-std::string ProgramFolder();
 // A new empty folder under the temporary folder, ending in a backslash.
 std::string MakeTempFolder(const char* prefix);
 bool CopyFromProgramFolder(const char* name, const std::string& toFolder);
-std::string ReadWholeFile(const std::string& path);
 
 // A process started from the program folder, terminated (if still running)
 // and waited for when the object goes.
@@ -69,4 +68,4 @@ bool WaitUntil(Test test, DWORD ms) {
   }
 }
 
-}  // namespace systest
+}  // namespace vrtest

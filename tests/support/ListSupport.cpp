@@ -1,4 +1,4 @@
-#include "list_test_support.h"
+#include "support/ListSupport.h"
 
 #include <stdlib.h>
 
@@ -7,14 +7,7 @@
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
-namespace listtest {
-
-std::string ExeFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string text(path);
-  return text.substr(0, text.rfind('\\') + 1);
-}
+namespace vrtest {
 
 std::string MakeFolder(const std::string& folder) {
   std::string path = folder;
@@ -23,14 +16,6 @@ std::string MakeFolder(const std::string& folder) {
     if (path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
   }
   return path;
-}
-
-bool WriteText(const std::string& path, const std::string& text) {
-  win32::FileHandle file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  return file &&
-         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 bool CopyLibrary(const char* name, const std::string& destination) {
@@ -109,13 +94,13 @@ StoreLibrary::~StoreLibrary() {
   if (module_) FreeLibrary(module_);
 }
 
-}  // namespace listtest
+}  // namespace vrtest
 
 // The program's allocator, so that FailAllocations reaches the updater's
 // code linked into it. The nothrow forms of the runtime call these.
 void* operator new(size_t size) {
-  if (listtest::g_allocationsLeft == 0) throw std::bad_alloc();
-  if (listtest::g_allocationsLeft > 0) --listtest::g_allocationsLeft;
+  if (vrtest::g_allocationsLeft == 0) throw std::bad_alloc();
+  if (vrtest::g_allocationsLeft > 0) --vrtest::g_allocationsLeft;
   void* p = malloc(size ? size : 1);
   if (!p) throw std::bad_alloc();
   return p;

@@ -5,9 +5,11 @@
 
 #include <stdint.h>
 
+#include "win32/BufferSizes.h"
+
 // Buffer sizes the callers must provide.
-constexpr size_t kProgramFolderCapacity = 270;  // >= 261: 259 chars + '\' + zero
-constexpr size_t kVersionTextCapacity = 256;
+constexpr size_t kProgramFolderCapacity = win32::kLongTextSize;  // >= 261: 259 chars, '\', zero
+constexpr size_t kVersionTextCapacity = win32::kTextSize;
 
 // Program folder from App Paths "Path", then Uninstall "InstallLocation";
 // ends in a backslash. 1 when found, 0 when the product is not installed.

@@ -6,19 +6,16 @@
 
 #include <string>
 
-namespace listtest {
+#include "support/Files.h"
+#include "testbed/common/ProductKeys.h"
 
-constexpr const char* kAppPathsKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VRSAFFRA9.EXE";
-constexpr const char* kUninstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{5A1C0E2B-7D34-4F8E-9B61-2C7E4A90D3F5}";
+namespace vrtest {
 
-// Folder of the running test program, ending in a backslash.
-std::string ExeFolder();
+using testbed::kAppPathsKey;
+using testbed::kUninstallKey;
+
 // Creates folder (and its parents); returns it with a trailing backslash.
 std::string MakeFolder(const std::string& folder);
-bool WriteText(const std::string& path, const std::string& text);
 // Copies a test library built beside the test program ("listqf_cdecl").
 bool CopyLibrary(const char* name, const std::string& destination);
 // Sets a value of a key under HKLM (the 32-bit view, as the updater reads it).
@@ -54,4 +51,4 @@ class StoreLibrary {
   HMODULE module_ = nullptr;
 };
 
-}  // namespace listtest
+}  // namespace vrtest

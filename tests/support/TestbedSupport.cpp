@@ -1,4 +1,4 @@
-#include "testbed_test_support.h"
+#include "support/TestbedSupport.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,14 +6,7 @@
 #include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
 
-namespace testbed_test {
-
-std::string BinFolder() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string s(path, n);
-  return s.substr(0, s.find_last_of('\\') + 1);
-}
+namespace vrtest {
 
 HANDLE StartProcess(const std::string& commandLine) {
   std::vector<char> cmd(commandLine.begin(), commandLine.end());
@@ -115,4 +108,4 @@ std::string CommandLineOption(const char* name) {
   return std::string();
 }
 
-}  // namespace testbed_test
+}  // namespace vrtest

@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""Which folders the sources of each folder include (#include "folder/...").
+
+    include_layers.py [ROOT]
+
+The layers of docs/ARCHITECTURE.md, top to bottom; a folder may include its
+own headers and those of the folders listed for it. Fails on any other
+include and names it.
+"""
+import os
+import re
+import sys
+
+MAY_INCLUDE = {
+    "app": {"app", "updatelist", "engine", "system", "win32", "res"},
+    # One layer: UpdateList is declared in updatelist/, its operations
+    # live in engine/.
+    "updatelist": {"updatelist", "engine", "system", "win32", "res"},
+    "engine": {"engine", "updatelist", "system", "win32", "res"},
+    "system": {"system", "win32", "res"},
+    "win32": {"win32"},
+    # The simulated product knows nothing of the updater but the general
+    # Windows helpers.
+    "testbed": {"testbed", "win32"},
+}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^/"]+)/[^"]*"', re.M)
+
+
+def main():
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "..")
+    wrong = 0
+    files = 0
+    for folder, allowed in MAY_INCLUDE.items():
+        for base, _, names in os.walk(os.path.join(root, folder)):
+            for name in sorted(names):
+                if not name.endswith((".cpp", ".h", ".c", ".rc")):
+                    continue
+                path = os.path.join(base, name)
+                files += 1
+                text = open(path, encoding="utf-8", errors="replace").read()
+                for included in INCLUDE.findall(text):
+                    if included not in allowed:
+                        wrong += 1
+                        print(f"include_layers: {os.path.relpath(path, root)} includes {included}/")
+    print(f"include_layers: {files} files read, {wrong} includes against the layers")
+    return 1 if wrong or files == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
