@@ -6,9 +6,10 @@
 
 Each set of files (the corpus, then the payload folder as a second row) is
 packed file by file, one process per file, by szddpack and by mscompress into
-a temporary folder. The wall-clock time of each tool is summed over the set;
-with --repeat N every set is packed N times and the fastest pass of each tool
-counts. Every output of szddpack must expand byte for byte to its input
+a temporary folder. The wall-clock time of each tool is summed over the set,
+and so is the processor time of its processes (user + system), which other
+load on the machine disturbs less; with --repeat N every set is packed N
+times and the fastest pass of each tool counts. Every output of szddpack must expand byte for byte to its input
 through msexpand and through `szddpack -d`; a failed pack or round trip makes
 the exit status 1. mscompress's own output is measured, not checked (it is
 wrong for inputs under 16 bytes).
@@ -16,12 +17,14 @@ wrong for inputs under 16 bytes).
 The default corpus: seven of Wine's x86-64 libraries and every file of
 /usr/share/common-licenses (links followed). Rows go to standard output as a
 table, or with --json as one JSON line: {"sets": [{"set", "files",
-"input_bytes", "mscompress_bytes", "mscompress_seconds", "ours_bytes",
-"ours_seconds", "size_ratio_percent", "speed_ratio"}], "round_trips_ok"}.
+"input_bytes", "mscompress_bytes", "mscompress_seconds", "mscompress_cpu_seconds",
+"ours_bytes", "ours_seconds", "ours_cpu_seconds", "size_ratio_percent",
+"speed_ratio", "cpu_speed_ratio"}], "round_trips_ok"}.
 """
 import argparse
 import json
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -56,6 +59,24 @@ def run(argv, **kwargs):
     return subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, **kwargs)
 
 
+class Stopwatch:
+    """Wall-clock and child processor seconds of a with-block."""
+
+    def __enter__(self):
+        self.start = time.perf_counter()
+        self.cpu_start = self.cpu()
+        return self
+
+    def __exit__(self, *exc):
+        self.wall = time.perf_counter() - self.start
+        self.processor = self.cpu() - self.cpu_start
+
+    @staticmethod
+    def cpu():
+        usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+        return usage.ru_utime + usage.ru_stime
+
+
 def same_content(path, data):
     with open(path, "rb") as f:
         return f.read() == data
@@ -72,12 +93,13 @@ class Bench:
         print(f"bench-packer: {what}", file=sys.stderr)
 
     def pack_ours(self, files, outdir):
-        start = time.perf_counter()
-        for i, src in enumerate(files):
-            r = run([self.args.szddpack, src, os.path.join(outdir, f"{i:04d}")])
-            if r.returncode != 0:
-                self.fail(f"szddpack failed on {src}: {r.stderr.decode(errors='replace').strip()}")
-        return time.perf_counter() - start
+        with Stopwatch() as watch:
+            for i, src in enumerate(files):
+                r = run([self.args.szddpack, src, os.path.join(outdir, f"{i:04d}")])
+                if r.returncode != 0:
+                    why = r.stderr.decode(errors="replace").strip()
+                    self.fail(f"szddpack failed on {src}: {why}")
+        return watch
 
     def pack_mscompress(self, files, outdir):
         # mscompress writes NAME_ beside NAME: it packs links made in outdir.
@@ -86,12 +108,12 @@ class Bench:
             name = os.path.join(outdir, f"{i:04d}")
             os.symlink(os.path.abspath(src), name)
             names.append(name)
-        start = time.perf_counter()
-        for name in names:
-            r = run([self.args.mscompress, name])
-            if r.returncode != 0 or not os.path.exists(name + "_"):
-                self.fail(f"mscompress failed on {os.path.realpath(name)}")
-        return time.perf_counter() - start
+        with Stopwatch() as watch:
+            for name in names:
+                r = run([self.args.mscompress, name])
+                if r.returncode != 0 or not os.path.exists(name + "_"):
+                    self.fail(f"mscompress failed on {os.path.realpath(name)}")
+        return watch
 
     def check_ours(self, files, outdir):
         back = os.path.join(self.work, "back")
@@ -116,15 +138,17 @@ class Bench:
                     pass
         ours_dir = os.path.join(self.work, "ours")
         ms_dir = os.path.join(self.work, "mscompress")
-        ours_time = ms_time = None
+        ours_wall = ours_cpu = ms_wall = ms_cpu = float("inf")
         for _ in range(self.args.repeat):
             for d in (ours_dir, ms_dir):
                 shutil.rmtree(d, ignore_errors=True)
                 os.mkdir(d)
-            t = self.pack_ours(files, ours_dir)
-            ours_time = t if ours_time is None else min(ours_time, t)
-            t = self.pack_mscompress(files, ms_dir)
-            ms_time = t if ms_time is None else min(ms_time, t)
+            watch = self.pack_ours(files, ours_dir)
+            ours_wall = min(ours_wall, watch.wall)
+            ours_cpu = min(ours_cpu, watch.processor)
+            watch = self.pack_mscompress(files, ms_dir)
+            ms_wall = min(ms_wall, watch.wall)
+            ms_cpu = min(ms_cpu, watch.processor)
         self.check_ours(files, ours_dir)
 
         def size(path):
@@ -137,27 +161,38 @@ class Bench:
             "files": len(files),
             "input_bytes": sum(os.path.getsize(f) for f in files),
             "mscompress_bytes": ms,
-            "mscompress_seconds": round(ms_time, 3),
+            "mscompress_seconds": round(ms_wall, 3),
+            "mscompress_cpu_seconds": round(ms_cpu, 3),
             "ours_bytes": ours,
-            "ours_seconds": round(ours_time, 3),
+            "ours_seconds": round(ours_wall, 3),
+            "ours_cpu_seconds": round(ours_cpu, 3),
             "size_ratio_percent": round(100.0 * ours / ms, 2) if ms else None,
-            "speed_ratio": round(ms_time / ours_time, 1) if ours_time else None,
+            "speed_ratio": round(ms_wall / ours_wall, 1) if ours_wall else None,
+            "cpu_speed_ratio": round(ms_cpu / ours_cpu, 1) if ours_cpu else None,
         }
 
 
 def print_table(rows):
-    head = ("set", "files", "input B", "mscompress B", "s", "ours B", "s", "size %", "speed x")
+    head = ("set", "files", "input B", "mscompress B", "s", "cpu s", "ours B", "s", "cpu s",
+            "size %", "speed x", "cpu x")
+
+    def fmt(value, spec):
+        return "-" if value is None else format(value, spec)
+
     lines = [head] + [
         (
             r["set"],
             str(r["files"]),
             str(r["input_bytes"]),
             str(r["mscompress_bytes"]),
-            f"{r['mscompress_seconds']:.2f}",
+            fmt(r["mscompress_seconds"], ".2f"),
+            fmt(r["mscompress_cpu_seconds"], ".2f"),
             str(r["ours_bytes"]),
-            f"{r['ours_seconds']:.2f}",
-            f"{r['size_ratio_percent']:.2f}" if r["size_ratio_percent"] is not None else "-",
-            f"{r['speed_ratio']:.1f}" if r["speed_ratio"] is not None else "-",
+            fmt(r["ours_seconds"], ".2f"),
+            fmt(r["ours_cpu_seconds"], ".2f"),
+            fmt(r["size_ratio_percent"], ".2f"),
+            fmt(r["speed_ratio"], ".1f"),
+            fmt(r["cpu_speed_ratio"], ".1f"),
         )
         for r in rows
     ]
