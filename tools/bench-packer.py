@@ -176,8 +176,8 @@ def print_table(rows):
     head = ("set", "files", "input B", "mscompress B", "s", "cpu s", "ours B", "s", "cpu s",
             "size %", "speed x", "cpu x")
 
-    def fmt(value, spec):
-        return "-" if value is None else format(value, spec)
+    def fmt(value, pattern):
+        return "-" if value is None else format(value, pattern)
 
     lines = [head] + [
         (
