@@ -121,13 +121,14 @@ for f in $flavours; do
   json_exe=$(add "$json_exe" "$f" "$(exe_size "$f")")
 done
 
-json_packer="[]"
+json_packer="{}"
 if [ $packer -eq 1 ]; then
   first=$(set -- $flavours; echo "$1")
   dir=$root/$(tree "$(preset "$first" full)")
   echo "benchmark: the SZDD packer against mscompress" >&2
   json_packer=$(python3 tools/bench-packer.py --szddpack "$dir/host/szddpack" \
-    --payload-dir "$dir/payload/VrUpdater1030/src" --json)
+    --payload-dir "$dir/payload/VrUpdater1030/src" --json) ||
+    echo "benchmark: the packer's output did not expand back; the table says so" >&2
 fi
 
 machine="$(nproc) cores, $(uname -sr), $(wine --version 2>/dev/null || echo wine), flavours: $flavours"
