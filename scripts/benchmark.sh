@@ -50,11 +50,12 @@ preset() {  # preset of flavour $1 and payload size $2 (full|double)
   [ "$1" = x64 ] && p+=-x64
   echo "$p"
 }
-tree() {  # build tree of a preset (CMakePresets.json)
-  case "$1" in
-    full-scale) echo build-full ;;
-    *) echo "build-$1" ;;
-  esac
+tree() {  # build tree of a preset, as CMakePresets.json names it
+  python3 - "$1" <<'PY'
+import json, sys
+presets = json.load(open("CMakePresets.json"))["configurePresets"]
+print(next(p["binaryDir"] for p in presets if p["name"] == sys.argv[1]).replace("${sourceDir}/", ""))
+PY
 }
 
 for f in $flavours; do
@@ -114,11 +115,15 @@ PY
 
 json_update="{}" json_double="{}" json_startup="{}" json_exe="{}"
 add() { python3 -c 'import json,sys; d=json.loads(sys.argv[1]); d[sys.argv[2]]=json.loads(sys.argv[3]); print(json.dumps(d))' "$@"; }
-for f in $flavours; do
-  json_update=$(add "$json_update" "$f" "$(update "$f" full)")
-  json_double=$(add "$json_double" "$f" "$(update "$f" double)")
-  json_startup=$(add "$json_startup" "$f" "$(startup "$f")")
-  json_exe=$(add "$json_exe" "$f" "$(exe_size "$f")")
+for f in $flavours; do  # a failed step stops the benchmark (set -e)
+  row=$(update "$f" full)
+  json_update=$(add "$json_update" "$f" "$row")
+  row=$(update "$f" double)
+  json_double=$(add "$json_double" "$f" "$row")
+  row=$(startup "$f")
+  json_startup=$(add "$json_startup" "$f" "$row")
+  row=$(exe_size "$f")
+  json_exe=$(add "$json_exe" "$f" "$row")
 done
 
 json_packer="{}"
