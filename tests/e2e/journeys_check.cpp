@@ -21,8 +21,9 @@
 //     service=present|absent  the service "qfsvcg"; service=any only says
 //                         which it is
 //     floor               copies every such file's payload bytes beside it
-//                         ("<file>.floor") with CopyFileA, says how long
-//                         that took, and deletes the copies again: the floor
+//                         ("<file>.floor") with CopyFileA, three times, says
+//                         how long the fastest pass took, and deletes the
+//                         copies again: the floor
 //                         the benchmark compares the updater with (needs src)
 //
 // Folders come from the installed product's registry (32-bit view), laid out
@@ -258,12 +259,15 @@ void CheckUpdated(const std::vector<ListedFile>& files, const std::string& src) 
          static_cast<unsigned>(files.size()));
 }
 
-void MeasureFloor(const std::vector<ListedFile>& files, const std::string& src) {
+// One pass of the floor: copies every file, returns the milliseconds it took
+// (negative when a copy failed) and the bytes copied.
+double CopyFloorOnce(const std::vector<ListedFile>& files, const std::string& src,
+                     unsigned long long& bytes) {
   LARGE_INTEGER frequency, begin, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&begin);
-  int copied = 0;
-  unsigned long long bytes = 0;
+  bool ok = true;
+  bytes = 0;
   for (const ListedFile& f : files) {
     testbed::RedirectionOff redirection(f.system);
     std::string from = WithBackslash(src) + f.source, to = f.target + ".floor";
@@ -272,9 +276,9 @@ void MeasureFloor(const std::vector<ListedFile>& files, const std::string& src) 
         !GetFileAttributesExA(to.c_str(), GetFileExInfoStandard, &data)) {
       Report(false, "floor: cannot copy %s to %s (error %lu)", from.c_str(), to.c_str(),
              GetLastError());
+      ok = false;
       continue;
     }
-    ++copied;
     bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
   QueryPerformanceCounter(&end);
@@ -282,10 +286,25 @@ void MeasureFloor(const std::vector<ListedFile>& files, const std::string& src) 
     testbed::RedirectionOff redirection(f.system);
     DeleteFileA((f.target + ".floor").c_str());
   }
-  double ms = 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) /
-              static_cast<double>(frequency.QuadPart);
-  Report(copied == static_cast<int>(files.size()) && copied > 0,
-         "floor: %d files, %llu bytes copied with CopyFileA in %.0f ms", copied, bytes, ms);
+  return ok ? 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) /
+                  static_cast<double>(frequency.QuadPart)
+            : -1.0;
+}
+
+// The floor is the fastest of a few passes: the first one right after the
+// update can wait on the update's own dirty pages being written back.
+void MeasureFloor(const std::vector<ListedFile>& files, const std::string& src) {
+  const int passes = 3;
+  double best = -1.0;
+  unsigned long long bytes = 0;
+  for (int pass = 0; pass < passes; ++pass) {
+    double ms = CopyFloorOnce(files, src, bytes);
+    if (ms < 0) return;
+    if (best < 0 || ms < best) best = ms;
+  }
+  Report(!files.empty(),
+         "floor: %u files, %llu bytes copied with CopyFileA in %.0f ms (fastest of %d)",
+         static_cast<unsigned>(files.size()), bytes, best, passes);
 }
 
 bool Snapshot(const std::vector<ListedFile>& files, const std::string& out) {
