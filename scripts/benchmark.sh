@@ -14,7 +14,7 @@
 # the first lines say which. Method and latest figures: docs/BENCHMARK.md.
 #
 #   scripts/benchmark.sh [--runs N] [--no-packer]
-#     --runs N      start-up: starts of each program (default 10)
+#     --runs N      start-up: starts of each program (default 30)
 #     --no-packer   leaves out row 4 (mscompress takes minutes)
 #
 # Output: the table on stdout and in build-bench/results.md, the figures in
@@ -22,7 +22,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-runs=10 packer=1
+runs=30 packer=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
@@ -97,8 +97,10 @@ import json, re, sys
 text = open(sys.argv[1], errors="replace").read()
 med = {m.group(1).rsplit("\\", 1)[-1]: int(m.group(2))
        for m in re.finditer(r"^STARTUP exe=(\S+) runs=\d+ median_ms=(\d+)", text, re.M)}
+diff = re.search(r"^STARTUP_DIFF pairs=\d+ median_ms=(-?\d+)", text, re.M)
 print(json.dumps({"updater_ms": med["VrUpdater1030.exe"],
-                  "minimal_ms": med["bench_minimal_dialog.exe"], "runs": int(sys.argv[2])}))
+                  "minimal_ms": med["bench_minimal_dialog.exe"],
+                  "paired_diff_ms": int(diff.group(1)), "runs": int(sys.argv[2])}))
 PY
 }
 
