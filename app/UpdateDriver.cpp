@@ -4,7 +4,9 @@
 //
 // Both handlers run to completion on the UI thread. The fixed pauses between
 // steps give the product's processes (launcher, service installer) time to
-// react; nothing is pumped during them. Every step is traced (app/Trace.h).
+// react; the dialog keeps answering during them (win32/MessagePump.h), and
+// ignores Start and Close until the run has ended. Every step is traced
+// (app/Trace.h).
 #include <windows.h>
 
 #include <commctrl.h>
@@ -50,6 +52,16 @@ int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
   return seams::ShowMessage(owner, text, caption, type);
 }
 
+// An earlier run that ended before its update had finished may have left the
+// new key file among old files, the old Uninstall entry or a failed file:
+// finishing that update is no re-update, so the question whether to update
+// again is not asked, whatever path this run takes.
+void NoticeUnfinishedUpdate(UpdateList& list) {
+  if (!leftovers::HasMark(leftovers::Mark::UpdateUnfinished)) return;
+  list.SetFinishingInterruptedUpdate(true);
+  TraceStep("update: an earlier update did not finish");
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -63,9 +75,21 @@ int32_t UpdaterDialog::CloseLauncher() {
 
 int32_t UpdaterDialog::RunServiceStep(int32_t install) {
   TraceStep("service: %s", install ? "install" : "remove");
+  if (!install && !serviceRemoved_) {
+    // Until the service is back, Windows may not end the session, and a
+    // later start of the updater puts it back should this run end first.
+    leftovers::SetMark(leftovers::Mark::ServiceRemoved, true);
+    HoldOffShutdown(true);
+    serviceRemoved_ = true;
+  }
   const int32_t started = RunServiceInstaller(install, hwnd());
-  serviceRemoved_ = (install == 0);
   TraceStep("service: installer %s", started ? "started" : "not started");
+  if (install && serviceRemoved_) {
+    // Installed again as well as it can be: a later start could do no more.
+    leftovers::SetMark(leftovers::Mark::ServiceRemoved, false);
+    HoldOffShutdown(false);
+    serviceRemoved_ = false;
+  }
   return started;
 }
 
@@ -79,6 +103,7 @@ int32_t UpdaterDialog::RenewUninstallEntry() {
 // Start handler
 
 void UpdaterDialog::OnStart() {
+  RunScope run(*this);
   char title[win32::kTitleSize];
   ReadTitle(hwnd(), title);
   TraceStep("start");
@@ -103,6 +128,7 @@ void UpdaterDialog::OnStart() {
   UpdateList list;
   list.SetCaption(title);
   list.SetOwner(hwnd());
+  NoticeUnfinishedUpdate(list);
   if (!list.LoadList()) {
     TraceStep("start: update list not loadable");  // silent by design
     return;
@@ -190,15 +216,15 @@ void RunRegistrationPass(UpdaterDialog& dialog, UpdateList& list, RegistrationPa
 }
 
 // The install pass. Windows may not end the session meanwhile, and a mark
-// tells a later start that a run ended inside it. Returns the files replaced.
+// tells every later run that this update has not finished until it has
+// (FinishInstalledUpdate clears it). Returns the files replaced.
 int32_t InstallPass(UpdaterDialog& dialog, UpdateList& list) {
   ProgressTarget& target = dialog.progressTarget();
   target = {&dialog, list.CountApplicableFiles()};
   TraceStep("update: install pass (%d files)", target.total);
   dialog.HoldOffShutdown(true);
-  leftovers::MarkInstallPass(true);
+  leftovers::SetMark(leftovers::Mark::UpdateUnfinished, true);
   const int32_t replaced = list.InstallAll(&target, &UpdaterDialog::ReportProgress);
-  leftovers::MarkInstallPass(false);
   dialog.HoldOffShutdown(false);
   return replaced;
 }
@@ -208,13 +234,6 @@ int32_t InstallPass(UpdaterDialog& dialog, UpdateList& list) {
 PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char* title,
                             bool resume) {
   PassOutcome outcome;
-  // A run that ended inside its install pass may have left the new key
-  // file among old files: finishing that update is no re-update, so the
-  // question whether to update again is not asked.
-  if (leftovers::EarlierInstallPassInterrupted()) {
-    list.SetFinishingInterruptedUpdate(true);
-    TraceStep("update: an earlier install pass was interrupted");
-  }
   if (!list.CheckAllGroups(true)) {
     TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
     // After a declined re-update nothing more is said; otherwise this may
@@ -235,7 +254,9 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
   }
   const int32_t replaced = InstallPass(dialog, list);
   outcome.failedFiles = list.failedFiles();
-  outcome.installed = replaced > 0;
+  // Finishing an earlier update ends with the Uninstall entry and the service
+  // even where no file needed replacing any more.
+  outcome.installed = replaced > 0 || list.finishingInterruptedUpdate();
   TraceStep("update: %d replaced, %d failed", replaced, outcome.failedFiles);
   return outcome;
 }
@@ -246,8 +267,9 @@ bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
   // A file that could not be replaced means the product is not at the new
   // version: the entry keeps showing the old one. The rest still runs,
   // because files did change.
+  bool renewed = false;
   if (failedFiles == 0)
-    dialog.RenewUninstallEntry();
+    renewed = dialog.RenewUninstallEntry() != 0;
   else
     TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
   dialog.InstallService();
@@ -256,6 +278,15 @@ bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
   ComponentRegistrar registrar;
   registrar.AdjustFilterMerits();
   TraceStep("update: filter merits");
+  // Every file new, the servers registered again, the entry renewed and the
+  // service back: the update has finished. Otherwise the mark stays, and
+  // the next run completes the update without asking whether to update again.
+  if (renewed) {
+    leftovers::SetMark(leftovers::Mark::UpdateUnfinished, false);
+    TraceStep("update: finished");
+  } else {
+    TraceStep("update: not finished; the next run completes it");
+  }
   bool restarting = false;
   bool restartAccepted = false;
   if (dialog.AskRestart()) {
@@ -266,10 +297,10 @@ bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
   }
   registrar.AdjustFilterMerits();
   TraceStep("update: filter merits");
-  // Closes the dialog once the handler has returned; while a restart is
-  // under way the disabled Close refuses it. After a refused restart it is
-  // not posted, so the window stays open with Close enabled again.
-  if (!restarting || restartAccepted) PostMessageA(dialog.hwnd(), WM_CLOSE, 0, 0);
+  // Closes the dialog once the run has ended; while a restart is under way
+  // the disabled Close refuses it. After a refused restart it is not asked
+  // for, so the window stays open with Close enabled again.
+  if (!restarting || restartAccepted) dialog.CloseWhenRunEnds();
   return restarting;
 }
 
@@ -280,6 +311,7 @@ bool UpdateInstalledProduct(UpdaterDialog& dialog, const char* title, bool resum
   list.SetCaption(title);
   list.SetOwner(dialog.hwnd());
   list.SetResumeRun(resume);
+  NoticeUnfinishedUpdate(list);
 
   PassOutcome outcome;
   if (LoadListAfterPauses(dialog, list)) outcome = CheckAndInstall(dialog, list, title, resume);
@@ -296,6 +328,7 @@ bool UpdateInstalledProduct(UpdaterDialog& dialog, const char* title, bool resum
 }  // namespace
 
 void UpdaterDialog::RunUpdate() {
+  RunScope run(*this);
   char title[win32::kTitleSize];
   ReadTitle(hwnd(), title);
   if (!hwnd()) return;

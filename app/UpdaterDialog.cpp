@@ -79,6 +79,10 @@ BOOL UpdaterDialog::OnInitDialog() {
 }
 
 void UpdaterDialog::OnCommand(int id, int code) {
+  if (running() && (id == IDC_START || id == IDCANCEL || id == IDOK)) {
+    TraceStep("command %d ignored: an update is running", id);
+    return;
+  }
   if (id == IDC_START) {
     if (code == BN_CLICKED) OnStart();
     return;
@@ -97,7 +101,7 @@ INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
   switch (message) {
     case WM_RESUMEUPDATE:
       *handled = true;
-      RunUpdate();
+      if (!running()) RunUpdate();
       return 0;
     case WM_CTLCOLORSTATIC:
       // A read-only edit box asks as a static control; keep the history white.
@@ -143,6 +147,14 @@ void UpdaterDialog::PaintMinimised() {
   int y = (client.bottom - client.top - iconHeight + 1) / 2;
   DrawIcon(dc, x, y, icon_);
   EndPaint(hwnd(), &ps);
+}
+
+RunScope::RunScope(UpdaterDialog& dialog) : dialog_(dialog) { ++dialog_.runs_; }
+
+RunScope::~RunScope() {
+  if (--dialog_.runs_ > 0 || !dialog_.closeWhenRunEnds_) return;
+  dialog_.closeWhenRunEnds_ = false;
+  if (dialog_.hwnd()) PostMessageA(dialog_.hwnd(), WM_CLOSE, 0, 0);
 }
 
 // ---------------------------------------------------------------------------

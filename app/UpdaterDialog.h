@@ -41,6 +41,13 @@ class UpdaterDialog : public DialogBase {
   // --- update driver ---
   void OnStart();
   void RunUpdate();
+  // True while OnStart or RunUpdate runs. Pauses and waits take the
+  // dialog's messages, so a Start or Close command (posted by another
+  // program, or by a keyboard path) can arrive meanwhile: it is ignored.
+  bool running() const { return runs_ > 0; }
+  // Closes the dialog once the run has ended (a WM_CLOSE posted then, which
+  // a disabled Close still refuses).
+  void CloseWhenRunEnds() { closeWhenRunEnds_ = true; }
 
   // --- restart and resume ---
   int32_t RemoveResumeEntry();
@@ -96,4 +103,21 @@ class UpdaterDialog : public DialogBase {
   // installs it before it returns, whatever path it took.
   bool serviceRemoved_ = false;
   int shutdownHolds_ = 0;
+  int runs_ = 0;  // OnStart and RunUpdate nest
+  bool closeWhenRunEnds_ = false;
+
+  friend class RunScope;
+};
+
+// Marks OnStart or RunUpdate as running for its lifetime; the outermost one
+// posts the close that the run asked for.
+class RunScope {
+ public:
+  explicit RunScope(UpdaterDialog& dialog);
+  ~RunScope();
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+
+ private:
+  UpdaterDialog& dialog_;
 };

@@ -65,26 +65,31 @@ void Forget(const char* path) {
   if (OpenRecords(key, false)) RegDeleteValueA(key.get(), path);
 }
 
-void MarkInstallPass(bool running) {
+const char* MarkValue(Mark mark) {
+  return mark == Mark::UpdateUnfinished ? "UpdateUnfinished" : "ServiceRemoved";
+}
+
+void SetMark(Mark mark, bool set) {
   win32::RegKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                       key.put(), nullptr) != ERROR_SUCCESS)
     return;
-  if (!running) {
-    RegDeleteValueA(key.get(), kInstallPassValue);
-    return;
+  if (!set) {
+    RegDeleteValueA(key.get(), MarkValue(mark));
+  } else {
+    const DWORD one = 1;
+    RegSetValueExA(key.get(), MarkValue(mark), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                   sizeof one);
   }
-  const DWORD one = 1;
-  RegSetValueExA(key.get(), kInstallPassValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                 sizeof one);
+  RegFlushKey(key.get());
 }
 
-bool EarlierInstallPassInterrupted() {
+bool HasMark(Mark mark) {
   win32::RegKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
     return false;
   DWORD value = 0, type = 0, size = sizeof value;
-  return RegQueryValueExA(key.get(), kInstallPassValue, nullptr, &type,
+  return RegQueryValueExA(key.get(), MarkValue(mark), nullptr, &type,
                           reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
          type == REG_DWORD && value == 1;
 }

@@ -20,7 +20,6 @@ namespace leftovers {
 inline constexpr char kRecordKey[] = "SOFTWARE\\Marrowick\\VrUpdater1030\\Leftovers";
 // The updater's own key, with the install pass mark (REG_DWORD 1).
 inline constexpr char kUpdaterKey[] = "SOFTWARE\\Marrowick\\VrUpdater1030";
-inline constexpr char kInstallPassValue[] = "InstallPassRunning";
 
 // Records path as a temporary of this run; restoreTo names the target of a
 // moved-aside copy, null otherwise. False when the record cannot be written.
@@ -28,11 +27,12 @@ bool Record(const char* path, const char* restoreTo);
 // Drops the record of path (the file is gone or has become a target).
 void Forget(const char* path);
 
-// Marks the install pass as running (true) or ended (false). A mark found at
-// a later start means a run ended inside its install pass: the product may
-// hold new and old files side by side, its key file perhaps already new.
-void MarkInstallPass(bool running);
-bool EarlierInstallPassInterrupted();
+// Marks of an update that has not finished, kept under the updater's own key
+// (flushed) until cleared: UpdateUnfinished (files may be new among old ones),
+// ServiceRemoved (the product's service was removed and not installed again).
+enum class Mark { UpdateUnfinished, ServiceRemoved };
+void SetMark(Mark mark, bool set);
+bool HasMark(Mark mark);
 
 // Removes the leftovers of earlier runs: deletes each recorded temporary,
 // moves a recorded aside copy back onto its target when the target is

@@ -366,6 +366,10 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
   const bool serviceProgram = IsFolderFile(target, CommonFolder(), kServiceProgram);
   if (!PutInPlace(expandedGuard.path(), target, existed, driverInstaller, serviceProgram))
     return fail();
+  // NTFS tunnelling gives a file renamed over another within seconds the
+  // old file's creation time: the list's time once more. Best effort: the
+  // data and the write time are in place already.
+  SetFileTimes(target, &stored);
   expandedGuard.Dismiss();  // it is the target now, with the list's time
 
   lastReplaceOutcome_ = ReplaceOutcome::Replaced;

@@ -10,8 +10,8 @@ constexpr char kLauncherWindowClass[] = "VrOstrel";
 
 // How long the launcher may take to handle the close request before the
 // polls start anyway. A launcher that hangs in its handler must not hold the
-// updater (whose window is not pumped meanwhile) for ever.
-constexpr UINT kLauncherCloseTimeoutMs = 5000;
+// updater for ever; the updater's windows keep answering meanwhile.
+constexpr DWORD kLauncherCloseTimeoutMs = 5000;
 constexpr int kLauncherPolls = 10;
 constexpr DWORD kLauncherPollPauseMs = 500;
 

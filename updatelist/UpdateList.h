@@ -105,6 +105,7 @@ class UpdateList {
   // An earlier run ended inside its install pass: the key file may be new
   // among old files, and finishing that update asks no re-update question.
   void SetFinishingInterruptedUpdate(bool finishing) { finishingInterrupted_ = finishing; }
+  bool finishingInterruptedUpdate() const { return finishingInterrupted_; }
 
   // --- the list (updatelist/UpdateList.cpp) ---
   int32_t LoadList();  // total files read; 0: not loadable or empty

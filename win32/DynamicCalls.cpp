@@ -42,6 +42,12 @@ void LeaveRedirectionOffSpan() {
   if (g_redirectionOffSpans > 0) --g_redirectionOffSpans;
 }
 bool InRedirectionOffSpan() { return g_redirectionOffSpans > 0; }
+int SuspendRedirectionOffSpans() {
+  const int spans = g_redirectionOffSpans;
+  g_redirectionOffSpans = 0;
+  return spans;
+}
+void ResumeRedirectionOffSpans(int spans) { g_redirectionOffSpans = spans; }
 
 const Kernel32Calls& Kernel32() {
   if (g_testCalls) return *g_testCalls;

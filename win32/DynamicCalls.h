@@ -40,6 +40,10 @@ bool BindExport(const Module& module, const char* name, Fn* slot) {
 void EnterRedirectionOffSpan();
 void LeaveRedirectionOffSpan();
 bool InRedirectionOffSpan();
+// For redirection switched back on inside spans (ScopedRedirectionBackOn):
+// the spans end for a while; Suspend returns what Resume takes back.
+int SuspendRedirectionOffSpans();
+void ResumeRedirectionOffSpans(int spans);
 
 // Types of kernel32 functions that not every supported Windows exports,
 // as their declarations give them (checked in DynamicCalls.cpp).

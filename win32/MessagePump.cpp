@@ -1,5 +1,7 @@
 #include "win32/MessagePump.h"
 
+#include "win32/DynamicCalls.h"
+
 namespace win32 {
 namespace {
 HWND g_dialog = nullptr;
@@ -8,6 +10,9 @@ HWND g_dialog = nullptr;
 void SetPumpDialog(HWND dialog) { g_dialog = dialog; }
 
 bool HandleOneMessage() {
+  // With WOW64 redirection off a window procedure must not run: one that
+  // loads a library would get it from the 64-bit system folder.
+  if (InRedirectionOffSpan()) return false;
   MSG msg;
   if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
   if (g_dialog && IsDialogMessageA(g_dialog, &msg)) return true;
@@ -19,6 +24,12 @@ bool HandleOneMessage() {
 }
 
 bool WaitPumping(HANDLE handle, DWORD ms) {
+  if (InRedirectionOffSpan()) {
+    // No messages inside such a span (see HandleOneMessage): a plain wait.
+    if (handle) return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0;
+    Sleep(ms);
+    return false;
+  }
   const DWORD handles = handle ? 1 : 0;
   const DWORD start = GetTickCount();
   for (;;) {

@@ -16,11 +16,13 @@ void SetPumpDialog(HWND dialog);
 
 // Takes one waiting message of the thread and handles it as above; false
 // when none was waiting. Messages sent from other threads or programs
-// (a shutdown query among them) are handled inside as well.
+// (a shutdown query among them) are handled inside as well. Inside a span
+// with WOW64 redirection off nothing is taken (false at once).
 bool HandleOneMessage();
 
 // Waits ms milliseconds in all, or until handle (when not null) is
-// signalled, handling the thread's messages meanwhile. True when handle was
+// signalled, handling the thread's messages meanwhile (not inside a span
+// with WOW64 redirection off: there it only waits). True when handle was
 // signalled.
 bool WaitPumping(HANDLE handle, DWORD ms);
 

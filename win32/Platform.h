@@ -120,9 +120,32 @@ class ScopedRedirectionOff {
   ScopedRedirectionOff& operator=(const ScopedRedirectionOff&) = delete;
 
  private:
+  friend class ScopedRedirectionBackOn;
+  // Switches back on (false) or off again (true) this scope and every one
+  // around it, innermost first when switching on, outermost first when off.
+  void Switch(bool off);
+
   Wow64FsGuard guard_;
+  ScopedRedirectionOff* outer_ = nullptr;  // the span around this one
   bool span_ = false;
   bool off_ = false;
+};
+
+// Redirection as it was before every ScopedRedirectionOff of the thread, for
+// this object's lifetime: a message box asked for inside such a span runs
+// its own message loop, and whatever a window procedure loads there must
+// come from the system folder of the updater's own kind. Nothing happens
+// outside a span.
+class ScopedRedirectionBackOn {
+ public:
+  ScopedRedirectionBackOn();
+  ~ScopedRedirectionBackOn();
+  ScopedRedirectionBackOn(const ScopedRedirectionBackOn&) = delete;
+  ScopedRedirectionBackOn& operator=(const ScopedRedirectionBackOn&) = delete;
+
+ private:
+  ScopedRedirectionOff* innermost_ = nullptr;
+  int spans_ = 0;
 };
 
 int32_t FileExists(const char* path);    // 1: exists and is no directory

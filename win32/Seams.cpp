@@ -3,6 +3,7 @@
 #include <strsafe.h>
 
 #include "win32/MessagePump.h"
+#include "win32/Platform.h"
 
 namespace seams {
 namespace {
@@ -13,6 +14,8 @@ LoadObserverFn g_loadObserver = nullptr;
 }  // namespace
 
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type) {
+  // A box runs a message loop of its own: never with redirection off.
+  ScopedRedirectionBackOn redirection;
   if (g_messageBox) return g_messageBox(owner, text, caption, type);
   return MessageBoxA(owner, text, caption, type);
 }

@@ -76,6 +76,11 @@ bool RunningOn64BitWindows() {
   return guard.IsWow64(GetCurrentProcess(), &wow64) && wow64;
 }
 
+namespace {
+// The innermost span of the one thread that switches redirection.
+ScopedRedirectionOff* g_innermostSpan = nullptr;
+}  // namespace
+
 ScopedRedirectionOff::ScopedRedirectionOff(bool off) {
   if (!off) return;
   // Bound before the span begins: binding is itself a library load.
@@ -84,9 +89,32 @@ ScopedRedirectionOff::ScopedRedirectionOff(bool off) {
   }
   win32::EnterRedirectionOffSpan();
   span_ = true;
+  outer_ = g_innermostSpan;
+  g_innermostSpan = this;
 }
 
 ScopedRedirectionOff::~ScopedRedirectionOff() {
   if (off_) guard_.EnableRedirection(TRUE);
-  if (span_) win32::LeaveRedirectionOffSpan();
+  if (span_) {
+    win32::LeaveRedirectionOffSpan();
+    g_innermostSpan = outer_;
+  }
+}
+
+void ScopedRedirectionOff::Switch(bool off) {
+  if (!off && off_) guard_.EnableRedirection(TRUE);
+  if (outer_) outer_->Switch(off);
+  if (off && off_) guard_.EnableRedirection(FALSE);
+}
+
+ScopedRedirectionBackOn::ScopedRedirectionBackOn() : innermost_(g_innermostSpan) {
+  if (!innermost_) return;
+  innermost_->Switch(false);
+  spans_ = win32::SuspendRedirectionOffSpans();
+}
+
+ScopedRedirectionBackOn::~ScopedRedirectionBackOn() {
+  if (!innermost_) return;
+  win32::ResumeRedirectionOffSpans(spans_);
+  innermost_->Switch(true);
 }

@@ -13,6 +13,7 @@ Recorder* g_recorder = nullptr;
 void RecordPause(DWORD ms) {
   g_recorder->pauses.push_back(ms);
   if (g_recorder->realSleepDivisor) Sleep(ms / g_recorder->realSleepDivisor);
+  if (g_recorder->onPause) g_recorder->onPause(ms);
 }
 
 int RecordBox(HWND owner, const char* text, const char* caption, UINT type) {

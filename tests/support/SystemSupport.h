@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,9 @@ struct Box {
 
 // Installs the pause and message-box hooks for the lifetime of the object.
 // Pauses are recorded; each also sleeps realSleepDivisor-th of its length
-// (0: not at all), so other processes get time to act. Boxes are answered
-// from answers in order, IDCANCEL once they run out.
+// (0: not at all), so other processes get time to act, and is told to
+// onPause (when set), which looks at the run from inside it. Boxes are
+// answered from answers in order, IDCANCEL once they run out.
 class Recorder {
  public:
   explicit Recorder(DWORD realSleepDivisor = 0);
@@ -34,6 +36,7 @@ class Recorder {
   std::vector<Box> boxes;
   std::vector<int> answers;
   DWORD realSleepDivisor;
+  std::function<void(DWORD)> onPause;
 
   size_t CountPauses(DWORD ms) const;
 };

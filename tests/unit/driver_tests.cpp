@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/UpdaterDialog.h"
+#include "engine/Leftovers.h"
 #include "res/resource.h"
 #include "support/SystemSupport.h"
 #include "testbed/common/ProductKeys.h"
@@ -197,6 +198,31 @@ TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsP
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
+}
+
+// From the service's removal until it is installed again Windows may not end
+// the session, and a mark tells a later start to put the service back. A
+// Start or Close command that arrives during a pause (which takes the
+// dialog's messages) is ignored: no second run starts inside the first.
+TEST_F(DriverWithStoreTest, ServiceSpanHoldsOffTheShutdownAndCommandsAreIgnored) {
+  Recorder recorder;
+  std::string seen;  // per pause: the session may end (e) or not (h); mark (m)
+  recorder.onPause = [&](DWORD) {
+    HWND dialog = dialog_.hwnd();
+    seen += SendMessageA(dialog, WM_QUERYENDSESSION, 0, 0) ? "e" : "h";
+    seen += leftovers::HasMark(leftovers::Mark::ServiceRemoved) ? "m " : "- ";
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  };
+  dialog_.RunUpdate();
+  // 2 s and two short pauses, the service removal, then the rest of the
+  // procedure's pauses until the checks refuse and the service comes back.
+  EXPECT_EQ((std::vector<DWORD>{2000, 300, 300, 500, 300, 300, 300, 300}), recorder.pauses);
+  EXPECT_EQ("e- e- e- hm hm hm hm hm ", seen);
+  EXPECT_FALSE(dialog_.holdingOffShutdown());
+  EXPECT_FALSE(leftovers::HasMark(leftovers::Mark::ServiceRemoved));
+  EXPECT_NE(0, SendMessageA(dialog_.hwnd(), WM_QUERYENDSESSION, 0, 0));
+  EXPECT_TRUE(IsWindow(dialog_.hwnd()));
 }
 
 TEST_F(DriverTest, ResumeEntryIsRemovedOnceAndAbsenceIsNoError) {

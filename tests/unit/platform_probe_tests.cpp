@@ -10,7 +10,9 @@
 
 #include "app/UpdaterApp.h"
 #include "win32/DynamicCalls.h"
+#include "win32/MessagePump.h"
 #include "win32/Platform.h"
+#include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -198,6 +200,49 @@ TEST(Wow64FsGuard, SwitchesRedirectionOffAndBackOn) {
     EXPECT_EQ(0, FileExists(seen));
   }
   DeleteFileA(real);
+}
+
+// Inside a span with redirection off no message is taken (a window
+// procedure could load a library), and a message box, which runs a loop of
+// its own, gets redirection as it was before every span.
+bool g_boxSawSpan = true;
+int g_boxSawReal = -1;
+const char kOnlyReal[] = "C:\\windows\\sysnative\\vr_only64.txt";
+const char kSeenAsReal[] = "C:\\windows\\system32\\vr_only64.txt";
+int ProbeBox(HWND, const char*, const char*, UINT) {
+  g_boxSawSpan = win32::InRedirectionOffSpan();
+  g_boxSawReal = FileExists(kSeenAsReal);
+  return IDOK;
+}
+
+TEST(Wow64FsGuard, NoMessageIsTakenWithRedirectionOffAndABoxHasItBackOn) {
+  const bool wow64 = Is64BitPrefix() && !kSixtyFourBitProcess;
+  if (wow64) {
+    ASSERT_TRUE(WriteBytes(kOnlyReal, "x"));
+  }
+  // A message of the thread (no window: this test has no display).
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_USER + 5, 0, 0));
+  seams::SetMessageBoxHook(ProbeBox);
+  {
+    ScopedRedirectionOff outer(true);
+    ScopedRedirectionOff inner(true);
+    EXPECT_FALSE(win32::HandleOneMessage());
+    win32::WaitPumping(nullptr, 30);
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_USER + 5, WM_USER + 5, PM_NOREMOVE));
+    EXPECT_EQ(IDOK, seams::ShowMessage(nullptr, "", "", MB_OK));
+    EXPECT_FALSE(g_boxSawSpan);
+    EXPECT_TRUE(win32::InRedirectionOffSpan());
+    if (wow64) {
+      EXPECT_EQ(0, g_boxSawReal) << "the box ran with redirection off";
+      EXPECT_EQ(1, FileExists(kSeenAsReal)) << "redirection not off again after the box";
+    }
+  }
+  seams::SetMessageBoxHook(nullptr);
+  EXPECT_TRUE(win32::HandleOneMessage());
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_USER + 5, WM_USER + 5, PM_NOREMOVE));
+  if (wow64) DeleteFileA(kOnlyReal);
 }
 
 TEST(Wow64FsGuard, BindsAllOrNothingAndKeepsTheCurrentDirectory) {

@@ -53,20 +53,48 @@ TEST(LauncherWindow, LauncherThatIgnoresTheRequestGivesMinusOneAfterTenPolls) {
   EXPECT_FALSE(launcher.WaitForExit(0));
 }
 
+DWORD g_paintedAt = 0;
+LRESULT CALLBACK PaintRecorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_PAINT) return DefWindowProcA(hwnd, message, wParam, lParam);
+  if (!g_paintedAt) g_paintedAt = GetTickCount();
+  PAINTSTRUCT ps;
+  BeginPaint(hwnd, &ps);
+  EndPaint(hwnd, &ps);
+  return 0;
+}
+
 TEST(LauncherWindow, LauncherHangingInItsHandlerDoesNotHoldTheCallerForEver) {
   ChildProcess launcher;
   ASSERT_TRUE(launcher.Start("VrOstrel.exe", "--hang-on-close=60000"));
   ASSERT_TRUE(WaitUntil([] { return FindByClass() != nullptr; }, 10000));
+  // A window of the caller's thread that needs painting: the wait takes the
+  // thread's messages, as every wait of the updater after the service's
+  // removal must, or Windows would call it hung.
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = PaintRecorder;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "LauncherTestPaint";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowA("LauncherTestPaint", "", WS_POPUP | WS_VISIBLE, 0, 0, 20, 20, nullptr,
+                              nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(nullptr, window);
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  g_paintedAt = 0;
+  InvalidateRect(window, nullptr, TRUE);
 
   Recorder recorder;  // pauses recorded, not slept
   const DWORD begin = GetTickCount();
   EXPECT_EQ(-1, CloseLauncherWindow());
   const DWORD elapsed = GetTickCount() - begin;
+  DestroyWindow(window);
   // The request waits for the handler up to its time-out (5 s), then the
   // polls find the window still there.
   EXPECT_GE(elapsed, 4000u);
   EXPECT_LT(elapsed, 20000u);
   EXPECT_EQ(std::vector<DWORD>(10, 500), recorder.pauses);
+  ASSERT_NE(0u, g_paintedAt) << "nothing was painted while the launcher hung";
+  EXPECT_LT(g_paintedAt - begin, 1000u);
 }
 
 TEST(LauncherWindow, WindowOfAnotherClassTitledLikeTheLauncherIsLeftAlone) {
