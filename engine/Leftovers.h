@@ -1,8 +1,7 @@
 // Temporaries of the updater that must not outlive a killed run.
 //
-// Every temporary file the updater makes (the update list in the user's
-// temporary folder, the write probe, the extracted and expanded copies beside
-// each target, and the installed copy moved aside on the 9x family) is
+// Every temporary file the updater makes (the write probe, the extracted and expanded
+// copies beside each target, and the installed copy moved aside on the 9x family) is
 // recorded under the updater's own registry key for as long as it exists. A
 // run that is killed or loses power leaves the record behind, and the next
 // start removes exactly the recorded files, and puts a moved-aside copy back

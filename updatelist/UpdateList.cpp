@@ -9,17 +9,16 @@
 #include <new>
 #include <vector>
 
-#include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
 #include "system/ProductDetection.h"
 #include "updatelist/IniFile.h"
+#include "win32/AsciiCase.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
 #include "win32/Paths.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"
-#include "win32/UniqueHandle.h"
 
 namespace {
 
@@ -43,29 +42,19 @@ std::unique_ptr<T[]> MakeTable(int32_t count) {
 }
 
 // Calls visit(d) for every index d below count that a name "<prefix><d>"
-// of the name list carries (compared without regard to case, d decimal), in
-// ascending order, each once; stops when visit returns false. Entries whose
-// names are absent have no key at all and keep their defaults, so a list
-// with an absurd count costs no more reads than it has lines. Without a
-// name list every index is visited.
+// of the name list carries (the prefix compared without regard to ASCII
+// case, d decimal), in ascending order, each once; stops when visit returns
+// false. Entries whose names are absent have no key at all and keep their
+// defaults, so a list with an absurd count costs no more reads than it has
+// lines.
 template <typename Visit>
 bool ForEachPresentIndex(const char* names, const char* const* prefixes, size_t prefixCount,
                          int32_t count, Visit visit) {
-  if (!names) {
-    for (int32_t i = 0; i < count; ++i) {
-      if (!visit(i)) return false;
-    }
-    return true;
-  }
   std::vector<int32_t> indices;
   for (const char* name = names; *name != '\0'; name += strlen(name) + 1) {
     for (size_t i = 0; i < prefixCount; ++i) {
-      const size_t prefixLength = strlen(prefixes[i]);
-      if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, static_cast<int>(prefixLength),
-                         prefixes[i], static_cast<int>(prefixLength)) != CSTR_EQUAL) {
-        continue;
-      }
-      const char* digits = name + prefixLength;
+      if (!win32::StartsWithIgnoringAsciiCase(name, prefixes[i])) continue;
+      const char* digits = name + strlen(prefixes[i]);
       if (*digits < '0' || *digits > '9') continue;
       unsigned long index = strtoul(digits, nullptr, 10);
       if (index < static_cast<unsigned long>(count)) {
@@ -137,17 +126,6 @@ bool IsSafeFileName(const char* name) {
   return !IsDotSegment(name, name + strlen(name));
 }
 
-// The user's temporary folder, accepted only when it fits.
-bool TempFolder(char* buffer, DWORD capacity) {
-  DWORD n = GetTempPathA(capacity, buffer);
-  // GetTempFileNameA takes at most MAX_PATH - 14 characters of folder.
-  if (n == 0 || n >= capacity || n > MAX_PATH - 14) {
-    buffer[0] = '\0';
-    return false;
-  }
-  return win32::AppendBackslashIfMissing(buffer, capacity);
-}
-
 }  // namespace
 
 UpdateList::UpdateList() {
@@ -206,7 +184,7 @@ FolderKind UpdateList::KindOfInstallPath(const char* installPath) {
       {"VirtualQuirraVista", FolderKind::VirtualDrive},
   };
   for (const auto& keyword : kKeywords) {
-    if (lstrcmpiA(installPath, keyword.text) == 0) return keyword.kind;
+    if (win32::EqualsIgnoringAsciiCase(installPath, keyword.text)) return keyword.kind;
   }
   return FolderKind::Program;
 }
@@ -276,32 +254,18 @@ bool UpdateList::BuildTargetPath(const char* listPath, const char* folderText, F
 int32_t UpdateList::LoadList() {
   ClearList();
   if (!lz32_.module() && !lz32_.Load(nullptr)) return 0;
-
-  char tempFolder[MAX_PATH] = {};
-  char tempPath[MAX_PATH] = {};
-  if (!TempFolder(tempFolder, sizeof tempFolder)) return 0;
-  if (GetTempFileNameA(tempFolder, "tmp", 0, tempPath) == 0) return 0;
-  // GetTempFileNameA created the file; it goes again on every path, and a
-  // killed run leaves a record for the next start.
-  RecordedTemporary temp;
-  if (!temp.Adopt(tempPath)) return 0;
   if (!GetProgramFolder(programFolder, sizeof programFolder)) return 0;
-  char tempAgain[MAX_PATH] = {};
-  if (!TempFolder(tempAgain, sizeof tempAgain)) return 0;
-  // The list is read back by its path many times while the updater runs with
-  // administrator rights, from a folder every program of the user may write.
-  // It is written through a handle that lets others only read, held until
-  // the last read: nobody can change, replace or delete it in between. A
-  // program that holds the new file open for writing already makes the list
-  // not loadable.
-  win32::FileHandle guard(CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!guard || !PayloadStore::WriteResourceToFile(guard.get(), seams::StoreModule(), "uplist.ini",
-                                                   PayloadStore::kType)) {
+  // The list is read where the loader mapped the store entry: no copy of it
+  // exists that another program could change or replace while the updater,
+  // with administrator rights, reads it.
+  const void* text = nullptr;
+  DWORD size = 0;
+  if (!PayloadStore::MapEntry(seams::StoreModule(), "uplist.ini", PayloadStore::kType, &text,
+                              &size)) {
     return 0;
   }
-
-  IniFile ini(tempPath);
+  IniFile ini(static_cast<const char*>(text), size);
+  if (ini.Parse() != IniFile::ParseResult::Ready) return 0;
   if (!LoadGeneral(ini)) return 0;
   int64_t total = 0;
   if (!LoadGroups(ini, &total)) {
@@ -326,8 +290,8 @@ bool UpdateList::LoadGeneral(const IniFile& ini) {
   if (versionCount <= 0) return true;
   static const char* const kVersionKeys[] = {"Version", "Length"};
   std::unique_ptr<char[]> names;
-  ini.GetKeyNames("General", names);
   const bool whole =
+      ini.GetKeyNames("General", names) &&
       ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
         char key[32];
         win32::FormatText(key, sizeof key, "Version%d", d);
@@ -349,7 +313,7 @@ bool UpdateList::LoadGroups(const IniFile& ini, int64_t* total) {
   if (groupCount <= 0) return true;
   static const char* const kGroupSections[] = {"Group"};
   std::unique_ptr<char[]> names;
-  ini.GetSectionNames(names);
+  if (!ini.GetSectionNames(names)) return false;  // out of memory
   // A target that does not fit must not be dropped silently: an empty key
   // file target would let its group through without a version check.
   return ForEachPresentIndex(names.get(), kGroupSections, 1, groupCount,
@@ -374,7 +338,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
 
   const FolderKind kind = KindOfInstallPath(group.folderText);
   if (kind == FolderKind::System) {
-    const bool driver = lstrcmpiA(group.folderText, "driver") == 0;
+    const bool driver = win32::EqualsIgnoringAsciiCase(group.folderText, "driver");
     group.folderText[0] = '\0';
     if (!ResolveSystemFolder(driver, group.folderText, sizeof group.folderText)) return false;
     group.redirectionOff = IsSixtyFourBitClass(os_.GetOsClass()) ? 1 : 0;
@@ -390,7 +354,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   static const char* const kFileKeys[] = {"Path",   "PathTimeL", "PathTimeH",
                                           "RegSvr", "Size",      "Hash"};
   std::unique_ptr<char[]> names;
-  ini.GetKeyNames(section, names);
+  if (!ini.GetKeyNames(section, names)) return false;  // out of memory
   return ForEachPresentIndex(names.get(), kFileKeys, 6, declaredFiles, [&](int32_t d) {
     char key[32];
     char listPath[win32::kPathSize + 1] = {};

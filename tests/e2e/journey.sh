@@ -10,7 +10,7 @@
 #              [--planted "NAME..."] [--native-first]
 #              [--fill-drive "STEP[+MS]"] [--corrupt-entry ENTRY]
 #              [--kill "STEP[+MS]"] [--again "robot options"]
-#              [--again-check "checks"] [--keep-trace FILE]
+#              [--again-check "checks"] [--keep-trace FILE] [--watch-temp]
 #
 # --install  installs the simulated product first (scripts/install-product.sh)
 #            and records the state of every file of the update list
@@ -50,6 +50,10 @@
 #            checks, with these robot options; --again-check checks after it
 # --keep-trace  keeps Wine's debug output of the run (the updater's trace)
 #            as FILE
+# --watch-temp  watches the prefix user's temporary folder (inotify, from the
+#            Linux side) from just before the updater starts until it has
+#            ended, before any check; the journey fails when anything was
+#            created in it, even for a moment (tests/e2e/watch-temp.py)
 #
 # Environment (set by the build): VR_BIN (built programs), VR_UPLIST (the
 # updater's update list), VR_PAYLOAD_SRC (its expanded payload), VR_ARTIFACTS
@@ -64,7 +68,7 @@ name=$1
 shift
 harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
 last_buttons="" small_drive="" read_only=0 also="" planted="" native_first=0 fill_at=""
-corrupt="" kill_at="" again="" again_checks="" keep_trace=""
+corrupt="" kill_at="" again="" again_checks="" keep_trace="" watch_temp=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
@@ -86,6 +90,7 @@ while [ $# -gt 0 ]; do
     --again) again=$2; shift 2 ;;
     --again-check) again_checks=$2; shift 2 ;;
     --keep-trace) keep_trace=$2; shift 2 ;;
+    --watch-temp) watch_temp=1; shift ;;
     *) echo "journey: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -98,7 +103,7 @@ begin=$(date +%s)
 
 work=$(mktemp -d /tmp/vrjourney.XXXXXX)
 mounted=""
-trap '[ -n "$mounted" ] && umount "$mounted"; rm -rf "$work"' EXIT
+trap '[ -n "$mounted" ] && umount "$mounted"; [ -f "$work/temp-watch.pid" ] && kill "$(cat "$work/temp-watch.pid")" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/shots"
 if [ -n "$small_drive" ]; then
   mkdir -p "$work/drive"
@@ -181,6 +186,13 @@ if [ -n "$planted" ]; then
   run_dir=$work/dl
 fi
 
+if [ $watch_temp -eq 1 ]; then
+  # The last step of the setup, the first one after the run.
+  watcher=$(q "$here/watch-temp.py")
+  setup+="${setup:+ && }python3 $watcher start $(q "$work/temp-watch")"
+  then="python3 $watcher stop $(q "$work/temp-watch"); ${then:-true}"
+fi
+
 # The updater traces its steps through OutputDebugStringA; Wine shows them
 # on the debugstr channel.
 # shellcheck disable=SC2086
@@ -226,6 +238,9 @@ if [ -n "$planted" ]; then
       [ "$status" -eq 0 ] && status=1
     fi
   done
+fi
+if [ $watch_temp -eq 1 ]; then
+  python3 "$here/watch-temp.py" check "$work/temp-watch" || { [ "$status" -eq 0 ] && status=1; }
 fi
 if [ -n "$fill_at" ]; then
   echo "fill: $(cat "$work/fill" 2>/dev/null || echo "not reached")"

@@ -53,7 +53,9 @@ vr_add_journey(NAME journey_not_installed_resume ARGS
 
 # A full update of 10.2.9.0 with the launcher running, the service present
 # and a resume entry left from before; the restart question answered No.
-set(VR_JOURNEY_FULL_UPDATE
+# Nothing may appear in the user's temporary folder meanwhile, not even for
+# a moment: the update list is read from the updater's own resource.
+set(VR_JOURNEY_FULL_UPDATE --watch-temp
   --install "10.2.9.0 --launcher --run-value"
   --robot "--start --expect 107 --answer 107=No --timeout 150"
   --check "updated key=10,3,0,0:6748072 uninstall=updated run=absent service=present"

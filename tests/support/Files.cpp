@@ -36,4 +36,24 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
          written == bytes.size();
 }
 
+namespace {
+const char* const kTempVariables[2] = {"TMP", "TEMP"};
+}  // namespace
+
+ScopedTempVariables::ScopedTempVariables(const std::string& folder) {
+  for (int i = 0; i < 2; ++i) {
+    char value[1024] = {};
+    const DWORD n = GetEnvironmentVariableA(kTempVariables[i], value, sizeof value);
+    had_[i] = n > 0 && n < sizeof value;
+    saved_[i] = had_[i] ? value : "";
+    SetEnvironmentVariableA(kTempVariables[i], folder.c_str());
+  }
+}
+
+ScopedTempVariables::~ScopedTempVariables() {
+  for (int i = 0; i < 2; ++i) {
+    SetEnvironmentVariableA(kTempVariables[i], had_[i] ? saved_[i].c_str() : nullptr);
+  }
+}
+
 }  // namespace vrtest

@@ -1,5 +1,5 @@
-// Files and folders as the tests see them: the test program's own folder and
-// a file read or written whole.
+// Files and folders as the tests see them: the test program's own folder, a
+// file read or written whole, the temporary folder pointed elsewhere.
 #pragma once
 
 #include <string>
@@ -16,5 +16,19 @@ bool ReadWholeFile(const std::string& path, std::string* bytes);
 
 // Creates or replaces path with bytes; false when that fails.
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
+
+// Points TMP and TEMP at folder while it lives; the old values (or their
+// absence) come back afterwards.
+class ScopedTempVariables {
+ public:
+  explicit ScopedTempVariables(const std::string& folder);
+  ~ScopedTempVariables();
+  ScopedTempVariables(const ScopedTempVariables&) = delete;
+  ScopedTempVariables& operator=(const ScopedTempVariables&) = delete;
+
+ private:
+  bool had_[2] = {};
+  std::string saved_[2];
+};
 
 }  // namespace vrtest

@@ -42,20 +42,6 @@ void RemoveProductKeys() {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
 }
 
-int CountTempFiles() {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(sizeof temp, temp);
-  std::string pattern = std::string(temp) + "tmp*.tmp";
-  WIN32_FIND_DATAA data;
-  win32::FindHandle find(FindFirstFileA(pattern.c_str(), &data));
-  if (!find) return 0;
-  int count = 0;
-  do {
-    ++count;
-  } while (FindNextFileA(find.get(), &data));
-  return count;
-}
-
 StoreLibrary::StoreLibrary(const char* name) {
   std::string path = ExeFolder() + name + ".dll";
   module_ = LoadLibraryA(path.c_str());

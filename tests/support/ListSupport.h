@@ -23,8 +23,6 @@ bool SetValue(const char* key, const char* name, DWORD type, const void* data, D
 bool SetText(const char* key, const char* name, const std::string& text);
 // Removes both product keys.
 void RemoveProductKeys();
-// Number of files "tmp*.tmp" in the user's temporary folder.
-int CountTempFiles();
 
 // While one lives, every allocation after the first `allowed` ones fails
 // (operator new throws, its nothrow form gives null), as when the address

@@ -337,32 +337,6 @@ std::string EnvText(const char* name) {
   return n && n < sizeof value ? value : "";
 }
 
-// Points TMP and TEMP at folder while it lives; the old values (or their
-// absence) come back afterwards.
-class ScopedTempVariables {
- public:
-  explicit ScopedTempVariables(const std::string& folder) {
-    for (int i = 0; i < 2; ++i) {
-      char value[1024] = {};
-      const DWORD n = GetEnvironmentVariableA(kNames[i], value, sizeof value);
-      had_[i] = n > 0 && n < sizeof value;
-      saved_[i] = had_[i] ? value : "";
-      SetEnvironmentVariableA(kNames[i], folder.c_str());
-    }
-  }
-  ~ScopedTempVariables() {
-    for (int i = 0; i < 2; ++i)
-      SetEnvironmentVariableA(kNames[i], had_[i] ? saved_[i].c_str() : nullptr);
-  }
-  ScopedTempVariables(const ScopedTempVariables&) = delete;
-  ScopedTempVariables& operator=(const ScopedTempVariables&) = delete;
-
- private:
-  static constexpr const char* kNames[2] = {"TMP", "TEMP"};
-  bool had_[2] = {};
-  std::string saved_[2];
-};
-
 TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
   struct {
     const char* library;
@@ -393,9 +367,9 @@ TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
     SetEnvironmentVariableA("GROUPS_SFX_TEMP", nullptr);
     SetEnvironmentVariableA("GROUPS_SFX_FREED", nullptr);
     const std::string path = ExeFolder() + c.library;
-    std::unique_ptr<ScopedTempVariables> redirected;
+    std::unique_ptr<vrtest::ScopedTempVariables> redirected;
     if (c.tempUnreadable) {
-      redirected.reset(new ScopedTempVariables(overlong));
+      redirected.reset(new vrtest::ScopedTempVariables(overlong));
       char probe[MAX_PATH] = {};
       const DWORD n = GetTempPathA(sizeof probe, probe);
       ASSERT_TRUE(n == 0 || n >= sizeof probe) << "the temporary folder is still readable";

@@ -2,10 +2,10 @@
 // of every folder kind, inside a simulated installation in the test's prefix.
 #include <gtest/gtest.h>
 
+#include "support/ImportPatch.h"
 #include "support/ListSupport.h"
 #include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
-#include "win32/UniqueHandle.h"
 
 namespace {
 
@@ -32,11 +32,8 @@ class LoadListTest : public testing::Test {
     vrtest::MakeFolder(std::string(kProgram) + "virtualQuirra");
     ASSERT_TRUE(vrtest::SetText(vrtest::kAppPathsKey, "Path", kProgram));
     ASSERT_TRUE(vrtest::CopyLibrary("listqf_cdecl", std::string(kProgram) + "QfControl.dll"));
-    tempFilesBefore_ = vrtest::CountTempFiles();
   }
   void TearDown() override {
-    // Whatever the result, the loader leaves no copy of the list behind.
-    EXPECT_EQ(tempFilesBefore_, vrtest::CountTempFiles());
     vrtest::RemoveProductKeys();
     ResetProductFoldersForTest();
   }
@@ -44,7 +41,6 @@ class LoadListTest : public testing::Test {
     UpdateFile* entry = list.GetFileEntry(group, file);
     return entry ? entry->targetPath : "<no entry>";
   }
-  int tempFilesBefore_ = 0;
 };
 
 TEST_F(LoadListTest, EveryFolderKind) {
@@ -297,61 +293,54 @@ TEST_F(LoadListTest, ListsThatCouldLeadOutOfTheirFoldersAreRefused) {
   }
 }
 
-// Another program, as fast as it can: every new copy of the list it finds
-// in the temporary folder it tries to overwrite with a list of its own.
-struct ListWatch {
-  std::string folder, pattern;
-  volatile LONG stop = 0, seen = 0, written = 0;
-};
-DWORD WINAPI TryToWriteListCopies(void* arg) {
-  ListWatch& w = *static_cast<ListWatch*>(arg);
-  while (!w.stop) {
-    WIN32_FIND_DATAA fd;
-    win32::FindHandle find(FindFirstFileA(w.pattern.c_str(), &fd));
-    if (!find) continue;
-    do {
-      win32::FileHandle f(CreateFileA((w.folder + fd.cFileName).c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
-      if (f) {
-        // A list of its own: one file, in the system folder.
-        static const char kEvil[] =
-            "[General]\r\nGroup=1\r\n[Group0]\r\nInstall Path=SYS\r\nFiles=1\r\n"
-            "Path0=x\\evil.dll\r\n";
-        DWORD n = 0;
-        if (WriteFile(f.get(), kEvil, sizeof kEvil - 1, &n, nullptr))
-          InterlockedIncrement(&w.written);
-        InterlockedIncrement(&w.seen);
-      } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
-        InterlockedIncrement(&w.seen);  // there, and kept from us
-      }
-    } while (FindNextFileA(find.get(), &fd));
-  }
-  return 0;
-}
-
-// The list is read back by its path while the updater runs; another program
-// of the user must not be able to change it in between.
-TEST_F(LoadListTest, NobodyElseCanWriteTheListWhileItIsRead) {
+// The list is read from the store entry in memory: no copy of it is made
+// that another program of the user could change or replace while the
+// updater reads it, so the temporary folder plays no part. (The journeys
+// watch the folder during a whole update.)
+TEST_F(LoadListTest, NeedsNoTemporaryFolder) {
   vrtest::StoreLibrary store("liststore_kinds");
   ASSERT_TRUE(store.loaded());
+  vrtest::ScopedTempVariables nowhere("C:\\" + std::string(300, 't'));
   char temp[MAX_PATH] = {};
-  ASSERT_NE(0u, GetTempPathA(sizeof temp, temp));
-  const std::string pattern = std::string(temp) + "tmp*.tmp";
-  ListWatch watch{temp, pattern};
-  win32::KernelHandle watcher(CreateThread(nullptr, 0, TryToWriteListCopies, &watch, 0, nullptr));
-  ASSERT_TRUE(watcher);
-  // Whatever it managed before the updater's handle held the copy was wiped
-  // or made the list not loadable: the loader gives its own list or none,
-  // never the other program's.
-  for (int i = 0; i < 40 && watch.seen < 20; ++i) {
-    UpdateList list;
-    const int32_t total = list.LoadList();
-    EXPECT_TRUE(total == 14 || total == 0) << total;
+  const DWORD n = GetTempPathA(sizeof temp, temp);
+  ASSERT_TRUE(n == 0 || n >= sizeof temp) << "the temporary folder is still usable";
+  UpdateList list;
+  EXPECT_EQ(14, list.LoadList());
+}
+
+// Before Windows XP, CompareStringA knows no LOCALE_INVARIANT and fails with
+// ERROR_INVALID_PARAMETER; Wine accepts it whatever version it reports. With
+// the program's own import of CompareStringA answering as Windows 2000 does,
+// every versioned entry, group and file of the list is still found.
+namespace {
+vrtest::ImportPatch* g_compareString = nullptr;
+int WINAPI CompareStringBeforeXp(LCID locale, DWORD flags, LPCSTR a, int aLength, LPCSTR b,
+                                 int bLength) {
+  if (locale == LOCALE_INVARIANT) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
   }
-  InterlockedExchange(&watch.stop, 1);
-  WaitForSingleObject(watcher.get(), 10000);
-  EXPECT_GE(watch.seen, 20) << "the watcher never saw the list's copy";
+  return g_compareString->original<decltype(CompareStringA)>()(locale, flags, a, aLength, b,
+                                                               bLength);
+}
+}  // namespace
+
+TEST_F(LoadListTest, LoadsWhereCompareStringKnowsNoInvariantLocale) {
+  vrtest::StoreLibrary store("liststore_kinds");
+  ASSERT_TRUE(store.loaded());
+  vrtest::ImportPatch patch("kernel32.dll", "CompareStringA", &CompareStringBeforeXp);
+  g_compareString = &patch;
+  ASSERT_TRUE(patch.active());
+  SetLastError(0);
+  ASSERT_EQ(0, CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, "a", 1, "A", 1));
+  ASSERT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  UpdateList list;
+  EXPECT_EQ(14, list.LoadList());
+  ASSERT_EQ(2, list.versionCount);
+  EXPECT_STREQ("10,3,0,0", list.versions[1].version);
+  ASSERT_EQ(10, list.groupCount);
+  EXPECT_STREQ("C:\\vrprog\\only.txt", Target(list, 8, 0));
+  g_compareString = nullptr;
 }
 
 // Memory that runs out at any allocation of a load gives the load's failure

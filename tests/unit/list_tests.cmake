@@ -39,7 +39,7 @@ endforeach()
 # A store without the list.
 list_test_library(liststore_nolist SOURCES list_empty_dll.c)
 
-vr_add_gtest(list_tests SOURCES list_ini_tests.cpp list_detection_tests.cpp
+vr_add_gtest(list_tests SOURCES list_ini_tests.cpp list_diff_tests.cpp list_detection_tests.cpp
              list_control_tests.cpp list_load_tests.cpp
              ${VR_TESTS_DIR}/support/ListSupport.cpp)
 add_dependencies(list_tests ${LIST_TEST_LIBRARIES})
