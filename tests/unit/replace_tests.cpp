@@ -17,6 +17,7 @@
 #include "engine/Leftovers.h"
 #include "res/resource.h"
 #include "support/Files.h"
+#include "support/ImportPatch.h"
 #include "system/ProductControlLibrary.h"
 #include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
@@ -712,6 +713,15 @@ TEST_F(ReplaceFileTest, ExpandedCopyMustHaveTheListsLengthAndDigest) {
   }
 }
 
+// The files FlushFileBuffers was called for, by their final path.
+std::vector<std::string> g_flushed;
+BOOL WINAPI RecordingFlush(HANDLE file) {
+  char path[MAX_PATH + 8] = {};
+  if (GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED) > 0)
+    g_flushed.push_back(strncmp(path, "\\\\?\\", 4) == 0 ? path + 4 : path);
+  return FlushFileBuffers(file);
+}
+
 std::vector<std::string> g_moveProblems;
 BOOL WINAPI CheckingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -719,19 +729,26 @@ BOOL WINAPI CheckingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags) {
     g_moveProblems.push_back("new copy missing");
   else if (!SameTime(data.ftLastWriteTime, kListTime))
     g_moveProblems.push_back("new copy not stamped before it takes the name");
+  if (std::none_of(g_flushed.begin(), g_flushed.end(),
+                   [&](const std::string& p) { return lstrcmpiA(p.c_str(), from) == 0; }))
+    g_moveProblems.push_back("new copy not flushed before it takes the name");
   if (!(flags & MOVEFILE_WRITE_THROUGH)) g_moveProblems.push_back("no write-through");
   return MoveFileExA(from, to, flags);
 }
 
 // A kill right after the rename must not leave a copy stamped "now", which
-// would look newer than every later update.
-TEST_F(ReplaceFileTest, NewCopyIsStampedBeforeItTakesTheTargetsName) {
+// would look newer than every later update; a power cut must find the new
+// data on the disc before the name points at it.
+TEST_F(ReplaceFileTest, NewCopyIsStampedAndFlushedBeforeItTakesTheTargetsName) {
   const std::string folder = FreshFolder("stamped");
   WriteAll(folder + "Help.dll", "old contents", TimeOf(2005));
   Target(0, 0, folder + "Help.dll");
+  vrtest::ImportPatch flush("kernel32.dll", "FlushFileBuffers", &RecordingFlush);
+  ASSERT_TRUE(flush.active());
   win32::Kernel32Calls calls = win32::Kernel32();
   calls.MoveFileExA = CheckingMoveFileEx;
   g_moveProblems.clear();
+  g_flushed.clear();
   win32::SetKernel32CallsForTest(&calls);
   EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
   win32::SetKernel32CallsForTest(nullptr);
