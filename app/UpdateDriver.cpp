@@ -196,9 +196,9 @@ int32_t InstallPass(UpdaterDialog& dialog, UpdateList& list) {
   target = {&dialog, list.CountApplicableFiles()};
   TraceStep("update: install pass (%d files)", target.total);
   dialog.HoldOffShutdown(true);
-  leftovers::MarkInstallPass(true);
+  leftovers::SetMark(leftovers::Mark::UpdateUnfinished, true);
   const int32_t replaced = list.InstallAll(&target, &UpdaterDialog::ReportProgress);
-  leftovers::MarkInstallPass(false);
+  leftovers::SetMark(leftovers::Mark::UpdateUnfinished, false);
   dialog.HoldOffShutdown(false);
   return replaced;
 }
@@ -211,7 +211,7 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
   // A run that ended inside its install pass may have left the new key
   // file among old files: finishing that update is no re-update, so the
   // question whether to update again is not asked.
-  if (leftovers::EarlierInstallPassInterrupted()) {
+  if (leftovers::HasMark(leftovers::Mark::UpdateUnfinished)) {
     list.SetFinishingInterruptedUpdate(true);
     TraceStep("update: an earlier install pass was interrupted");
   }

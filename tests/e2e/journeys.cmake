@@ -52,11 +52,12 @@ vr_add_journey(NAME journey_not_installed_resume ARGS
   --step "update: begin (resume run)" --step "message 105=1")
 
 # A full update of 10.2.9.0 with the launcher running, the service present
-# and a resume entry left from before; the restart question answered No.
+# and a resume entry left from before; the restart question answered No. The
+# updater leaves no key of its own behind.
 set(VR_JOURNEY_FULL_UPDATE
   --install "10.2.9.0 --launcher --run-value"
   --robot "--start --expect 107 --answer 107=No --timeout 150"
-  --check "updated key=10,3,0,0:6748072 uninstall=updated run=absent service=present"
+  --check "updated key=10,3,0,0:6748072 uninstall=updated run=absent service=present updater-key=absent"
   --step "launcher: 0=1" --step "update: unregistration pass" --step "update: install pass"
   --step "update: registration pass" --step "uninstall entry: updated"
   --step "restart question: no=1" --no-step "restart requested" --no-step "message 105")
