@@ -164,7 +164,9 @@ TEST_F(RealListLeftovers, OnlyRecordsTheUpdaterCouldHaveMadeAreActedUpon) {
   }
   // A 32-bit process on 64-bit Windows names the 32-bit driver folder the
   // same way: a file there must outlive the settlement of the real one.
+  // (A fresh 64-bit prefix has no such folder.)
   const bool decoy = win64 && !testbed::kSixtyFourBitProcess;
+  const bool madeDecoyFolder = decoy && CreateDirectoryA(WithoutBackslash(d).c_str(), nullptr);
   if (decoy) Put(d + "tmp4.tmp", "the 32-bit folder's own", false);
   // A killed 9x replacement: the installed copy moved aside, the new one not
   // yet in place.
@@ -194,6 +196,7 @@ TEST_F(RealListLeftovers, OnlyRecordsTheUpdaterCouldHaveMadeAreActedUpon) {
   if (decoy) {
     EXPECT_EQ("the 32-bit folder's own", Contents(d + "tmp4.tmp", false));
     Remove(d + "tmp4.tmp", false);
+    if (madeDecoyFolder) RemoveDirectoryA(WithoutBackslash(d).c_str());
   }
   // Every record is gone, settled or dropped, and the updater's key with them.
   EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
