@@ -2,8 +2,31 @@
 
 #include "app/Trace.h"
 #include "engine/Leftovers.h"
+#include "system/ProductDetection.h"
 #include "system/ServiceInstaller.h"
 #include "updatelist/UpdateList.h"
+#include "win32/BufferSizes.h"
+
+namespace {
+
+// A run that was killed left temporaries, or on the 9x family an installed
+// copy moved aside. A record names a file the updater may touch only when
+// the list of this machine gives its folder, so records are settled only
+// against a loaded list of an installed product; without one they are kept
+// for a later start.
+void SettleEarlierLeftovers(UpdateList& list) {
+  if (!leftovers::AnyRecords()) return;
+  char programFolder[kProgramFolderCapacity] = {};
+  if (!GetProgramFolder(programFolder, sizeof programFolder) || !list.LoadList()) {
+    TraceStep("start: leftovers of an earlier run kept, no update list");
+    return;
+  }
+  const int settled = leftovers::RemoveEarlierLeftovers(list);
+  if (settled > 0) TraceStep("start: %d leftovers of an earlier run settled", settled);
+  list.ClearList();
+}
+
+}  // namespace
 
 namespace {
 
@@ -24,11 +47,7 @@ void ReinstallServiceOfAnEndedRun() {
 // and, the first time in the process, queries the product's folders; the
 // list itself is thrown away again.
 void FixProcessWideFacts() {
-  // A run that was killed left temporaries, or on the 9x family an installed
-  // copy moved aside: settled before anything else looks at the files.
-  const int settled = leftovers::RemoveEarlierLeftovers();
-  if (settled > 0) TraceStep("start: %d leftovers of an earlier run settled", settled);
   UpdateList list;
-  list.GetDriverState();
   ReinstallServiceOfAnEndedRun();
+  SettleEarlierLeftovers(list);
 }

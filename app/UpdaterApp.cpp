@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/SoleUpdater.h"
 #include "app/UpdaterDialog.h"
 #include "win32/DynamicCalls.h"
 #include "win32/Paths.h"
@@ -54,6 +55,8 @@ bool UpdaterApp::InitInstance() {
     initControls(&controls);
   }
 
+  // A second updater says so and ends before it changes anything.
+  if (!ClaimSoleUpdater()) return false;
   {
     UpdaterDialog dialog;
     dialog.RunModal(nullptr);  // which button ended it does not matter

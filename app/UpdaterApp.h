@@ -4,9 +4,11 @@
 
 class UpdaterApp {
  public:
-  // Prepares the process (library search path, common controls), runs the
-  // main dialog without an owner and returns false: there is no message loop
-  // of the application's own, the process ends after the dialog.
+  // Prepares the process (library search path, common controls), claims the
+  // machine for this updater (app/SoleUpdater.h; a second one ends here),
+  // runs the main dialog without an owner and returns false: there is no
+  // message loop of the application's own, the process ends after the
+  // dialog.
   bool InitInstance();
 };
 

@@ -1,6 +1,12 @@
 #include "engine/Leftovers.h"
 
+#include <string.h>
+
+#include "updatelist/UpdateList.h"
+#include "win32/AdminOnlyKey.h"
 #include "win32/BoundedString.h"
+#include "win32/BufferSizes.h"
+#include "win32/DynamicCalls.h"
 #include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
@@ -20,30 +26,185 @@ bool DeleteIfThere(const char* path) {
 namespace leftovers {
 namespace {
 
-// Held for the whole life of the process: an updater that finds it taken
-// leaves the records alone, since their files belong to the running one. A
-// killed updater's mutex is abandoned and free again.
-constexpr char kRunningMutex[] = "VrUpdater1030.Running";
+// The maker's key above the updater's: created when missing (with the
+// security it inherits), never removed.
+constexpr char kMakerKey[] = "SOFTWARE\\Marrowick";
+constexpr char kUpdaterSubkey[] = "VrUpdater1030";
+constexpr char kRecordSubkey[] = "Leftovers";
 
-// Bound on the records looked at in one clean-up, so that a damaged key
+// Bound on the records looked at in one settlement, so that a damaged key
 // cannot keep the start busy.
 constexpr DWORD kMaxRecords = 4096;
+// The longest value name the registry holds (16,383 characters) and its
+// zero: every record can be named, so that one too long to be ours is
+// dropped as well.
+constexpr DWORD kValueNameCapacity = 16384;
+// A record's data: the mark, a target of at most MAX_PATH - 1 characters and
+// the zero; anything longer is not ours.
+constexpr DWORD kRecordDataCapacity = MAX_PATH + 1;
 
-bool OpenRecords(win32::RegKey& key, bool create) {
-  if (create) {
-    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                           key.put(), nullptr) == ERROR_SUCCESS;
+const char* MarkName(Mark mark) {
+  switch (mark) {
+    case Mark::UpdateUnfinished:
+      return "UpdateUnfinished";
+    case Mark::ServiceRemoved:
+      return "ServiceRemoved";
   }
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_ALL_ACCESS, key.put()) ==
-         ERROR_SUCCESS;
+  return "";
 }
 
-// Settles one record; true when its file is dealt with and the record can go.
-bool Settle(const char* path, const char* restoreTo) {
-  if (restoreTo[0] != '\0' && !FileExists(restoreTo) && FileExists(path)) {
+// The updater's key for administrators only: made when create says so,
+// otherwise only opened when it is there.
+bool OpenUpdaterKey(bool create, win32::RegKey& key) {
+  if (!create) return win32::OpenAdminOnlyKey(HKEY_LOCAL_MACHINE, kUpdaterKey, key);
+  win32::RegKey maker;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMakerKey, 0, nullptr, 0, KEY_CREATE_SUB_KEY, nullptr,
+                      maker.put(), nullptr) != ERROR_SUCCESS)
+    return false;
+  return win32::CreateAdminOnlyKey(maker.get(), kUpdaterSubkey, key);
+}
+
+// The record key below it, the same way.
+bool OpenRecordKey(bool create, win32::RegKey& key) {
+  win32::RegKey updater;
+  if (!OpenUpdaterKey(create, updater)) return false;
+  return create ? win32::CreateAdminOnlyKey(updater.get(), kRecordSubkey, key)
+                : win32::OpenAdminOnlyKey(updater.get(), kRecordSubkey, key);
+}
+
+// Deletes HKEY_LOCAL_MACHINE\subkey when it holds neither values nor
+// subkeys (the 9x family would delete subkeys with it).
+void DeleteKeyIfEmpty(const char* subkey) {
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+  DWORD subkeys = 0, values = 0;
+  if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+      subkeys != 0 || values != 0)
+    return;
+  key.reset();
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, subkey);
+}
+
+// The updater writes nothing of its own that outlives the need: the record
+// key goes when empty, then the updater's key; the maker's key stays.
+void RemoveOwnKeysIfEmpty() {
+  DeleteKeyIfEmpty(kRecordKey);
+  DeleteKeyIfEmpty(kUpdaterKey);
+}
+
+// Compares count characters of text with ascii (in small letters), ignoring
+// the case of text's ASCII letters; a zero in ascii must meet text's end.
+bool SameAsciiNoCase(const char* text, const char* ascii, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != ascii[i]) return false;
+    if (c == '\0') return true;
+  }
+  return true;
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The names GetTempFileNameA gives with the prefix "tmp": "tmp", the low 16
+// bits of its number in hexadecimal without leading zeros (one to four
+// digits), ".tmp". Windows writes capital digits, Wine small ones, and the
+// file system ignores the case; anything else (a fifth digit, a trailing dot
+// or blank that Windows would strip) is no name of ours.
+bool IsTemporaryName(const char* name) {
+  if (!SameAsciiNoCase(name, "tmp", 3)) return false;
+  const char* p = name + 3;
+  int digits = 0;
+  while (digits <= 4 && IsHexDigit(*p)) {
+    ++p;
+    ++digits;
+  }
+  return digits >= 1 && digits <= 4 && SameAsciiNoCase(p, ".tmp", 5);
+}
+
+// Path texts that name the same thing for the file system: of equal length
+// and equal but for case, compared as Windows compares names (string sort,
+// so no character is weighed specially). Never a prefix of the other.
+bool SamePathText(const char* a, size_t aLength, const char* b, size_t bLength) {
+  return aLength == bLength && aLength < 0x7FFFFFFF &&
+         CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a,
+                        static_cast<int>(aLength), b, static_cast<int>(bLength)) == CSTR_EQUAL;
+}
+
+// Length of the folder part of path, up to and with its last backslash
+// (code page aware); 0 when it has none.
+size_t FolderLength(const char* path) {
+  const char* name = win32::AfterLastBackslash(path);
+  return name ? static_cast<size_t>(name - path) : 0;
+}
+
+// A record's data as the updater writes it: REG_SZ, terminated, no longer
+// than a mark and a path. Fills data; *redirectionOff and *restoreTo are read
+// from it.
+bool ReadRecordData(const win32::RegKey& key, const char* name, char* data, bool* redirectionOff,
+                    const char** restoreTo) {
+  DWORD type = 0;
+  DWORD size = kRecordDataCapacity;
+  if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ || size == 0 || size > kRecordDataCapacity || data[size - 1] != '\0' ||
+      strlen(data) != size - 1)
+    return false;
+  *redirectionOff = data[0] == kRedirectionOffMark;
+  *restoreTo = data + (*redirectionOff ? 1 : 0);
+  return true;
+}
+
+// True when the updater itself could have recorded path: a temporary's name
+// directly in the program folder or in a folder of the list's targets, made
+// in the view its mark says (a folder that only groups with WOW64 redirection
+// off give is written only with it off), and for a moved-aside copy a target
+// of the list in the same folder, which *target then names (null for a plain
+// temporary).
+bool IsOwnRecord(const UpdateList& list, const char* path, bool redirectionOff,
+                 const char* restoreTo, const char** target) {
+  *target = nullptr;
+  const size_t folderLength = FolderLength(path);
+  if (folderLength == 0 || !IsTemporaryName(path + folderLength)) return false;
+  bool known = false;
+  bool writtenRedirected = false;  // a folder written with redirection on
+  char program[win32::kLongTextSize + 1] = {};
+  if (win32::CopyText(program, sizeof program, list.programFolder) && program[0] != '\0' &&
+      win32::AppendBackslashIfMissing(program, sizeof program) &&
+      SamePathText(path, folderLength, program, strlen(program))) {
+    known = writtenRedirected = true;  // the write probe
+  }
+  const size_t restoreLength = strlen(restoreTo);
+  for (int32_t g = 0; list.groups && g < list.groupCount; ++g) {
+    const UpdateGroup& group = list.groups[g];
+    for (int32_t f = 0; group.files && f < group.fileCount; ++f) {
+      const char* candidate = group.files[f].targetPath;
+      const size_t candidateFolder = FolderLength(candidate);
+      if (candidateFolder == 0 || !SamePathText(path, folderLength, candidate, candidateFolder))
+        continue;
+      known = true;
+      if (!group.redirectionOff) writtenRedirected = true;
+      if (restoreLength > 0 &&
+          SamePathText(restoreTo, restoreLength, candidate, strlen(candidate))) {
+        *target = candidate;
+      }
+    }
+  }
+  if (!known || (!redirectionOff && !writtenRedirected)) return false;
+  return restoreLength == 0 || *target != nullptr;
+}
+
+// Settles one record in the view it was made in; true when its file is dealt
+// with and the record can go. target is the list's target of an aside copy.
+bool Settle(const char* path, const char* target, bool redirectionOff) {
+  ScopedRedirectionOff view(redirectionOff);
+  if (target && !FileExists(target) && FileExists(path)) {
     // The run was killed between moving the installed copy aside and moving
     // the new one in: the installed copy goes back.
-    return MoveFileA(path, restoreTo) != FALSE;
+    return MoveFileA(path, target) != FALSE;
   }
   return DeleteIfThere(path);
 }
@@ -52,88 +213,94 @@ bool Settle(const char* path, const char* restoreTo) {
 
 bool Record(const char* path, const char* restoreTo) {
   if (!path || path[0] == '\0') return false;
-  if (!restoreTo) restoreTo = "";
+  char data[kRecordDataCapacity] = {};
+  if (win32::InRedirectionOffSpan()) data[0] = kRedirectionOffMark;
+  if (restoreTo && !win32::AppendText(data, sizeof data, restoreTo)) return false;
   win32::RegKey key;
-  if (!OpenRecords(key, true)) return false;
-  return RegSetValueExA(key.get(), path, 0, REG_SZ, reinterpret_cast<const BYTE*>(restoreTo),
-                        static_cast<DWORD>(lstrlenA(restoreTo) + 1)) == ERROR_SUCCESS;
+  if (!OpenRecordKey(true, key)) return false;
+  // On the disc before the file it names is made use of: a power cut must
+  // not lose the record of a file that is already there.
+  return RegSetValueExA(key.get(), path, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                        static_cast<DWORD>(strlen(data) + 1)) == ERROR_SUCCESS &&
+         RegFlushKey(key.get()) == ERROR_SUCCESS;
 }
 
 void Forget(const char* path) {
   if (!path || path[0] == '\0') return;
   win32::RegKey key;
-  if (OpenRecords(key, false)) RegDeleteValueA(key.get(), path);
-}
-
-const char* MarkValue(Mark mark) {
-  return mark == Mark::UpdateUnfinished ? "UpdateUnfinished" : "ServiceRemoved";
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(key.get(), path);
+  key.reset();
+  RemoveOwnKeysIfEmpty();
 }
 
 void SetMark(Mark mark, bool set) {
   win32::RegKey key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      key.put(), nullptr) != ERROR_SUCCESS)
-    return;
-  if (!set) {
-    RegDeleteValueA(key.get(), MarkValue(mark));
-  } else {
+  if (set) {
     const DWORD one = 1;
-    RegSetValueExA(key.get(), MarkValue(mark), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                   sizeof one);
+    if (OpenUpdaterKey(true, key) &&
+        RegSetValueExA(key.get(), MarkName(mark), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                       sizeof one) == ERROR_SUCCESS)
+      RegFlushKey(key.get());
+    return;
   }
-  RegFlushKey(key.get());
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+    return;
+  if (RegDeleteValueA(key.get(), MarkName(mark)) == ERROR_SUCCESS) RegFlushKey(key.get());
+  key.reset();
+  RemoveOwnKeysIfEmpty();
 }
 
 bool HasMark(Mark mark) {
   win32::RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-    return false;
+  if (!OpenUpdaterKey(false, key)) return false;
   DWORD value = 0, type = 0, size = sizeof value;
-  return RegQueryValueExA(key.get(), MarkValue(mark), nullptr, &type,
+  return RegQueryValueExA(key.get(), MarkName(mark), nullptr, &type,
                           reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
-         type == REG_DWORD && value == 1;
+         type == REG_DWORD && size == sizeof value && value == 1;
 }
 
-int RemoveEarlierLeftovers() {
-  static HANDLE running = nullptr;  // the process's own, released when it ends
-  if (!running) {
-    running = CreateMutexA(nullptr, FALSE, kRunningMutex);
-    if (running && GetLastError() == ERROR_ALREADY_EXISTS) return 0;
-  }
+bool AnyRecords() {
   win32::RegKey key;
-  if (!OpenRecords(key, false)) return 0;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_QUERY_VALUE, key.put()) ==
+         ERROR_SUCCESS;
+}
+
+int RemoveEarlierLeftovers(const UpdateList& list) {
   int settled = 0;
-  DWORD index = 0;
-  for (DWORD seen = 0; seen < kMaxRecords; ++seen) {
-    char path[MAX_PATH + 1] = {};
-    char restoreTo[MAX_PATH + 1] = {};
-    DWORD pathLength = sizeof path - 1;
-    DWORD type = 0;
-    DWORD size = sizeof restoreTo - 1;
-    const LONG r = RegEnumValueA(key.get(), index, path, &pathLength, nullptr, &type,
-                                 reinterpret_cast<BYTE*>(restoreTo), &size);
-    if (r == ERROR_NO_MORE_ITEMS) break;
-    if (r != ERROR_SUCCESS) {  // overlong: nothing the updater wrote; left alone
-      ++index;
-      continue;
+  win32::RegKey key;
+  // No records, or a key whose security cannot be made the updater's own:
+  // nothing in it is acted upon.
+  if (OpenRecordKey(false, key)) {
+    char name[kValueNameCapacity];
+    char data[kRecordDataCapacity];
+    DWORD index = 0;
+    for (DWORD seen = 0; seen < kMaxRecords; ++seen) {
+      DWORD nameLength = sizeof name;
+      const LONG r =
+          RegEnumValueA(key.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+      if (r == ERROR_NO_MORE_ITEMS) break;
+      if (r != ERROR_SUCCESS) {  // cannot even be named: left as it is
+        ++index;
+        continue;
+      }
+      // A record the updater cannot have written is dropped, not acted upon.
+      bool drop = true;
+      bool redirectionOff = false;
+      const char* restoreTo = nullptr;
+      const char* target = nullptr;
+      if (ReadRecordData(key, name, data, &redirectionOff, &restoreTo) &&
+          IsOwnRecord(list, name, redirectionOff, restoreTo, &target)) {
+        drop = Settle(name, target, redirectionOff);
+        if (drop) ++settled;
+      }
+      if (drop && RegDeleteValueA(key.get(), name) == ERROR_SUCCESS) continue;
+      ++index;  // kept for the next start
     }
-    restoreTo[size < sizeof restoreTo ? size : sizeof restoreTo - 1] = '\0';
-    // A record the updater cannot have written is dropped, not acted upon.
-    bool drop = true;
-    if (type == REG_SZ && win32::AfterLastBackslash(path) != nullptr) {
-      drop = Settle(path, restoreTo);
-      if (drop) ++settled;
-    }
-    if (drop && RegDeleteValueA(key.get(), path) == ERROR_SUCCESS) continue;
-    ++index;  // kept for the next start
-  }
-  DWORD values = 0;
-  if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                       nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-      values == 0) {
     key.reset();
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRecordKey);
   }
+  RemoveOwnKeysIfEmpty();
   return settled;
 }
 

@@ -1,29 +1,49 @@
-// Temporaries of the updater that must not outlive a killed run.
+// Temporaries of the updater that must not outlive a killed run, and the
+// marks of an update that has not finished.
 //
-// Every temporary file the updater makes (the write probe, the extracted and expanded
-// copies beside each target, and the installed copy moved aside on the 9x family) is
+// Every temporary file the updater makes (the update list in the user's
+// temporary folder, the write probe, the extracted and expanded copies beside
+// each target, and the installed copy moved aside on the 9x family) is
 // recorded under the updater's own registry key for as long as it exists. A
 // run that is killed or loses power leaves the record behind, and the next
-// start removes exactly the recorded files, and puts a moved-aside copy back
-// where its target has gone. Files of the same "tmp" pattern that another
-// program made are never touched.
+// start settles it: the recorded file is deleted, or a moved-aside copy is put
+// back where its target has gone.
+//
+// The key is made for administrators and the system only
+// (win32/AdminOnlyKey.h), and a record is acted upon only when the updater
+// itself could have made it: a name GetTempFileNameA gives ("tmp", one to
+// four hexadecimal digits, ".tmp") directly in a folder of the loaded update
+// list's targets or in the program folder, and for a moved-aside copy a
+// target of that list in the same folder. Every other record is dropped and
+// its file left alone. Files of the same pattern that nobody recorded are
+// never touched. The updater's key is removed again as soon as nothing is
+// left in it.
 #pragma once
 
 #include <windows.h>
 
+class UpdateList;
+
 namespace leftovers {
 
-// HKEY_LOCAL_MACHINE key that holds the records: one REG_SZ value per
-// temporary, named by its path, whose data is the target a moved-aside copy
-// belongs back to ("" for a plain temporary).
-inline constexpr char kRecordKey[] = "SOFTWARE\\Marrowick\\VrUpdater1030\\Leftovers";
-// The updater's own key, with the install pass mark (REG_DWORD 1).
+// The updater's own key (HKEY_LOCAL_MACHINE), with the marks (REG_DWORD 1,
+// named like the Mark), and below it the key of the records: one REG_SZ value
+// per temporary, named by its path. Its data is the target a moved-aside copy
+// belongs back to ("" for a plain temporary), preceded by
+// kRedirectionOffMark when the temporary was made with WOW64 redirection
+// switched off (a path never holds that character): "*" is a plain temporary
+// of the real 64-bit system folder.
 inline constexpr char kUpdaterKey[] = "SOFTWARE\\Marrowick\\VrUpdater1030";
+inline constexpr char kRecordKey[] = "SOFTWARE\\Marrowick\\VrUpdater1030\\Leftovers";
+inline constexpr char kRedirectionOffMark = '*';
 
-// Records path as a temporary of this run; restoreTo names the target of a
-// moved-aside copy, null otherwise. False when the record cannot be written.
+// Records path as a temporary of this run (made inside a span with WOW64
+// redirection off when win32::InRedirectionOffSpan() says so); restoreTo
+// names the target of a moved-aside copy, null otherwise. The record is on
+// the disc when this returns. False when it cannot be written.
 bool Record(const char* path, const char* restoreTo);
-// Drops the record of path (the file is gone or has become a target).
+// Drops the record of path (the file is gone or has become a target); the
+// last one takes the updater's key with it when nothing else is left there.
 void Forget(const char* path);
 
 // Marks of an update that has not finished, kept under the updater's own key
@@ -33,13 +53,18 @@ enum class Mark { UpdateUnfinished, ServiceRemoved };
 void SetMark(Mark mark, bool set);
 bool HasMark(Mark mark);
 
-// Removes the leftovers of earlier runs: deletes each recorded temporary,
-// moves a recorded aside copy back onto its target when the target is
-// missing (and deletes it when the target is there). Records whose file
-// cannot be handled now are kept for the next start. Does nothing while
-// another updater runs (its temporaries are alive). Returns the number of
-// records settled.
-int RemoveEarlierLeftovers();
+// True when records of an earlier run are there to be settled.
+bool AnyRecords();
+
+// Settles the records of earlier runs against list, loaded for this machine:
+// deletes each recorded temporary and moves a recorded aside copy back onto
+// its target when the target is missing (deletes it when the target is
+// there), each where it was made (WOW64 redirection off for a marked record).
+// Records the updater cannot have made are dropped without touching their
+// files; records whose file cannot be handled now are kept for the next
+// start. The caller makes sure that no other updater runs (their
+// temporaries would be alive). Returns the number of records settled.
+int RemoveEarlierLeftovers(const UpdateList& list);
 
 }  // namespace leftovers
 

@@ -23,6 +23,16 @@ VR_SAME_TYPE_AS_DECLARED(Wow64DisableWow64FsRedirection);
 VR_SAME_TYPE_AS_DECLARED(Wow64RevertWow64FsRedirection);
 VR_SAME_TYPE_AS_DECLARED(ShutdownBlockReasonCreate);
 VR_SAME_TYPE_AS_DECLARED(ShutdownBlockReasonDestroy);
+VR_SAME_TYPE_AS_DECLARED(InitializeSecurityDescriptor);
+VR_SAME_TYPE_AS_DECLARED(SetSecurityDescriptorDacl);
+VR_SAME_TYPE_AS_DECLARED(SetSecurityDescriptorOwner);
+VR_SAME_TYPE_AS_DECLARED(SetSecurityDescriptorControl);
+VR_SAME_TYPE_AS_DECLARED(InitializeAcl);
+VR_SAME_TYPE_AS_DECLARED(AddAccessAllowedAce);
+VR_SAME_TYPE_AS_DECLARED(AllocateAndInitializeSid);
+VR_SAME_TYPE_AS_DECLARED(FreeSid);
+VR_SAME_TYPE_AS_DECLARED(GetLengthSid);
+VR_SAME_TYPE_AS_DECLARED(RegSetKeySecurity);
 #undef VR_SAME_TYPE_AS_DECLARED
 static_assert(kSearchSystem32Only == LOAD_LIBRARY_SEARCH_SYSTEM32);
 
@@ -66,5 +76,25 @@ const Kernel32Calls& Kernel32() {
 }
 
 void SetKernel32CallsForTest(const Kernel32Calls* calls) { g_testCalls = calls; }
+
+const Advapi32Calls& Advapi32() {
+  // Imported by the updater, so loaded for the life of the process.
+  static const Advapi32Calls calls = [] {
+    Advapi32Calls c = {};
+    const HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    BindExport(advapi, "InitializeSecurityDescriptor", &c.InitializeSecurityDescriptor);
+    BindExport(advapi, "SetSecurityDescriptorDacl", &c.SetSecurityDescriptorDacl);
+    BindExport(advapi, "SetSecurityDescriptorOwner", &c.SetSecurityDescriptorOwner);
+    BindExport(advapi, "SetSecurityDescriptorControl", &c.SetSecurityDescriptorControl);
+    BindExport(advapi, "InitializeAcl", &c.InitializeAcl);
+    BindExport(advapi, "AddAccessAllowedAce", &c.AddAccessAllowedAce);
+    BindExport(advapi, "AllocateAndInitializeSid", &c.AllocateAndInitializeSid);
+    BindExport(advapi, "FreeSid", &c.FreeSid);
+    BindExport(advapi, "GetLengthSid", &c.GetLengthSid);
+    BindExport(advapi, "RegSetKeySecurity", &c.RegSetKeySecurity);
+    return c;
+  }();
+  return calls;
+}
 
 }  // namespace win32

@@ -57,6 +57,21 @@ using Wow64DisableWow64FsRedirection = BOOL(WINAPI*)(PVOID*);    // XP x64, 2003
 using Wow64RevertWow64FsRedirection = BOOL(WINAPI*)(PVOID);      // XP x64, 2003 SP1
 using ShutdownBlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);  // user32, Vista
 using ShutdownBlockReasonDestroy = BOOL(WINAPI*)(HWND);          // user32, Vista
+// advapi32's security functions: NT 3.1 (SetSecurityDescriptorControl:
+// 2000); the Win32 reference gives none of them for the 9x family.
+using InitializeSecurityDescriptor = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, DWORD);
+using SetSecurityDescriptorDacl = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+using SetSecurityDescriptorOwner = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, PSID, BOOL);
+using SetSecurityDescriptorControl = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR,
+                                                   SECURITY_DESCRIPTOR_CONTROL,
+                                                   SECURITY_DESCRIPTOR_CONTROL);
+using InitializeAcl = BOOL(WINAPI*)(PACL, DWORD, DWORD);
+using AddAccessAllowedAce = BOOL(WINAPI*)(PACL, DWORD, DWORD, PSID);
+using AllocateAndInitializeSid = BOOL(WINAPI*)(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD,
+                                               DWORD, DWORD, DWORD, DWORD, DWORD, PSID*);
+using FreeSid = PVOID(WINAPI*)(PSID);
+using GetLengthSid = DWORD(WINAPI*)(PSID);
+using RegSetKeySecurity = LONG(WINAPI*)(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
 }  // namespace newer
 
 // The newer kernel32 functions the updater calls through one process-wide
@@ -78,5 +93,26 @@ inline constexpr DWORD kSearchSystem32Only = 0x00000800;
 const Kernel32Calls& Kernel32();
 // Tests only: answer with this table instead (null: the real one again).
 void SetKernel32CallsForTest(const Kernel32Calls* calls);
+
+// advapi32's security functions, for the NT family only: the 9x family has
+// no security, and nothing there calls them. Each is null where the running
+// Windows lacks it (SetSecurityDescriptorControl before Windows 2000, whose
+// inheritance model NT 4.0 does not have).
+struct Advapi32Calls {
+  newer::InitializeSecurityDescriptor InitializeSecurityDescriptor;
+  newer::SetSecurityDescriptorDacl SetSecurityDescriptorDacl;
+  newer::SetSecurityDescriptorOwner SetSecurityDescriptorOwner;
+  newer::SetSecurityDescriptorControl SetSecurityDescriptorControl;
+  newer::InitializeAcl InitializeAcl;
+  newer::AddAccessAllowedAce AddAccessAllowedAce;
+  newer::AllocateAndInitializeSid AllocateAndInitializeSid;
+  newer::FreeSid FreeSid;
+  newer::GetLengthSid GetLengthSid;
+  newer::RegSetKeySecurity RegSetKeySecurity;
+};
+
+// Bound on first use, from advapi32.dll (which the updater imports), for the
+// whole process.
+const Advapi32Calls& Advapi32();
 
 }  // namespace win32

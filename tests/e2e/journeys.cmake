@@ -54,11 +54,12 @@ vr_add_journey(NAME journey_not_installed_resume ARGS
 # A full update of 10.2.9.0 with the launcher running, the service present
 # and a resume entry left from before; the restart question answered No.
 # Nothing may appear in the user's temporary folder meanwhile, not even for
-# a moment: the update list is read from the updater's own resource.
+# a moment: the update list is read from the updater's own resource. The
+# updater leaves no key of its own behind.
 set(VR_JOURNEY_FULL_UPDATE --watch-temp
   --install "10.2.9.0 --launcher --run-value"
   --robot "--start --expect 107 --answer 107=No --timeout 150"
-  --check "updated key=10,3,0,0:6748072 uninstall=updated run=absent service=present"
+  --check "updated key=10,3,0,0:6748072 uninstall=updated run=absent service=present updater-key=absent"
   --step "launcher: 0=1" --step "update: unregistration pass" --step "update: install pass"
   --step "update: registration pass" --step "uninstall entry: updated"
   --step "restart question: no=1" --no-step "restart requested" --no-step "message 105")

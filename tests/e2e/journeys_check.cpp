@@ -18,6 +18,8 @@
 //     uninstall=updated   Uninstall entry carries the update's name and version
 //     uninstall=VERSION   Uninstall entry untouched, with its old version text
 //     run=absent|present  the Run value "marrowickupdater"
+//     updater-key=absent|present  the updater's own key
+//                         (SOFTWARE\Marrowick\VrUpdater1030: records, marks)
 //     service=present|absent  the service "qfsvcg"; service=any only says
 //                         which it is
 //     floor               copies every such file's payload bytes beside it
@@ -514,6 +516,15 @@ void CheckRun(const std::string& want) {
          v.found ? "present" : "absent", want.c_str());
 }
 
+// The updater's own key is there only while it holds records or marks.
+void CheckUpdaterKey(const std::string& want) {
+  win32::RegKey key;
+  const bool present = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Marrowick\\VrUpdater1030", 0,
+                                     KEY_READ | testbed::kProductView, key.put()) == ERROR_SUCCESS;
+  Report(present == (want == "present"), "updater-key: %s (expected %s)",
+         present ? "present" : "absent", want.c_str());
+}
+
 void CheckService(const std::string& want) {
   win32::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   win32::ServiceHandle service(manager ? OpenServiceA(manager.get(), "qfsvcg", SERVICE_QUERY_STATUS)
@@ -566,6 +577,8 @@ int main(int argc, char** argv) {
       CheckUninstall(value);
     } else if (name == "run") {
       CheckRun(value);
+    } else if (name == "updater-key" && (value == "absent" || value == "present")) {
+      CheckUpdaterKey(value);
     } else if (name == "service") {
       CheckService(value);
     } else {

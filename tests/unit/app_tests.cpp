@@ -9,8 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "app/ProcessFacts.h"
 #include "app/RunMode.h"
+#include "app/SoleUpdater.h"
+#include "app/UpdaterApp.h"
 #include "app/UpdaterDialog.h"
+#include "engine/Leftovers.h"
+#include "res/resource.h"
+#include "system/ProductDetection.h"
+#include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
@@ -384,6 +391,118 @@ TEST_F(DialogTest, ResumeRunShowsTheWindowAndPostsTheResumeRequest) {
   EXPECT_EQ(0u, msg.wParam);
   EXPECT_EQ(0, msg.lParam);
   EXPECT_FALSE(PeekMessageA(&msg, hwnd, WM_RESUMEUPDATE, WM_RESUMEUPDATE, PM_NOREMOVE));
+}
+
+// --------------------------------------------------------------------------
+// Leftovers at start (app/ProcessFacts.h)
+
+// A record is judged by the folders of the installed product's list; without
+// a product there is no list, and the records of a killed run are kept for a
+// later start, their files untouched.
+TEST(StartWithoutTheProduct, KeepsTheRecordsOfAKilledRun) {
+  char folder[kProgramFolderCapacity] = {};
+  ASSERT_EQ(0, GetProgramFolder(folder, sizeof folder)) << "the product is installed here";
+  CreateDirectoryA("C:\\rt", nullptr);
+  const char* path = "C:\\rt\\tmp1.tmp";
+  win32::FileHandle file(
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file);
+  file.reset();
+  ASSERT_TRUE(leftovers::Record(path, nullptr));
+
+  FixProcessWideFacts();
+
+  win32::RegKey key;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, leftovers::kRecordKey, 0, KEY_READ, key.put()));
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.get(), path, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path));
+  key.reset();
+  leftovers::Forget(path);
+  DeleteFileA(path);
+}
+
+// --------------------------------------------------------------------------
+// One updater at a time (app/SoleUpdater.h)
+
+TEST(SoleUpdater, GlobalNameWhereWindowsKnowsTheGlobalNamespace) {
+  constexpr char kGlobal[] = "Global\\VrUpdater1030.Running";
+  constexpr char kPlain[] = "VrUpdater1030.Running";
+  struct Case {
+    const char* windows;
+    DWORD platform, major, minor;
+    const char* name;
+  } cases[] = {
+      {"95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, kPlain},
+      {"98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, kPlain},
+      {"Me", VER_PLATFORM_WIN32_WINDOWS, 4, 90, kPlain},
+      {"NT 4.0", VER_PLATFORM_WIN32_NT, 4, 0, kPlain},
+      {"2000", VER_PLATFORM_WIN32_NT, 5, 0, kGlobal},
+      {"XP", VER_PLATFORM_WIN32_NT, 5, 1, kGlobal},
+      {"7", VER_PLATFORM_WIN32_NT, 6, 1, kGlobal},
+      {"10", VER_PLATFORM_WIN32_NT, 10, 0, kGlobal},
+  };
+  for (const Case& c : cases) {
+    OSVERSIONINFOEXA os = {};
+    os.dwOSVersionInfoSize = sizeof os;
+    os.dwPlatformId = c.platform;
+    os.dwMajorVersion = c.major;
+    os.dwMinorVersion = c.minor;
+    EXPECT_STREQ(c.name, SoleUpdaterMutexName(os)) << c.windows;
+  }
+}
+
+struct Box {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT type;
+};
+std::vector<Box> g_soleBoxes;
+int RecordSoleBox(HWND owner, const char* text, const char* caption, UINT type) {
+  g_soleBoxes.push_back({owner, text ? text : "<null>", caption ? caption : "<null>", type});
+  return IDOK;
+}
+
+// Every window the thread would make is counted and refused, so that a
+// dialog opened by mistake ends the modal loop at once instead of waiting.
+int g_windowsMade = 0;
+LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {
+  if (code != HCBT_CREATEWND) return CallNextHookEx(nullptr, code, wParam, lParam);
+  ++g_windowsMade;
+  return 1;
+}
+
+// The first updater holds the name of this Windows; a second one, the whole
+// start-up of the application, says that an update is running (string 147,
+// information and OK, under the updater's title, owned by no window) and
+// ends before its dialog exists: it settles nothing and changes nothing.
+TEST(SoleUpdater, ASecondUpdaterSaysSoAndEndsBeforeItsDialog) {
+  seams::SetMessageBoxHook(RecordSoleBox);
+  ASSERT_TRUE(ClaimSoleUpdater());
+  EXPECT_TRUE(g_soleBoxes.empty());
+  OsVersionInfo os;
+  os.DetectOsVersion();
+  const char* name = SoleUpdaterMutexName(os.record());
+  win32::KernelHandle held(OpenMutexA(SYNCHRONIZE, FALSE, name));
+  EXPECT_TRUE(held) << name;
+
+  HHOOK hook = SetWindowsHookExA(WH_CBT, RefuseWindows, nullptr, GetCurrentThreadId());
+  ASSERT_NE(nullptr, hook);
+  UpdaterApp second;
+  second.InitInstance();
+  UnhookWindowsHookEx(hook);
+  seams::SetMessageBoxHook(nullptr);
+
+  EXPECT_EQ(0, g_windowsMade) << "the second updater made its dialog";
+  char title[256] = {}, text[256] = {};
+  ASSERT_TRUE(win32::LoadResString(IDS_TITLE, title, sizeof title));
+  ASSERT_TRUE(win32::LoadResString(IDS_UPDATE_RUNNING, text, sizeof text));
+  ASSERT_EQ(1u, g_soleBoxes.size());
+  EXPECT_EQ(nullptr, g_soleBoxes[0].owner);
+  EXPECT_EQ(std::string(text), g_soleBoxes[0].text);
+  EXPECT_EQ(std::string(title), g_soleBoxes[0].caption);
+  EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), g_soleBoxes[0].type);
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 # The update's own list and store over the simulated product of 10.2.9.0, as
 # install-product.sh lays it out with that list: the resolved targets, and
-# the unregister, install and register passes, on 64-bit Windows 7 and on
-# 32-bit Windows XP.
+# the unregister, install and register passes, and the settlement of a killed
+# run's records, on 64-bit Windows 7 and on 32-bit Windows XP.
 if(TARGET payload_store_1030)
   vr_add_gtest(integration_tests SOURCES integration_list_tests.cpp integration_pass_tests.cpp
-    ${VR_TESTS_DIR}/support/IntegrationSupport.cpp)
+    integration_leftovers_tests.cpp ${VR_TESTS_DIR}/support/IntegrationSupport.cpp)
   add_dependencies(integration_tests payload_store_1030 VrInstallProduct)
   set(integration_dir $<TARGET_PROPERTY:payload_store_1030,VR_PAYLOAD_DIR>)
   set(integration_args

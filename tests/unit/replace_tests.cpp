@@ -3,9 +3,11 @@
 // message boxes answered through the seams.
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -781,6 +783,9 @@ TEST_F(ReplaceFileTest, NewerCopyHeldByAScannerIsKeptOrFailsButIsNeverOverwritte
   EXPECT_EQ(0, TemporariesIn(folder));
 }
 
+// --------------------------------------------------------------------------
+// Records of temporaries and marks (engine/Leftovers.h)
+
 int RecordCount() {
   win32::RegKey key;
   DWORD values = 0;
@@ -792,20 +797,43 @@ int RecordCount() {
   return static_cast<int>(values);
 }
 
+bool KeyExists(const char* subkey) {
+  win32::RegKey key;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+// The data of the record of path, or "<none>".
+std::string RecordData(const std::string& path) {
+  win32::RegKey key;
+  char data[600] = {};
+  DWORD type = 0, size = sizeof data - 1;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, leftovers::kRecordKey, 0, KEY_READ, key.put()) !=
+          ERROR_SUCCESS ||
+      RegQueryValueExA(key.get(), path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return "<none>";
+  return data;
+}
+
 int g_recordsDuringPause = -1;
 void RecordRecords(DWORD) { g_recordsDuringPause = std::max(g_recordsDuringPause, RecordCount()); }
 
 // Temporaries are recorded while they exist; what a killed run left is
-// removed at the next start, an installed copy moved aside goes back, and
-// files the updater did not record stay.
+// removed at the next start, an installed copy moved aside goes back onto
+// its target, files the updater did not record stay, and the updater's key
+// goes once nothing is left in it.
 TEST_F(ReplaceFileTest, LeftoversOfAKilledRunAreSettledAtTheNextStart) {
   const std::string folder = FreshFolder("killed");
   WriteAll(folder + "Help.dll", "old contents", TimeOf(2005));
   Target(0, 0, folder + "Help.dll");
+  Target(0, 1, folder + "Gone.dll");
+  Target(0, 2, folder + "Other.dll");
   seams::SetPauseHook(RecordRecords);
   EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
   EXPECT_EQ(2, g_recordsDuringPause);  // the extracted and the expanded copy
   EXPECT_EQ(0, RecordCount());
+  EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
 
   // What a run killed at various moments leaves.
   WriteAll(folder + "tmpA.tmp", "aside: installed copy", TimeOf(2005));  // target gone
@@ -819,7 +847,7 @@ TEST_F(ReplaceFileTest, LeftoversOfAKilledRunAreSettledAtTheNextStart) {
   ASSERT_TRUE(leftovers::Record((folder + "tmpC.tmp").c_str(), nullptr));
   ASSERT_TRUE(leftovers::Record((folder + "tmpE.tmp").c_str(), nullptr));  // already gone
 
-  EXPECT_EQ(4, leftovers::RemoveEarlierLeftovers());
+  EXPECT_EQ(4, leftovers::RemoveEarlierLeftovers(List()));
   EXPECT_EQ("aside: installed copy", ReadAll(folder + "Gone.dll"));
   EXPECT_EQ("new copy", ReadAll(folder + "Other.dll"));
   EXPECT_EQ((std::vector<std::string>{"Gone.dll", "Help.dll", "Other.dll", "tmpD.tmp"}), [&] {
@@ -827,7 +855,239 @@ TEST_F(ReplaceFileTest, LeftoversOfAKilledRunAreSettledAtTheNextStart) {
     std::sort(names.begin(), names.end());
     return names;
   }());
-  EXPECT_EQ(0, RecordCount());
+  EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
+}
+
+// A temporary made inside a span with WOW64 redirection off is recorded so,
+// to be settled in the same view (the settlement itself:
+// integration_leftovers_tests.cpp).
+TEST_F(ReplaceFileTest, RecordsSayWhetherRedirectionWasOff) {
+  const std::string folder = FreshFolder("views");
+  const std::string mark(1, leftovers::kRedirectionOffMark);
+  for (const bool off : {true, false}) {
+    SCOPED_TRACE(off ? "redirection off" : "redirection on");
+    ScopedRedirectionOff span(off);
+    RecordedTemporary temporary;
+    WriteAll(folder + "tmp1.tmp", "", TimeOf(2011));
+    ASSERT_TRUE(temporary.Adopt((folder + "tmp1.tmp").c_str()));
+    EXPECT_EQ(off ? mark : "", RecordData(folder + "tmp1.tmp"));
+    ASSERT_TRUE(leftovers::Record((folder + "tmp2.tmp").c_str(), (folder + "T.dll").c_str()));
+    EXPECT_EQ((off ? mark : "") + folder + "T.dll", RecordData(folder + "tmp2.tmp"));
+    leftovers::Forget((folder + "tmp2.tmp").c_str());
+  }
+  EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
+}
+
+// Who may do what to a key: each ACE as "S-1-5-18 allow f003f", its DACL's
+// protection from inheritance and its owner.
+struct KeySecurity {
+  std::vector<std::string> entries;
+  bool isProtected = false;
+  std::string owner;
+};
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return "?";
+  std::string s = text;
+  LocalFree(text);
+  return s;
+}
+
+KeySecurity ReadKeySecurity(const char* subkey) {
+  KeySecurity result;
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, READ_CONTROL, key.put()) != ERROR_SUCCESS)
+    return result;
+  const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD size = 0;
+  RegGetKeySecurity(key.get(), what, nullptr, &size);
+  std::vector<BYTE> buffer(size ? size : 1);
+  if (RegGetKeySecurity(key.get(), what, buffer.data(), &size) != ERROR_SUCCESS) return result;
+  PSECURITY_DESCRIPTOR sd = buffer.data();
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(sd, &control, &revision);
+  result.isProtected = (control & SE_DACL_PROTECTED) != 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (GetSecurityDescriptorOwner(sd, &owner, &defaulted) && owner) result.owner = SidText(owner);
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !present || !dacl) {
+    result.entries.push_back("no DACL: everybody");
+    return result;
+  }
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+    char text[128];
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+      auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+      snprintf(text, sizeof text, "%s allow %lx", SidText(&ace->SidStart).c_str(),
+               static_cast<unsigned long>(ace->Mask));
+    } else {
+      snprintf(text, sizeof text, "ACE of type %u", header->AceType);
+    }
+    result.entries.push_back(text);
+  }
+  return result;
+}
+
+// Everybody may do everything to the key subkey (made when missing), and
+// its subkeys inherit that.
+void OpenToEverybody(const char* subkey) {
+  win32::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+  EXPLICIT_ACCESS_A ea = {};
+  char everyone[] = "EVERYONE";
+  BuildExplicitAccessWithNameA(&ea, everyone, KEY_ALL_ACCESS, SET_ACCESS,
+                               SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  PACL acl = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &ea, nullptr, &acl));
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd));
+  LocalFree(acl);
+}
+
+// The records and marks decide what an administrator deletes and moves: only
+// Administrators and SYSTEM may touch their keys, whatever the maker's key
+// allows (an installer may have opened it to everybody), and a key that was
+// there before is made so before anything in it is believed.
+TEST(LeftoverKeys, OnlyAdministratorsAndTheSystemMayTouchThem) {
+  if (!IsNtPlatform()) GTEST_SKIP() << "the 9x family has no security";
+  const std::string record = "C:\\rt\\tmp1.tmp";
+  char fullControl[16];
+  snprintf(fullControl, sizeof fullControl, "%lx", static_cast<unsigned long>(KEY_ALL_ACCESS));
+  const std::vector<std::string> wanted = {std::string("S-1-5-32-544 allow ") + fullControl,
+                                           std::string("S-1-5-18 allow ") + fullControl};
+  struct Case {
+    const char* what;
+    std::function<void()> before;
+  } cases[] = {
+      {"new keys below a maker's key open to everybody",
+       [] { OpenToEverybody("SOFTWARE\\Marrowick"); }},
+      {"keys that were there, open to everybody",
+       [] {
+         OpenToEverybody(leftovers::kUpdaterKey);
+         OpenToEverybody(leftovers::kRecordKey);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before();
+    ASSERT_TRUE(leftovers::Record(record.c_str(), nullptr));
+    for (const char* subkey : {leftovers::kUpdaterKey, leftovers::kRecordKey}) {
+      SCOPED_TRACE(subkey);
+      const KeySecurity security = ReadKeySecurity(subkey);
+      EXPECT_EQ(wanted, security.entries);
+      EXPECT_EQ("S-1-5-32-544", security.owner);
+      EXPECT_TRUE(security.isProtected);
+    }
+    leftovers::Forget(record.c_str());
+    EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
+  }
+}
+
+// Marks stay until cleared; the updater's key goes with the last mark or
+// record, never the maker's key above it.
+TEST(LeftoverKeys, MarksStayUntilClearedAndTheKeyGoesWhenEmpty) {
+  using leftovers::Mark;
+  const std::string record = "C:\\rt\\tmp2.tmp";
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    bool unfinished, serviceRemoved, records, updaterKey;
+  } steps[] = {
+      {"update unfinished", [] { leftovers::SetMark(Mark::UpdateUnfinished, true); }, true, false,
+       false, true},
+      {"service removed", [] { leftovers::SetMark(Mark::ServiceRemoved, true); }, true, true, false,
+       true},
+      {"a record", [&] { leftovers::Record(record.c_str(), nullptr); }, true, true, true, true},
+      {"update finished", [] { leftovers::SetMark(Mark::UpdateUnfinished, false); }, false, true,
+       true, true},
+      {"record forgotten", [&] { leftovers::Forget(record.c_str()); }, false, true, false, true},
+      {"service back", [] { leftovers::SetMark(Mark::ServiceRemoved, false); }, false, false, false,
+       false},
+      {"cleared again", [] { leftovers::SetMark(Mark::ServiceRemoved, false); }, false, false,
+       false, false},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.act();
+    EXPECT_EQ(s.unfinished, leftovers::HasMark(Mark::UpdateUnfinished));
+    EXPECT_EQ(s.serviceRemoved, leftovers::HasMark(Mark::ServiceRemoved));
+    EXPECT_EQ(s.records, KeyExists(leftovers::kRecordKey));
+    EXPECT_EQ(s.updaterKey, KeyExists(leftovers::kUpdaterKey));
+    EXPECT_TRUE(KeyExists("SOFTWARE\\Marrowick"));
+  }
+  // Only a DWORD 1 is a mark.
+  for (const auto& value : {std::make_pair(REG_SZ, std::string("1\0", 2)),
+                            std::make_pair(REG_DWORD, std::string("\2\0\0\0", 4)),
+                            std::make_pair(REG_BINARY, std::string("\1\0\0\0", 4))}) {
+    SCOPED_TRACE(value.first);
+    win32::RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, leftovers::kUpdaterKey, 0, nullptr,
+                                             0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "UpdateUnfinished", 0, value.first,
+                                            reinterpret_cast<const BYTE*>(value.second.data()),
+                                            static_cast<DWORD>(value.second.size())));
+    EXPECT_FALSE(leftovers::HasMark(Mark::UpdateUnfinished));
+  }
+  leftovers::SetMark(Mark::UpdateUnfinished, false);
+  EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
+}
+
+// RegFlushKey as the updater calls it, seen by the test: whether the value
+// watched for was in the key at that moment.
+using RegFlushKeyFn = LONG(WINAPI*)(HKEY);
+RegFlushKeyFn g_realFlush = nullptr;
+std::string g_watched;
+std::vector<bool> g_flushes;
+LONG WINAPI WatchingFlush(HKEY key) {
+  g_flushes.push_back(RegQueryValueExA(key, g_watched.c_str(), nullptr, nullptr, nullptr,
+                                       nullptr) == ERROR_SUCCESS);
+  return g_realFlush(key);
+}
+
+// A record, an aside record and a mark are on the disc when the call that
+// writes them returns: a power cut right after must not lose them (Wine's
+// registry survives a killed process, so only the call itself can be seen).
+TEST(LeftoverKeys, RecordsAndMarksAreFlushedOnceWritten) {
+  vrtest::ImportPatch patch("advapi32.dll", "RegFlushKey", &WatchingFlush);
+  ASSERT_TRUE(patch.active()) << "the test program imports advapi32!RegFlushKey";
+  g_realFlush = patch.original<LONG WINAPI(HKEY)>();
+  using leftovers::Mark;
+  struct Case {
+    const char* what;
+    std::string watched;
+    std::function<void()> act;
+    bool present;
+  } cases[] = {
+      {"record", "C:\\rt\\tmp3.tmp", [] { leftovers::Record("C:\\rt\\tmp3.tmp", nullptr); }, true},
+      {"aside record", "C:\\rt\\tmp4.tmp",
+       [] { leftovers::Record("C:\\rt\\tmp4.tmp", "C:\\rt\\T.dll"); }, true},
+      {"mark set", "UpdateUnfinished", [] { leftovers::SetMark(Mark::UpdateUnfinished, true); },
+       true},
+      {"other mark set", "ServiceRemoved", [] { leftovers::SetMark(Mark::ServiceRemoved, true); },
+       true},
+      {"mark cleared", "UpdateUnfinished",
+       [] { leftovers::SetMark(Mark::UpdateUnfinished, false); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_watched = c.watched;
+    g_flushes.clear();
+    c.act();
+    EXPECT_EQ(std::vector<bool>{c.present}, g_flushes);
+  }
+  leftovers::Forget("C:\\rt\\tmp3.tmp");
+  leftovers::Forget("C:\\rt\\tmp4.tmp");
+  leftovers::SetMark(Mark::ServiceRemoved, false);
+  EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
 }
 
 TEST(MakeTempFileBeside, CreatesAnEmptyTmpFileInTheTargetsFolder) {
