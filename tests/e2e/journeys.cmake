@@ -91,6 +91,23 @@ vr_add_journey(NAME journey_file_in_use_resume ARGS --install "10.2.9.0" --hold 
   --check "same uninstall=10.29.000 service=present"
   --step "update: checks failed" --no-step "install pass" --no-step "restart question")
 
+# An earlier update that did not finish (its marks left under the updater's
+# key) over 10.3.0.0, its service removed: the service comes back as soon as
+# the updater starts, and Start finishes the update without asking whether
+# to update again (102), from the update procedure as from the in-use branch.
+set(VR_MARK_UNFINISHED "\"\$VR_WINE\" reg add 'HKLM\\SOFTWARE\\Marrowick\\VrUpdater1030' /v UpdateUnfinished /t REG_DWORD /d 1 /f >/dev/null")
+vr_add_journey(NAME journey_unfinished_update_completes ARGS --install "10.3.0.0"
+  --also "${VR_MARK_UNFINISHED} && \"\$VR_WINE\" reg add 'HKLM\\SOFTWARE\\Marrowick\\VrUpdater1030' /v ServiceRemoved /t REG_DWORD /d 1 /f >/dev/null && \"\$VR_WINE\" sc delete qfsvcg >/dev/null"
+  --robot "--start --expect 107 --answer 107=No --timeout 150"
+  --check "updated key=10,3,0,0:6748072 uninstall=updated service=present updater-key=absent"
+  --step "start: service of an ended run installed again (installer started)=1"
+  --step "update: an earlier update did not finish" --step "update: finished")
+vr_add_journey(NAME journey_unfinished_update_files_in_use ARGS --install "10.3.0.0"
+  --hold Glyphen.dll --also "${VR_MARK_UNFINISHED}"
+  --robot "--start --expect 145 --close-when-idle 1500 --timeout 120"
+  --check "same service=present updater-key=present"
+  --step "start: files in use" --no-step "update: begin")
+
 # A resume run (the Run value's "/r"): no Start, no unregistration pass, the
 # registration pass runs, and 10.3.0.0 is updated again without the question.
 vr_add_journey(NAME journey_resume_run ARGS --install "10.3.0.0 --run-value"
