@@ -5,6 +5,14 @@
 namespace win32 {
 namespace {
 HWND g_dialog = nullptr;
+
+// Every kind of message this thread can get: keyboard, mouse, posted, timer,
+// paint, hot key and sent ones. The headers' QS_ALLINPUT also holds
+// QS_RAWINPUT, which Windows before XP refuses (MsgWaitForMultipleObjects
+// fails, and the wait would not pump at all); the updater asks for no raw
+// input, so the bit gives nothing where it is known.
+constexpr DWORD kWakeMask =
+    QS_KEY | QS_MOUSE | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY | QS_SENDMESSAGE;
 }  // namespace
 
 void SetPumpDialog(HWND dialog) { g_dialog = dialog; }
@@ -36,7 +44,7 @@ bool WaitPumping(HANDLE handle, DWORD ms) {
     const DWORD elapsed = GetTickCount() - start;
     if (elapsed >= ms) return handle && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
     const DWORD r = MsgWaitForMultipleObjects(handles, handle ? &handle : nullptr, FALSE,
-                                              ms - elapsed, QS_ALLINPUT);
+                                              ms - elapsed, kWakeMask);
     if (handle && r == WAIT_OBJECT_0) return true;
     if (r == WAIT_OBJECT_0 + handles) {
       while (HandleOneMessage()) {
