@@ -133,10 +133,14 @@ int32_t OsVersionInfo::DetectOsVersion() {
   code_ = kOsUnclassified;
   detected_ = 0;
   memset(&record_, 0, sizeof record_);
-  // The short record first: Windows before NT 4.0 SP6 refuses the long one.
+  // The short record first: the 9x family and NT 4.0 before SP6 refuse the
+  // long one. Only 5.x tells its editions apart by the long record's suite
+  // and product type, so NT 4.0 is classified by the short record, whatever
+  // its service pack: a refused long record would leave it unclassified,
+  // and that counts as the 2000/XP class.
   record_.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
   if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record_))) return 0;
-  if (record_.dwPlatformId == VER_PLATFORM_WIN32_NT && record_.dwMajorVersion >= 4) {
+  if (record_.dwPlatformId == VER_PLATFORM_WIN32_NT && record_.dwMajorVersion >= 5) {
     record_.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
     if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record_))) return 0;
   }

@@ -6,7 +6,7 @@ vr_add_wine_test(NAME platform COMMAND platform_tests)
 vr_add_wine_test(NAME platform_win32 COMMAND platform_tests
                  --gtest_filter=Wow64FsGuard.*:FileProbes.* ARCH win32)
 foreach(run
-    "win98;win32;3;1" "winxp;win32;13;2" "winxp64;win64;19;3" "win2003;win32;17;2"
+    "win98;win32;3;1" "nt40;win32;7;0" "winxp;win32;13;2" "winxp64;win64;19;3" "win2003;win32;17;2"
     "vista;win32;20;4" "vista;win64;21;5" "win7;win64;21;5" "win10;win64;21;5")
   list(GET run 0 winver)
   list(GET run 1 arch)
