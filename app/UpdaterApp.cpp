@@ -51,8 +51,16 @@ bool UpdaterApp::InitInstance() {
   static win32::Module comctl32 = win32::LoadLibraryFile("comctl32.dll", 0);
   InitControlsFn initControls = nullptr;
   if (win32::BindExport(comctl32, "InitCommonControlsEx", &initControls)) {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    initControls(&controls);
+    // One class per call: a common controls library fails the whole call for
+    // a class it does not know, and the standard classes are known to
+    // version 6 only (XP and later, through the manifest). Without the
+    // export (NT 4.0's first library) the library registers the progress
+    // bar's class itself when it is loaded.
+    const DWORD kClassesOneByOne[] = {ICC_PROGRESS_CLASS, ICC_STANDARD_CLASSES};
+    for (const DWORD classes : kClassesOneByOne) {
+      INITCOMMONCONTROLSEX controls = {sizeof controls, classes};
+      initControls(&controls);
+    }
   }
 
   // A second updater says so and ends before it changes anything.
