@@ -21,7 +21,13 @@ int32_t FileExists(const char* path) {
 
 DWORD GetFileSize32(const char* path) {
   if (!path) return 0;
-  win32::FileHandle file = OpenExisting(path, 0, FILE_SHARE_READ);
+  // On NT the length is read through a handle without data access, which
+  // nobody's share mode can refuse. The 9x family documents that kind of
+  // open for devices only: there the file is opened for reading, letting
+  // others read and write.
+  const bool nt = IsNtPlatform() != 0;
+  win32::FileHandle file = OpenExisting(path, nt ? 0 : GENERIC_READ,
+                                        nt ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (!file) return 0;
   return GetFileSize(file.get(), nullptr);  // the high part is not wanted
 }
