@@ -43,6 +43,12 @@ const Kernel32Calls* g_testCalls = nullptr;
 
 Module LoadLibraryFile(const char* path, DWORD flags) {
   if (!path || !*path) return Module();
+  // Once the process's default directories are the system folder alone
+  // (Windows with SetDefaultDllDirectories), which folders the altered
+  // search path still looks in is not documented; the search flags of those
+  // systems name the library's own folder and the system folder outright.
+  if (flags == LOAD_WITH_ALTERED_SEARCH_PATH && Kernel32().SetDefaultDllDirectories)
+    flags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
   seams::LibraryLoading(path, g_redirectionOffSpans > 0);
   return Module(LoadLibraryExA(path, nullptr, flags));
 }

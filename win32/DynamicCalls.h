@@ -20,7 +20,10 @@ namespace win32 {
 
 // Loads a library by its full path (or, for a library that the manifest
 // redirects, by its bare name once the search path is locked down); the
-// null module when it cannot.
+// null module when it cannot. LOAD_WITH_ALTERED_SEARCH_PATH (the library's
+// own folder first for what it loads in turn) becomes the search flags for
+// its folder and the system folder where Windows has them (those with
+// SetDefaultDllDirectories); elsewhere those flags make the load fail.
 Module LoadLibraryFile(const char* path, DWORD flags);
 
 // Resolves an export into a typed pointer; false (and null) when missing.
