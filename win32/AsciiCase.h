@@ -1,5 +1,5 @@
 // Names compared without regard to the case of ASCII letters, the same on
-// every Windows and in every user locale (CompareStringA's LOCALE_INVARIANT
+// every Windows and in every user locale (CompareStringA's invariant locale
 // exists from Windows XP on; lstrcmpiA follows the user's locale). Texts are
 // bytes of the system code page: a double-byte character counts whole and is
 // compared exactly, so its second byte (0x41 in ア, 0x61 in ヂ) is never

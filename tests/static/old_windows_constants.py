@@ -25,6 +25,7 @@ REFUSED = {
     "QS_ALLINPUT": "holds QS_RAWINPUT (XP and later)",
     "PM_QS_": "98 and 2000 and later; PeekMessage on 95 and NT 4.0",
     "FILE_SHARE_DELETE": "NT only; CreateFile fails on the 9x family",
+    "LOCALE_INVARIANT": "XP and later; CompareStringA fails with ERROR_INVALID_PARAMETER before",
     "KEY_WOW64_": "XP and later; not supported by 2000",
     "LOAD_LIBRARY_SEARCH_": "8, or 7 and Vista with KB2533623; LoadLibraryEx fails before",
     "LOAD_LIBRARY_AS_IMAGE_RESOURCE": "Vista and later",
