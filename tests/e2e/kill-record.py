@@ -9,13 +9,15 @@ per point, and the verdict drawn from them.
                                           passed, 1 otherwise
 
 A record holds what the log says in machine-readable lines: the kill ("kill:"
-line of journey.sh), the robot's BOX and EXIT lines of both runs, and the two
-"FACTS {json}" lines e2e_check prints (after the kill; after the second run).
+line of journey.sh), the robot's BOX and EXIT lines of both runs, the two
+"FACTS {json}" lines e2e_check prints (after the kill; after the second run)
+and the files the second run traced as in use ("start: in use: PATH").
 The verdict is computed here, from the record alone:
   - the point was reached;
   - after the kill every file is whole (old or new, none partial or missing)
     and every new file carries the list's time;
-  - the second run (every question answered No) ended by itself, and after it
+  - the second run (every question answered No) found no file in use and
+    ended by itself, and after it
     the update is complete: every file new, the key file and the Uninstall
     entry of the update, the service present, no temporary, no record and no
     mark left in the updater's key.
@@ -33,6 +35,7 @@ BOX = re.compile(r"^BOX id=(-?\d+) buttons=(\S+) answer=(\S+)")
 EXIT = re.compile(r"^EXIT code=(\d+)")
 FACTS = re.compile(r"^FACTS (\{.*\})\s*$")
 SECONDS = re.compile(r"^journey \S+: exit -?\d+ after (\d+) s$")
+IN_USE = re.compile(r"^VrUpdater: (?:start|update): in use: (.*)$")
 
 
 def run_of(lines):
@@ -75,6 +78,8 @@ def faults_of(record):
         if after["unstamped"]:
             faults.append(f"{after['unstamped']} new files without the list's time")
     second = record["second_run"]
+    for path in second["in_use"]:
+        faults.append(f"second run found {path} in use")
     if second["timeout"] or second["exit"] is None:
         faults.append("second run did not end by itself")
     final = record["after_second_run"]
@@ -107,6 +112,11 @@ def make_record(number, point, log_path):
     second_at = next((i for i, l in enumerate(head) if l == "--- second run"), len(head))
     first, after_kill = run_of(head[:second_at])
     second, after_second = run_of(head[second_at + 1:])
+    # The steps of both runs, the second after its own marker; Wine's debug
+    # channel doubles backslashes.
+    steps_second = tail[next((i for i, l in enumerate(tail) if l == "--- second run"), len(tail)):]
+    second["in_use"] = [m.group(1).replace("\\\\", "\\")
+                        for m in map(IN_USE.match, steps_second) if m]
     kill = next((l[len("kill: "):] for l in tail if l.startswith("kill: ")), "no kill line")
     took = next((int(m.group(1)) for m in map(SECONDS.match, tail) if m), None)
     record = {
@@ -158,6 +168,7 @@ def summary(path):
           f"(partial or missing), {sum(1 for s in final if s['temporaries'])} with temporaries "
           f"left, {sum(1 for s in final if s['records'] or s['marks'])} with records or marks "
           f"left, {sum(1 for s in final if s['service'] != 'present')} without the service, "
+          f"{count(lambda r: r['second_run'].get('in_use'))} found a file in use, "
           f"{count(lambda r: r['asked_102'])} asked 102, {failed} failed")
     return 0 if records and failed == 0 else 1
 
