@@ -6,6 +6,7 @@
 #include <strsafe.h>
 
 #include "win32/BoundedString.h"
+#include "win32/KillPoint.h"
 
 namespace {
 constexpr char kPrefix[] = "VrUpdater: ";
@@ -24,4 +25,5 @@ void TraceStep(const char* format, ...) {
   win32::AppendText(line, sizeof line, body);
   win32::AppendText(line, sizeof line, "\n");
   OutputDebugStringA(line);
+  VR_KILL_POINT(body);
 }

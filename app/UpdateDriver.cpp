@@ -145,7 +145,10 @@ void UpdaterDialog::OnStart() {
 
   // In a resume run the quick in-use scan is skipped: the update procedure
   // makes the full check anyway.
-  if (GetRunMode() == RunMode::Resume || list.PreflightInUse() == PreflightResult::NothingInUse) {
+  const PreflightResult preflight =
+      GetRunMode() == RunMode::Resume ? PreflightResult::NothingInUse : list.PreflightInUse();
+  if (preflight == PreflightResult::FileInUse) TraceStep("start: in use: %s", list.busyFile());
+  if (preflight == PreflightResult::NothingInUse) {
     TraceStep("start: nothing in the way");
     RunUpdate();
   } else if (list.CheckAllGroups(false)) {
@@ -236,6 +239,7 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
   PassOutcome outcome;
   if (!list.CheckAllGroups(true)) {
     TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
+    if (list.busyFile()[0]) TraceStep("update: in use: %s", list.busyFile());
     // After a declined re-update nothing more is said; otherwise this may
     // follow the checks' own message.
     if (list.lastVerdict() != kDeclined)

@@ -1,9 +1,11 @@
 # The update's store, built from a manifest (see payload/update.toml).
 #
-#   vr_add_updater(<target> MANIFEST <toml> [OUTPUT_NAME <name>] [NO_VERIFY])
+#   vr_add_updater(<target> MANIFEST <toml> [OUTPUT_NAME <name>] [CORE <library>]
+#                  [NO_VERIFY])
 #     An updater executable whose "FILES" store holds the update list, the
 #     change history, the two auxiliary libraries and one SZDD entry per file
-#     of the manifest. The real updater and every test variant are built so.
+#     of the manifest. The real updater and every test variant are built so;
+#     CORE names another build of updater_core's sources (the killable one).
 #   vr_add_store_library(<target> MANIFEST <toml> [NO_VERIFY])
 #     A DLL that holds nothing but the same store, for tests that point the
 #     store seam at it.
@@ -175,12 +177,12 @@ function(_vr_use_payload target manifest dir no_verify)
 endfunction()
 
 function(vr_add_updater target)
-  cmake_parse_arguments(U "NO_VERIFY" "MANIFEST;OUTPUT_NAME" "" ${ARGN})
+  cmake_parse_arguments(U "NO_VERIFY" "MANIFEST;OUTPUT_NAME;CORE" "" ${ARGN})
   if(NOT U_MANIFEST)
     message(FATAL_ERROR "vr_add_updater(${target}): MANIFEST is required")
   endif()
   vr_payload(${target} ${U_MANIFEST} dir)
-  vr_updater_executable(${target} STORE_RC ${dir}/store.rc)
+  vr_updater_executable(${target} STORE_RC ${dir}/store.rc CORE ${U_CORE})
   if(U_OUTPUT_NAME)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${U_OUTPUT_NAME})
   endif()

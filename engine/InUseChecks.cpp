@@ -10,7 +10,9 @@
 #include "res/resource.h"
 #include "system/ProductDetection.h"
 #include "updatelist/UpdateList.h"
+#include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
+#include "win32/KillPoint.h"
 #include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
@@ -81,6 +83,7 @@ PreflightResult UpdateList::PreflightInUse() {
   doneCount = 0;
   reupdateConfirmed = false;
   reporting = true;
+  busyFile_[0] = '\0';
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) return PreflightResult::NoProgramFolder;
   if (!CanWriteProgramFolder()) return PreflightResult::FolderNotWritable;
@@ -102,7 +105,10 @@ int32_t UpdateList::ScanGroupInUse(int32_t group) {
   const bool redirectionOff = outFlag != 0 || g.redirectionOff != 0 ||
                               group_rules::NameRuleNeedsRedirectionOff(g.name, GetOsClass());
   for (int32_t f = 0; f < g.fileCount; ++f) {
-    if (IsPayloadFileBusy(group, f, redirectionOff ? 1 : 0)) return 1;
+    if (IsPayloadFileBusy(group, f, redirectionOff ? 1 : 0)) {
+      win32::CopyText(busyFile_, sizeof busyFile_, g.files[f].targetPath);
+      return 1;
+    }
   }
   return 0;
 }
@@ -125,6 +131,7 @@ int32_t UpdateList::CheckAllGroups(bool testInUse) {
   doneCount = 0;
   reupdateConfirmed = false;
   reporting = true;
+  busyFile_[0] = '\0';
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
     ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
@@ -172,6 +179,7 @@ int32_t UpdateList::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
   // A read-only copy is no obstacle: the replacement clears it as well.
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   if (!IsFileLocked(path)) return 1;
+  win32::CopyText(busyFile_, sizeof busyFile_, path);
   if (reporting) ShowStringMessage(IDS_APP_RUNNING, MB_OK | MB_ICONINFORMATION);
   return 0;
 }
@@ -182,6 +190,7 @@ int32_t UpdateList::CanWriteProgramFolder() {
   char probe[MAX_PATH] = {};
   // GetTempFileNameA's limit for the folder (see MakeTempFileBeside).
   if (strlen(folder) > MAX_PATH - 14 || !GetTempFileNameA(folder, "tmp", 0, probe)) return 0;
+  VR_KILL_POINT("probe: made, not recorded");
   RecordedTemporary removeProbe;
   if (!removeProbe.Adopt(probe)) return 0;
   // Only a file that is really there proves the folder writable: on a

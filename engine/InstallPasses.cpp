@@ -8,6 +8,7 @@
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
+#include "win32/KillPoint.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 
@@ -102,6 +103,8 @@ int32_t UpdateList::RegisterGroup(int32_t group, RegistrationPass pass, Progress
       if (registrar.RegisterServer(file.targetPath, pass == RegistrationPass::Unregister ? 1 : 0))
         ++registered;
     }
+    VR_KILL_POINT(pass == RegistrationPass::Register ? "registration: file done"
+                                                     : "unregistration: file done");
     ++doneCount;
     if (progress && file.targetPath[0] && messageId != 0) {
       char status[kStatusCapacity];

@@ -7,6 +7,7 @@
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
+#include "win32/KillPoint.h"
 #include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/UniqueHandle.h"
@@ -317,6 +318,7 @@ bool RecordedTemporary::Adopt(const char* path) {
   }
   // Without a record the file is still deleted at the end of this run; only
   // a kill would leave it behind.
+  VR_KILL_POINT("temporary: made, not recorded");
   leftovers::Record(path_, nullptr);
   return true;
 }

@@ -18,6 +18,7 @@
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
+#include "win32/KillPoint.h"
 #include "win32/Paths.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
@@ -82,6 +83,7 @@ bool SwapInWithoutMoveFileEx(const char* expanded, const char* target) {
     leftovers::Forget(aside);
     return false;
   }
+  VR_KILL_POINT("replace: moved aside, new not in");
   if (!MoveFileA(expanded, target)) {
     if (MoveFileA(aside, target)) leftovers::Forget(aside);
     return false;
@@ -359,6 +361,7 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
   if (!StageExpandedCopy(lz32_, group, file, *entry, stored, compressedGuard, expandedGuard,
                          &lastExpansions_))
     return fail();
+  VR_KILL_POINT("replace: stamped, not renamed");
 
   const OsClass osClass = GetOsClass();
   const bool driverInstaller = (osClass == OsClass::Vista32 || osClass == OsClass::Vista64) &&
@@ -370,6 +373,7 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
   // old file's creation time: the list's time once more. Best effort: the
   // data and the write time are in place already.
   SetFileTimes(target, &stored);
+  VR_KILL_POINT("replace: renamed, record kept");
   expandedGuard.Dismiss();  // it is the target now, with the list's time
 
   lastReplaceOutcome_ = ReplaceOutcome::Replaced;

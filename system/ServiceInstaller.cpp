@@ -6,6 +6,8 @@
 #include "system/ProductControlLibrary.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
+#include "win32/KillPoint.h"
+#include "win32/MessagePump.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
@@ -15,9 +17,11 @@ namespace {
 
 constexpr int kMessageCapacity = 512;
 
-// Starts the installer when it exists as a file; 1 when ShellExecuteA
-// reports the start (a result above 32).
-int32_t StartInstaller(const char* commonFolder, int32_t install) {
+// Starts the installer when it exists as a file; 1 when the shell reports
+// the start (a result above 32). process receives the installer's process
+// where the shell hands it out.
+int32_t StartInstaller(const char* commonFolder, int32_t install, win32::KernelHandle& process) {
+  process.reset();
   char path[MAX_PATH] = {};
   if (!win32::CopyText(path, sizeof path, commonFolder) ||
       !win32::AppendText(path, sizeof path, kServiceInstallerName))
@@ -26,11 +30,31 @@ int32_t StartInstaller(const char* commonFolder, int32_t install) {
 
   // Started in its own folder, not in the updater's current directory
   // (usually the folder the updater was downloaded to).
-  HINSTANCE result = ShellExecuteA(
-      nullptr, "open", path, install ? nullptr : kServiceRemoveArgument, commonFolder, SW_SHOW);
-  if (reinterpret_cast<INT_PTR>(result) <= 32) return 0;
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = "open";
+  info.lpFile = path;
+  info.lpParameters = install ? nullptr : kServiceRemoveArgument;
+  info.lpDirectory = commonFolder;
+  info.nShow = SW_SHOW;
+  const BOOL started = ShellExecuteExA(&info);
+  process.reset(info.hProcess);
+  if (!started || reinterpret_cast<INT_PTR>(info.hInstApp) <= 32) return 0;
+  VR_KILL_POINT(install ? "service installer: started, install"
+                        : "service installer: started, removal");
   seams::Pause(kServiceInstallerStartPauseMs);
   return 1;
+}
+
+// The installer's own program is one of the files the update replaces: a
+// removal is over only once the installer has ended, not as soon as the
+// service has gone (the installer runs on after that, and a whole start-up
+// and end where there was no service to remove). Waits for it with the
+// windows answering, at most as long as for the service.
+void WaitForInstallerEnd(HANDLE process) {
+  if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+    win32::WaitPumping(process, kInstallerEndWaitMs);
 }
 
 // Waits until the service has gone or the last pause has passed.
@@ -61,7 +85,8 @@ int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install, HWND ti
   if (!IsNtPlatform()) return 0;
   if (!commonFolder || !commonFolder[0]) return 0;
 
-  const int32_t started = StartInstaller(commonFolder, install);
+  win32::KernelHandle process;
+  const int32_t started = StartInstaller(commonFolder, install, process);
   if (install) return started;
 
   // Removal: the installer may be missing or may not have started; the wait
@@ -69,6 +94,7 @@ int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install, HWND ti
   // (installer, pause, wait, check); its own start result is not reported.
   for (;;) {
     WaitForServiceRemoval();
+    WaitForInstallerEnd(process.get());
 
     char message[kMessageCapacity] = {};
     win32::LoadResString(IDS_APP_RUNNING, message, sizeof message);
@@ -80,7 +106,7 @@ int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install, HWND ti
     const int answer =
         seams::ShowMessage(nullptr, message, title, MB_RETRYCANCEL | MB_ICONINFORMATION);
     if (answer != IDRETRY) break;
-    StartInstaller(commonFolder, 0);
+    StartInstaller(commonFolder, 0, process);
   }
   return started;
 }

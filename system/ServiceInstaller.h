@@ -19,6 +19,9 @@ constexpr DWORD kServiceInstallerStartPauseMs = 500;
 // re-checks, one pause of a second before each re-check and after the last.
 constexpr DWORD kServiceWaitPauseMs = 1000;
 constexpr int kServiceWaitRechecks = 61;
+// Removal then waits for the installer itself to end (its program is one of
+// the update's files), as long again at most.
+constexpr DWORD kInstallerEndWaitMs = (kServiceWaitRechecks + 1) * kServiceWaitPauseMs;
 
 // 1 when the local service control manager (opened with full access) knows
 // the service and lets it be opened for query and stop; else 0.
@@ -27,9 +30,10 @@ int32_t IsServiceInstalled(const char* name);
 // Runs the installer in CommonFolder(): removal (install 0, argument "-D") or
 // installation (non-zero, no argument). Does nothing on the 9x family or
 // while the common folder is unknown. Removal then waits for "qfsvcg" to
-// disappear and, while it is still there, asks Retry/Cancel (message 106,
-// no owner, the title of titleSource as caption); Retry repeats the whole
-// removal. Returns 1 when this call started the installer, else 0.
+// disappear and for the installer to end and, while the service is still
+// there, asks Retry/Cancel (message 106, no owner, the title of titleSource
+// as caption); Retry repeats the whole removal. Returns 1 when this call
+// started the installer, else 0.
 int32_t RunServiceInstaller(int32_t install, HWND titleSource);
 
 // The same with the common folder given (ends in a backslash; empty: nothing

@@ -6,6 +6,7 @@
 
 #include "res/resource.h"
 #include "win32/BufferSizes.h"
+#include "win32/KillPoint.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
@@ -47,6 +48,7 @@ int32_t WriteUninstallValues(const char* displayName, const char* displayVersion
 
   // A refused write of one value does not keep the other from being tried.
   if (displayName) SetTextValue(key.get(), "DisplayName", displayName);
+  VR_KILL_POINT("uninstall values: name written, version not");
   if (displayVersion) SetTextValue(key.get(), "DisplayVersion", displayVersion);
   return 1;
 }

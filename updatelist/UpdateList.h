@@ -149,6 +149,8 @@ class UpdateList {
   // --- state that the driver and tests read ---
   GroupVerdict lastVerdict() const { return lastVerdict_; }
   int32_t failedFiles() const { return failedFiles_; }  // ReplaceOutcome::Failed this list
+  // The target the last in-use check found held ("" when none), for the trace.
+  const char* busyFile() const { return busyFile_; }
   ReplaceOutcome lastReplaceOutcome() const { return lastReplaceOutcome_; }
   // Expansions through LZ32 that the last ReplaceFile made (0 to 5).
   int lastExpansions() const { return lastExpansions_; }
@@ -213,6 +215,7 @@ class UpdateList {
   ProductControlLibrary control_;
   GroupVerdict lastVerdict_ = kSkip;
   int32_t failedFiles_ = 0;
+  char busyFile_[win32::kPathSize] = {};
   ReplaceOutcome lastReplaceOutcome_ = ReplaceOutcome::Skipped;
   int lastExpansions_ = 0;
 };

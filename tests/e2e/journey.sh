@@ -9,7 +9,7 @@
 #              [--read-only-drive] [--also "SHELL COMMAND"]
 #              [--planted "NAME..."] [--native-first]
 #              [--fill-drive "STEP[+MS]"] [--corrupt-entry ENTRY]
-#              [--kill "STEP[+MS]"] [--again "robot options"]
+#              [--kill "STEP[+MS]"] [--kill-at "POINT[#N]"] [--again "robot options"]
 #              [--again-check "checks"] [--keep-trace FILE] [--watch-temp]
 #
 # --install  installs the simulated product first (scripts/install-product.sh)
@@ -42,10 +42,15 @@
 #            first traced STEP (tests/e2e/kill-when.sh --fill)
 # --corrupt-entry  runs a variant of the updater whose store entry ENTRY has
 #            one bit flipped inside its compressed data
-# --kill     kills the updater's process (SIGKILL, as a power cut would) MS
-#            milliseconds after it first traced STEP (tests/e2e/kill-when.sh);
-#            the journey fails when the point is not reached. "old-or-new"
-#            among the checks compares with the state the install left.
+# --kill     kills the updater's process (SIGKILL: the process ends, the
+#            machine runs on) MS milliseconds after it first traced STEP
+#            (tests/e2e/kill-when.sh); the journey fails when the point is not
+#            reached. "old-or-new" and "facts" among the checks compare with
+#            the state the install left.
+# --kill-at  runs the killable updater (bin/killable, win32/KillPoint.h)
+#            with VR_KILL_AT=POINT[#N]: it ends itself at that point, at the
+#            same place in every run; the journey fails when it never got
+#            there. The second run (--again) is the shipped updater.
 # --again    runs the updater a second time in the same prefix after the
 #            checks, with these robot options; --again-check checks after it
 # --keep-trace  keeps Wine's debug output of the run (the updater's trace)
@@ -68,7 +73,7 @@ name=$1
 shift
 harness_opts=() install="" hold="" robot="" checks="" steps=() no_steps=()
 last_buttons="" small_drive="" read_only=0 also="" planted="" native_first=0 fill_at=""
-corrupt="" kill_at="" again="" again_checks="" keep_trace="" watch_temp=0
+corrupt="" kill_at="" kill_point="" again="" again_checks="" keep_trace="" watch_temp=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch | --winver | --drive) harness_opts+=("$1" "$2"); shift 2 ;;
@@ -87,6 +92,7 @@ while [ $# -gt 0 ]; do
     --fill-drive) fill_at=$2; shift 2 ;;
     --corrupt-entry) corrupt=$2; shift 2 ;;
     --kill) kill_at=$2; shift 2 ;;
+    --kill-at) kill_point=$2; shift 2 ;;
     --again) again=$2; shift 2 ;;
     --again-check) again_checks=$2; shift 2 ;;
     --keep-trace) keep_trace=$2; shift 2 ;;
@@ -144,6 +150,7 @@ then=""
 with_checks() {  # the e2e_check command for the checks $1
   local c=${1//same/same=$(q "$work/before.snap")}
   c=${c//old-or-new/old-or-new=$(q "$work/before.snap")}
+  c=${c//facts/facts=$(q "$work/before.snap")}
   echo "\"\$VR_WINE\" $check_exe $list_opts $c"
 }
 [ -n "$checks" ] && then=$(with_checks "$checks")
@@ -152,13 +159,18 @@ with_checks() {  # the e2e_check command for the checks $1
 if [ -n "$again" ]; then
   # Every part runs; the status is the first failure's.
   then="s=0; { ${then:-true}; } || s=1; echo '--- second run'; echo '--- second run' >&2"
-  then+="; LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 \"\$VR_WINE\" $(q "$bin/vrrobot.exe") $again -- $(q "$bin/VrUpdater1030.exe") </dev/null || s=1"
+  then+="; unset VR_KILL_AT; LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 \"\$VR_WINE\" $(q "$bin/vrrobot.exe") $again -- $(q "$bin/VrUpdater1030.exe") </dev/null || s=1"
   [ -n "$again_checks" ] && then+="; $(with_checks "$again_checks") || s=1"
   then+="; exit \$s"
 fi
 
 updater=$bin/VrUpdater1030.exe
 run_dir=$PWD
+if [ -n "$kill_point" ]; then
+  updater=$bin/killable/VrUpdater1030.exe
+  [ -f "$updater" ] || { echo "journey: $updater not built" >&2; exit 2; }
+  export VR_KILL_AT=$kill_point
+fi
 if [ -n "$corrupt" ]; then
   mkdir -p "$work/variant"
   python3 "$here/corrupt-entry.py" "$updater" "$work/variant/VrUpdater1030.exe" "$corrupt" || exit 1
@@ -249,6 +261,16 @@ fi
 if [ -n "$kill_at" ]; then
   echo "kill: $(cat "$work/kill" 2>/dev/null || echo "not reached: the updater ended before the point")"
   grep -q '^killed' "$work/kill" 2>/dev/null || { [ "$status" -eq 0 ] && status=1; }
+fi
+if [ -n "$kill_point" ]; then
+  # The killable updater announces the point before it ends itself.
+  reached=$(sed '/^--- second run/q' "$work/steps" | grep -m1 '^VrUpdater: kill point ')
+  if [ -n "$reached" ]; then
+    echo "kill: reached: ${reached#VrUpdater: }"
+  else
+    echo "kill: not reached: \"$kill_point\""
+    [ "$status" -eq 0 ] && status=1
+  fi
 fi
 
 if [ -n "$last_buttons" ]; then

@@ -18,10 +18,17 @@
 //     uninstall=updated   Uninstall entry carries the update's name and version
 //     uninstall=VERSION   Uninstall entry untouched, with its old version text
 //     run=absent|present  the Run value "marrowickupdater"
-//     updater-key=absent|present  the updater's own key
-//                         (SOFTWARE\Marrowick\VrUpdater1030: records, marks)
 //     service=present|absent  the service "qfsvcg"; service=any only says
 //                         which it is
+//     updater-key=absent  the updater's own key, HKLM SOFTWARE\Marrowick\VrUpdater1030,
+//                         is gone: no record of a temporary, no mark, and
+//                         nothing left of the key itself; =present: it is there
+//     facts=FILE          no check: one line "FACTS {json}" with the state
+//                         an interrupted update is judged by (old, new, not
+//                         stamped, partial and missing files against the
+//                         snapshot FILE, temporaries, records and marks of
+//                         the updater's key, service, Uninstall entry, key
+//                         file); needs src
 //     floor               copies every such file's payload bytes beside it
 //                         ("<file>.floor") with CopyFileA, three times, says
 //                         how long the fastest pass took, and deletes the
@@ -235,27 +242,35 @@ unsigned long long Fnv1a(const std::string& bytes) {
   return h;
 }
 
-void CheckUpdated(const std::vector<ListedFile>& files, const std::string& src) {
+// Files of the list that hold their payload's bytes and the list's time;
+// with report, each other file is a failure.
+int CountUpdated(const std::vector<ListedFile>& files, const std::string& src, bool report) {
   int good = 0;
   for (const ListedFile& f : files) {
     FileState want = ReadState(WithBackslash(src) + f.source, false);
     FileState have = ReadState(f.target, f.system);
     unsigned long long listTime =
         (static_cast<unsigned long long>(f.time.dwHighDateTime) << 32) | f.time.dwLowDateTime;
-    if (!want.exists) {
+    if (want.exists && have.exists && have.bytes == want.bytes && have.time == listTime) {
+      ++good;
+    } else if (!report) {
+    } else if (!want.exists) {
       Report(false, "updated: no payload source %s", f.source.c_str());
     } else if (!have.exists) {
       Report(false, "updated: %s missing", f.target.c_str());
     } else if (have.bytes != want.bytes) {
       Report(false, "updated: %s differs from %s (%llu bytes, payload %llu)", f.target.c_str(),
              f.source.c_str(), have.size, want.size);
-    } else if (have.time != listTime) {
+    } else {
       Report(false, "updated: %s has time %llu, the list says %llu", f.target.c_str(), have.time,
              listTime);
-    } else {
-      ++good;
     }
   }
+  return good;
+}
+
+void CheckUpdated(const std::vector<ListedFile>& files, const std::string& src) {
+  const int good = CountUpdated(files, src, true);
   Report(good == static_cast<int>(files.size()) && good > 0,
          "updated: %d of %u files hold the payload's bytes and the list's time", good,
          static_cast<unsigned>(files.size()));
@@ -370,24 +385,32 @@ void CheckSame(const std::string& in) {
   Report(count > 0 && changed == 0, "same: %d of %d files untouched", count - changed, count);
 }
 
-// After an interrupted update: every file of the list is whole, either the
-// recorded old copy (absent when it was absent) or the payload's bytes.
-void CheckOldOrNew(const std::vector<ListedFile>& files, const std::string& src,
-                   const std::string& in) {
+// How the files of the list stand against a snapshot taken before the update.
+struct FileCounts {
+  bool haveSnapshot = false;
+  int files = 0, oldCount = 0, newCount = 0, unstamped = 0, partial = 0, missing = 0;
+};
+
+// Classes every file of the list as the recorded old copy (absent when it was
+// absent), the payload's bytes (stamped with the list's time or not),
+// partial or missing. With report, each file that is neither old nor new is a
+// failure and each oddity a note.
+FileCounts CountOldAndNew(const std::vector<ListedFile>& files, const std::string& src,
+                          const std::string& in, bool report) {
+  FileCounts c;
   std::vector<Recorded> recorded;
-  if (!ReadSnapshot(in, &recorded)) {
-    Report(false, "old-or-new: no snapshot %s", in.c_str());
-    return;
-  }
+  if (!ReadSnapshot(in, &recorded)) return c;
+  c.haveSnapshot = true;
+  c.files = static_cast<int>(files.size());
   std::map<std::string, Recorded> before;
   for (const Recorded& r : recorded) before[r.path] = r;
-  int oldCount = 0, newCount = 0, unstamped = 0, partial = 0, missing = 0;
   for (const ListedFile& f : files) {
     auto was = before.find(f.target);
     FileState want = ReadState(WithBackslash(src) + f.source, false);
     if (was == before.end() || !want.exists) {
-      Report(false, "old-or-new: %s has no snapshot line or payload source", f.target.c_str());
-      ++partial;
+      if (report)
+        Report(false, "old-or-new: %s has no snapshot line or payload source", f.target.c_str());
+      ++c.partial;
       continue;
     }
     FileState have = ReadState(f.target, f.system);
@@ -398,36 +421,58 @@ void CheckOldOrNew(const std::vector<ListedFile>& files, const std::string& src,
     const unsigned long long listTime =
         (static_cast<unsigned long long>(f.time.dwHighDateTime) << 32) | f.time.dwLowDateTime;
     if (oldBytes && have.time == old.time) {
-      ++oldCount;  // untouched (also where old and new bytes are the same)
+      ++c.oldCount;  // untouched (also where old and new bytes are the same)
     } else if (have.exists && have.bytes == want.bytes) {
-      ++newCount;
+      ++c.newCount;
       if (have.time != listTime) {
-        ++unstamped;
-        Note("old-or-new: %s is new but has time %llu, the list says %llu", f.target.c_str(),
-             have.time, listTime);
+        ++c.unstamped;
+        if (report)
+          Note("old-or-new: %s is new but has time %llu, the list says %llu", f.target.c_str(),
+               have.time, listTime);
       }
     } else if (oldBytes) {
-      ++oldCount;
-      Note("old-or-new: %s is old but its time changed (%llu, was %llu)", f.target.c_str(),
-           have.time, old.time);
+      ++c.oldCount;
+      if (report)
+        Note("old-or-new: %s is old but its time changed (%llu, was %llu)", f.target.c_str(),
+             have.time, old.time);
     } else if (!have.exists) {
-      ++missing;
-      Report(false, "old-or-new: %s missing", f.target.c_str());
+      ++c.missing;
+      if (report) Report(false, "old-or-new: %s missing", f.target.c_str());
     } else {
-      ++partial;
-      Report(false, "old-or-new: %s is neither old nor new (%llu bytes; old %llu, new %llu)",
-             f.target.c_str(), have.size, old.size, want.size);
+      ++c.partial;
+      if (report)
+        Report(false, "old-or-new: %s is neither old nor new (%llu bytes; old %llu, new %llu)",
+               f.target.c_str(), have.size, old.size, want.size);
     }
   }
-  Report(!files.empty() && partial == 0 && missing == 0,
-         "old-or-new: %d old, %d new (%d not stamped), %d partial, %d missing of %u files",
-         oldCount, newCount, unstamped, partial, missing, static_cast<unsigned>(files.size()));
+  return c;
+}
+
+// After an interrupted update: every file of the list is whole, either the
+// recorded old copy or the payload's bytes.
+void CheckOldOrNew(const std::vector<ListedFile>& files, const std::string& src,
+                   const std::string& in) {
+  const FileCounts c = CountOldAndNew(files, src, in, true);
+  if (!c.haveSnapshot) {
+    Report(false, "old-or-new: no snapshot %s", in.c_str());
+    return;
+  }
+  Report(c.files > 0 && c.partial == 0 && c.missing == 0,
+         "old-or-new: %d old, %d new (%d not stamped), %d partial, %d missing of %d files",
+         c.oldCount, c.newCount, c.unstamped, c.partial, c.missing, c.files);
 }
 
 // Temporaries the updater makes ("tmp*.tmp", from GetTempFileNameA) in the
 // folders of the list's targets and in the temporary folder: none may be
 // there (strict), or they are only listed.
-void CheckTemporaries(const std::vector<ListedFile>& files, bool strict) {
+// A temporary found: its full path and length.
+struct Temporary {
+  std::string path;
+  unsigned long bytes = 0;
+};
+
+std::vector<Temporary> FindTemporaries(const std::vector<ListedFile>& files,
+                                       unsigned* folderCount) {
   std::vector<std::pair<std::string, bool>> folders;  // folder, in the system folder
   char temp[MAX_PATH + 1];
   DWORD n = GetTempPathA(sizeof temp, temp);
@@ -439,29 +484,75 @@ void CheckTemporaries(const std::vector<ListedFile>& files, bool strict) {
       known = known || !lstrcmpiA(seen.first.c_str(), folder.c_str());
     if (!known) folders.emplace_back(folder, f.system);
   }
-  int found = 0;
+  std::vector<Temporary> found;
   for (const auto& folder : folders) {
     testbed::RedirectionOff redirection(folder.second);
     WIN32_FIND_DATAA data;
     win32::FindHandle find(FindFirstFileA((folder.first + "tmp*.tmp").c_str(), &data));
     if (!find) continue;
     do {
-      ++found;
-      if (strict)
-        Report(false, "temporaries: %s%s left (%lu bytes)", folder.first.c_str(), data.cFileName,
-               data.nFileSizeLow);
-      else
-        Note("temporaries: %s%s (%lu bytes)", folder.first.c_str(), data.cFileName,
-             data.nFileSizeLow);
+      found.push_back({folder.first + data.cFileName, data.nFileSizeLow});
     } while (FindNextFileA(find.get(), &data));
   }
+  *folderCount = static_cast<unsigned>(folders.size());
+  return found;
+}
+
+void CheckTemporaries(const std::vector<ListedFile>& files, bool strict) {
+  unsigned folders = 0;
+  const std::vector<Temporary> found = FindTemporaries(files, &folders);
+  for (const Temporary& t : found) {
+    if (strict)
+      Report(false, "temporaries: %s left (%lu bytes)", t.path.c_str(), t.bytes);
+    else
+      Note("temporaries: %s (%lu bytes)", t.path.c_str(), t.bytes);
+  }
   if (!strict) {
-    Note("temporaries: %d tmp*.tmp files in %u folders", found,
-         static_cast<unsigned>(folders.size()));
+    Note("temporaries: %u tmp*.tmp files in %u folders", static_cast<unsigned>(found.size()),
+         folders);
     return;
   }
-  Report(found == 0, "temporaries: %d tmp*.tmp files in %u folders", found,
-         static_cast<unsigned>(folders.size()));
+  Report(found.empty(), "temporaries: %u tmp*.tmp files in %u folders",
+         static_cast<unsigned>(found.size()), folders);
+}
+
+// The installed key file: its version resource and length.
+struct KeyFileFacts {
+  std::string path;
+  bool exists = false, haveVersion = false;
+  unsigned version[4] = {};
+  unsigned long long size = 0;
+};
+
+KeyFileFacts ReadKeyFile(const Folders& folders) {
+  KeyFileFacts k;
+  k.path = folders.program + kKeyFile;
+  FileState s = ReadState(k.path, false);
+  k.exists = s.exists;
+  k.size = s.size;
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeA(k.path.c_str(), &handle);
+  std::vector<char> info(size ? size : 1);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixedSize = 0;
+  k.haveVersion = size && GetFileVersionInfoA(k.path.c_str(), 0, size, info.data()) &&
+                  VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) &&
+                  fixed;
+  if (k.haveVersion) {
+    k.version[0] = HIWORD(fixed->dwFileVersionMS);
+    k.version[1] = LOWORD(fixed->dwFileVersionMS);
+    k.version[2] = HIWORD(fixed->dwFileVersionLS);
+    k.version[3] = LOWORD(fixed->dwFileVersionLS);
+  }
+  return k;
+}
+
+// "V,V,V,V:LENGTH", as key= expects it.
+std::string KeyFileText(const KeyFileFacts& k) {
+  char text[96];
+  snprintf(text, sizeof text, "%u,%u,%u,%u:%llu", k.version[0], k.version[1], k.version[2],
+           k.version[3], k.size);
+  return text;
 }
 
 void CheckKey(const Folders& folders, const std::string& expected) {
@@ -471,22 +562,9 @@ void CheckKey(const Folders& folders, const std::string& expected) {
     Report(false, "key: bad expectation %s", expected.c_str());
     return;
   }
-  std::string path = folders.program + kKeyFile;
-  FileState s = ReadState(path, false);
-  DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-  std::vector<char> info(size ? size : 1);
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT fixedSize = 0;
-  bool haveVersion =
-      size && GetFileVersionInfoA(path.c_str(), 0, size, info.data()) &&
-      VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed;
-  unsigned va = haveVersion ? HIWORD(fixed->dwFileVersionMS) : 0;
-  unsigned vb = haveVersion ? LOWORD(fixed->dwFileVersionMS) : 0;
-  unsigned vc = haveVersion ? HIWORD(fixed->dwFileVersionLS) : 0;
-  unsigned vd = haveVersion ? LOWORD(fixed->dwFileVersionLS) : 0;
-  Report(s.exists && haveVersion && va == a && vb == b && vc == c && vd == d && s.size == length,
-         "key: %s is %u,%u,%u,%u at %llu bytes (expected %s)", path.c_str(), va, vb, vc, vd, s.size,
+  const KeyFileFacts k = ReadKeyFile(folders);
+  Report(k.exists && k.haveVersion && KeyFileText(k) == expected,
+         "key: %s is %s bytes (expected %s)", k.path.c_str(), KeyFileText(k).c_str(),
          expected.c_str());
 }
 
@@ -516,26 +594,145 @@ void CheckRun(const std::string& want) {
          v.found ? "present" : "absent", want.c_str());
 }
 
-// The updater's own key is there only while it holds records or marks.
-void CheckUpdaterKey(const std::string& want) {
-  win32::RegKey key;
-  const bool present = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Marrowick\\VrUpdater1030", 0,
-                                     KEY_READ | testbed::kProductView, key.put()) == ERROR_SUCCESS;
-  Report(present == (want == "present"), "updater-key: %s (expected %s)",
-         present ? "present" : "absent", want.c_str());
-}
-
-void CheckService(const std::string& want) {
+// Whether the service "qfsvcg" is registered; false also when the service
+// control manager cannot be asked (*asked then false).
+bool ServicePresent(bool* asked) {
   win32::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   win32::ServiceHandle service(manager ? OpenServiceA(manager.get(), "qfsvcg", SERVICE_QUERY_STATUS)
                                        : nullptr);
-  bool present = static_cast<bool>(service);
+  *asked = static_cast<bool>(manager);
+  return static_cast<bool>(service);
+}
+
+void CheckService(const std::string& want) {
+  bool asked = false;
+  const bool present = ServicePresent(&asked);
   if (want == "any") {
     Note("service: \"qfsvcg\" %s", present ? "present" : "absent");
     return;
   }
-  Report(manager && present == (want == "present"), "service: \"qfsvcg\" %s (expected %s)",
+  Report(asked && present == (want == "present"), "service: \"qfsvcg\" %s (expected %s)",
          present ? "present" : "absent", want.c_str());
+}
+
+// The updater's own key, in the flavour's view: its values are marks (of an
+// install pass under way), the values of its subkeys records (of temporaries
+// alive). After a finished run neither may be left; an empty key may stay.
+constexpr char kUpdaterKey[] = "SOFTWARE\\Marrowick\\VrUpdater1030";
+
+struct UpdaterKeyFacts {
+  bool present = false;
+  std::vector<std::string> marks, records;  // value names; records as "subkey\\value"
+};
+
+// Names of the values of key, and (as "subkey\\name") of its subkeys' values,
+// up to depth levels down.
+void CollectValues(HKEY key, const std::string& prefix, int depth, std::vector<std::string>* out) {
+  for (DWORD i = 0;; ++i) {
+    char name[16384];
+    DWORD length = sizeof name;
+    if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    out->push_back(prefix + name);
+  }
+  if (depth == 0) return;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    win32::RegKey sub;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ | testbed::kProductView, sub.put()) == ERROR_SUCCESS)
+      CollectValues(sub.get(), prefix + name + "\\", depth - 1, out);
+  }
+}
+
+UpdaterKeyFacts ReadUpdaterKey() {
+  UpdaterKeyFacts f;
+  win32::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, KEY_READ | testbed::kProductView,
+                    key.put()) != ERROR_SUCCESS)
+    return f;
+  f.present = true;
+  std::vector<std::string> all;
+  CollectValues(key.get(), "", 4, &all);
+  for (const std::string& name : all)
+    (name.find('\\') == std::string::npos ? f.marks : f.records).push_back(name);
+  return f;
+}
+
+void CheckUpdaterKey(const std::string& want) {
+  const UpdaterKeyFacts f = ReadUpdaterKey();
+  if (want == "present") {
+    Report(f.present, "updater-key: %s (expected present)", f.present ? "present" : "absent");
+    return;
+  }
+  if (want != "absent") {
+    Report(false, "updater-key: unknown expectation %s", want.c_str());
+    return;
+  }
+  for (const std::string& m : f.marks) Report(false, "updater-key: mark %s left", m.c_str());
+  for (const std::string& r : f.records) Report(false, "updater-key: record %s left", r.c_str());
+  Report(!f.present, "updater-key: %s, %u marks, %u records", f.present ? "present" : "absent",
+         static_cast<unsigned>(f.marks.size()), static_cast<unsigned>(f.records.size()));
+}
+
+// A JSON string of text (code page bytes above 127 pass as they are).
+std::string Json(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Json(const std::vector<std::string>& texts) {
+  std::string out = "[";
+  for (const std::string& t : texts) out += (out.size() > 1 ? "," : "") + Json(t);
+  return out + "]";
+}
+
+// One line "FACTS {...}": the state an interrupted update and the run after
+// it are judged by (tests/e2e/kill-campaign.sh).
+void PrintFacts(const Folders& folders, const std::vector<ListedFile>& files,
+                const std::string& src, const std::string& snapshot) {
+  const FileCounts c = CountOldAndNew(files, src, snapshot, false);
+  if (!c.haveSnapshot) {
+    Report(false, "facts: no snapshot %s", snapshot.c_str());
+    return;
+  }
+  unsigned folderCount = 0;
+  std::vector<std::string> temporaries;
+  for (const Temporary& t : FindTemporaries(files, &folderCount)) temporaries.push_back(t.path);
+  const UpdaterKeyFacts key = ReadUpdaterKey();
+  bool asked = false;
+  const bool service = ServicePresent(&asked);
+  const KeyFileFacts keyFile = ReadKeyFile(folders);
+  printf(
+      "FACTS {\"files\":%d,\"updated\":%d,\"old\":%d,\"new\":%d,\"unstamped\":%d,"
+      "\"partial\":%d,\"missing\":%d,\"temporaries\":%s,\"updater_key\":%s,\"marks\":%s,"
+      "\"records\":%s,\"service\":%s,\"uninstall_name\":%s,\"uninstall_version\":%s,"
+      "\"key_file\":%s}\n",
+      c.files, CountUpdated(files, src, false), c.oldCount, c.newCount, c.unstamped, c.partial,
+      c.missing, Json(temporaries).c_str(), key.present ? "true" : "false", Json(key.marks).c_str(),
+      Json(key.records).c_str(),
+      Json(!asked    ? "unknown"
+           : service ? "present"
+                     : "absent")
+          .c_str(),
+      Json(TextOf(ReadValue(kUninstallKey, "DisplayName"))).c_str(),
+      Json(TextOf(ReadValue(kUninstallKey, "DisplayVersion"))).c_str(),
+      Json(keyFile.exists && keyFile.haveVersion ? KeyFileText(keyFile) : "").c_str());
+  fflush(stdout);
 }
 
 }  // namespace
@@ -550,7 +747,8 @@ int main(int argc, char** argv) {
     size_t eq = a.find('=');
     std::string name = a.substr(0, eq), value = eq == std::string::npos ? "" : a.substr(eq + 1);
     bool needsList = name == "snapshot" || name == "same" || name == "updated" ||
-                     name == "old-or-new" || name == "temporaries" || name == "floor";
+                     name == "old-or-new" || name == "temporaries" || name == "floor" ||
+                     name == "facts";
     if (needsList && list.empty()) {
       fprintf(stderr, "e2e_check: %s needs list= first\n", name.c_str());
       return 2;
@@ -577,10 +775,12 @@ int main(int argc, char** argv) {
       CheckUninstall(value);
     } else if (name == "run") {
       CheckRun(value);
-    } else if (name == "updater-key" && (value == "absent" || value == "present")) {
-      CheckUpdaterKey(value);
     } else if (name == "service") {
       CheckService(value);
+    } else if (name == "updater-key") {
+      CheckUpdaterKey(value);
+    } else if (name == "facts") {
+      PrintFacts(folders, ListedFiles(list, folders), src, WindowsPath(value));
     } else {
       fprintf(stderr, "e2e_check: unknown check %s\n", a.c_str());
       return 2;

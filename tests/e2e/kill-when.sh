@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Kills the updater of this prefix at a point of its run, the way a power cut
-# or the task manager would: SIGKILL to its Wine process, no chance to clean
-# up.
+# Kills the updater of this prefix at a point of its run, the way a crash or
+# the task manager would: SIGKILL to its Wine process, no chance to clean up.
+# The machine goes on (the page cache and the wineserver's registry keep what
+# was written): this is no power cut. The point is found by polling the trace
+# and /proc, so it lands tens of milliseconds apart from run to run; the
+# killable updater's named points (win32/KillPoint.h) land at the same place
+# every time.
 #
 #   kill-when.sh "STEP[+MS]" TRACE REPORT [--fill DIR]
 #
 # With --fill, nothing is killed: the volume of DIR is filled up at the point
 # instead (a file of zeros until the disc is full), as another program could.
 # Waits until the Wine debug output TRACE (the journey's stderr) shows the
-# updater's step trace "VrUpdater: STEP" for the first time, waits MS more
+# updater's step trace "VrUpdater: STEP..." for the first time (any line that
+# begins so: "service: install" is also "service: installer started"), waits MS more
 # milliseconds, then kills the process of VrUpdater1030.exe that runs in
 # $WINEPREFIX (found through /proc by its prefix and program name, killed by
 # PID). One line goes to REPORT: "killed ..." or "not reached ...". Gives up

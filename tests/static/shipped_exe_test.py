@@ -8,6 +8,7 @@ Environment (set by ctest):
                   entry: kind (raw | szdd), entry name, source path, version
   VR_SZDDPACK     the host SZDD tool (build/host/szddpack)
   VR_RES_DIR      res/ of the source tree (updater.rc, resource.h)
+  VR_KILLABLE_EXE the killable updater of the same build (tests only)
 msexpand (Debian's mscompress) must be on PATH.
 """
 import concurrent.futures
@@ -25,7 +26,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "unit"))
 import pe  # noqa: E402
 import payload_test  # noqa: E402
 
-ENV = ("VR_UPDATER_EXE", "VR_PAYLOAD_DIR", "VR_SZDDPACK", "VR_RES_DIR")
+ENV = ("VR_UPDATER_EXE", "VR_PAYLOAD_DIR", "VR_SZDDPACK", "VR_RES_DIR", "VR_KILLABLE_EXE")
 LANG_JAPANESE = 0x411
 STORE_TYPE = "FILES"
 
@@ -314,6 +315,38 @@ class Store(unittest.TestCase):
                         if output != expected:
                             self.fail(f"{len(output)} bytes, not those of {source} "
                                       f"({len(expected)} bytes)")
+
+
+def kill_point_names():
+    """The names the updater's sources give their kill points
+    (VR_KILL_POINT, win32/KillPoint.h)."""
+    root = os.path.dirname(os.path.abspath(os.environ["VR_RES_DIR"]))
+    names = set()
+    for folder in ("app", "updatelist", "engine", "system", "win32"):
+        for base, _, files in os.walk(os.path.join(root, folder)):
+            for name in files:
+                if not name.endswith((".cpp", ".h")):
+                    continue
+                with open(os.path.join(base, name), encoding="utf-8", errors="replace") as f:
+                    for call in re.findall(r"VR_KILL_POINT\((.*?)\);", f.read(), re.S):
+                        names.update(re.findall(r'"([^"\\]+)"', call))
+    return sorted(names)
+
+
+class KillPoints(unittest.TestCase):
+    """The killable updater, built from the same sources for the kill
+    campaign, ends itself at named points; none of that reaches the updater
+    that ships: no point's name, no environment variable, no announcement."""
+
+    def test_shipped_updater_holds_no_kill_point(self):
+        names = kill_point_names()
+        self.assertGreaterEqual(len(names), 10, names)
+        texts = [n.encode("ascii") for n in names] + [b"VR_KILL_AT", b"VrUpdater: kill point"]
+        killable = read(os.environ["VR_KILLABLE_EXE"])
+        for text in texts:
+            with self.subTest(text):
+                self.assertTrue(text in killable, "not in the killable one: the check is blind")
+                self.assertFalse(text in exe.data, "in the shipped updater")
 
 
 class EmbeddedUpdateList(payload_test.RealUpdateList):

@@ -25,6 +25,7 @@
 #include "testbed/common/TestbedRegistry.h"
 #include "updatelist/UpdateList.h"
 #include "win32/DynamicCalls.h"
+#include "win32/KillPoint.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
 #include "win32/Seams.h"
@@ -1108,5 +1109,52 @@ TEST(MakeTempFileBeside, CreatesAnEmptyTmpFileInTheTargetsFolder) {
   EXPECT_EQ(0, UpdateList::MakeTempFileBeside(small, sizeof small, (folder + "T.dll").c_str()));
   EXPECT_TRUE(FilesIn(folder).empty());
 }
+
+#ifdef VR_KILL_POINTS
+// The killable build ends itself where only the replacement without
+// MoveFileExA goes (the 9x family): between moving the installed copy aside
+// and moving the new one in. The target is missing then; its aside copy was
+// recorded before it moved, and the next start puts it back. The run to be
+// ended is a second process of this program, which finds VR_KILL_AT set.
+TEST_F(ReplaceFileTest, KilledBetweenMovingAsideAndMovingIn) {
+  const std::string folder = FreshFolder("killed-aside");
+  const std::string target = folder + "Help.dll";
+  if (GetEnvironmentVariableA("VR_KILL_AT", nullptr, 0) != 0) {
+    WriteAll(target, "old contents", TimeOf(2005));
+    Target(0, 0, target);
+    win32::Kernel32Calls calls = win32::Kernel32();
+    calls.MoveFileExA = nullptr;
+    win32::SetKernel32CallsForTest(&calls);
+    List().ReplaceFile(0, 0, 0);
+    win32::SetKernel32CallsForTest(nullptr);
+    FAIL() << "the run went past the point";
+  }
+  char self[MAX_PATH] = {};
+  ASSERT_NE(0u, GetModuleFileNameA(nullptr, self, sizeof self));
+  std::string command = std::string("\"") + self + "\" --gtest_filter=" +
+                        testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() +
+                        "." + testing::UnitTest::GetInstance()->current_test_info()->name();
+  ASSERT_TRUE(SetEnvironmentVariableA("VR_KILL_AT", "replace: moved aside, new not in"));
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &info);
+  SetEnvironmentVariableA("VR_KILL_AT", nullptr);
+  ASSERT_TRUE(started);
+  win32::KernelHandle process(info.hProcess), thread(info.hThread);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 60000));
+  DWORD code = 0;
+  ASSERT_TRUE(GetExitCodeProcess(process.get(), &code));
+  ASSERT_EQ(win32::kKillPointExitCode, code);
+
+  EXPECT_EQ("<missing>", ReadAll(target));
+  EXPECT_EQ(2, RecordCount());  // the aside copy and the expanded copy
+  EXPECT_EQ(2, leftovers::RemoveEarlierLeftovers());
+  EXPECT_EQ("old contents", ReadAll(target));
+  EXPECT_EQ(0, TemporariesIn(folder));
+  EXPECT_EQ(0, RecordCount());
+}
+#endif
 
 }  // namespace

@@ -59,6 +59,7 @@ class ServiceInstallerTest : public testing::Test {
     ASSERT_TRUE(currentDirectory_.ChangeTo(elsewhere_.c_str()));
     UnregisterService();
     testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstRefuseValue, 0);
+    testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 0);
     // A window whose title the question must carry.
     title_ = CreateWindowExA(0, "STATIC", "Vorrel Recorder 10.30 title", WS_OVERLAPPED, 0, 0, 10,
                              10, nullptr, nullptr, nullptr, nullptr);
@@ -144,6 +145,25 @@ TEST_F(ServiceInstallerTest, RemovalOfAnAbsentServiceDoesNotWait) {
   EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
   EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
   EXPECT_TRUE(recorder.boxes.empty());
+}
+
+// The installer is one of the update's files: when the removal returns, it
+// has ended and its file is free, whether it still had a service to remove
+// or not. This one takes 1.5 s before it acts (pauses are not slept here).
+TEST_F(ServiceInstallerTest, RemovalEndsOnlyWhenTheInstallerHasEnded) {
+  InstallInstaller();
+  testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 1500);
+  for (const bool registered : {false, true}) {
+    SCOPED_TRACE(registered ? "service registered" : "no service");
+    if (registered) {
+      ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
+    }
+    Recorder recorder;
+    EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
+    EXPECT_EQ(0, IsFileLocked((common_ + "Servinst.exe").c_str()));
+    EXPECT_EQ(0, IsServiceInstalled("qfsvcg"));
+    EXPECT_TRUE(recorder.boxes.empty());
+  }
 }
 
 TEST_F(ServiceInstallerTest, InstallationRunsTheInstallerWithoutArgumentAndNeverWaits) {
