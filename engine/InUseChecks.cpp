@@ -187,12 +187,9 @@ int32_t UpdateList::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
 int32_t UpdateList::CanWriteProgramFolder() {
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) return 0;
-  char probe[MAX_PATH] = {};
-  // GetTempFileNameA's limit for the folder (see MakeTempFileBeside).
-  if (strlen(folder) > MAX_PATH - 14 || !GetTempFileNameA(folder, "tmp", 0, probe)) return 0;
-  VR_KILL_POINT("probe: made, not recorded");
   RecordedTemporary removeProbe;
-  if (!removeProbe.Adopt(probe)) return 0;
+  if (!removeProbe.MakeIn(folder)) return 0;
+  const char* probe = removeProbe.path();
   // Only a file that is really there proves the folder writable: on a
   // read-only volume some systems hand out a name without creating the file.
   const DWORD attributes = GetFileAttributesA(probe);

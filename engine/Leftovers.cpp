@@ -236,6 +236,41 @@ void Forget(const char* path) {
   RemoveOwnKeysIfEmpty();
 }
 
+bool ClaimRecordedName(const char* folder, const char* restoreTo, bool create, char* out,
+                       size_t capacity) {
+  if (!out || capacity == 0) return false;
+  out[0] = '\0';
+  // GetTempFileNameA takes a folder of at most MAX_PATH - 14 characters, so
+  // that its "tmpXXXX.tmp" fits; some systems accept a longer one and then
+  // name a file other than the one they hand back.
+  if (!folder || folder[0] == '\0' || strlen(folder) > MAX_PATH - 14) return false;
+  // Numbers as GetTempFileNameA draws them when asked for a new file: from
+  // the clock on, one after another, never 0.
+  static WORD next = 0;
+  if (next == 0) next = static_cast<WORD>(GetTickCount());
+  for (DWORD attempt = 0; attempt < 0x10000; ++attempt) {
+    const WORD unique = next++;
+    if (unique == 0) continue;
+    char name[MAX_PATH + 1] = {};
+    // With a number given, GetTempFileNameA only composes the name.
+    if (GetTempFileNameA(folder, "tmp", unique, name) == 0) return false;
+    if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) continue;
+    if (!win32::CopyText(out, capacity, name)) return false;
+    Record(out, restoreTo);
+    VR_KILL_POINT("temporary: recorded, not made");
+    if (!create) return true;
+    win32::FileHandle file(
+        CreateFileA(out, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return true;
+    const DWORD error = GetLastError();
+    Forget(out);
+    out[0] = '\0';
+    // Somebody took the name since it was looked at: the next one.
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
 void SetMark(Mark mark, bool set) {
   win32::RegKey key;
   if (set) {
@@ -309,18 +344,17 @@ int RemoveEarlierLeftovers(const UpdateList& list) {
 
 RecordedTemporary::~RecordedTemporary() { Remove(); }
 
-bool RecordedTemporary::Adopt(const char* path) {
+bool RecordedTemporary::MakeIn(const char* folder) {
   Remove();
-  if (!path || !win32::CopyText(path_, sizeof path_, path)) {
-    if (path) DeleteFileA(path);
-    path_[0] = '\0';
-    return false;
-  }
-  // Without a record the file is still deleted at the end of this run; only
-  // a kill would leave it behind.
-  VR_KILL_POINT("temporary: made, not recorded");
-  leftovers::Record(path_, nullptr);
-  return true;
+  return leftovers::ClaimRecordedName(folder, nullptr, true, path_, sizeof path_);
+}
+
+bool RecordedTemporary::MakeBeside(const char* path) {
+  Remove();
+  // The folder of path, with its final backslash; a path without a folder
+  // would put the temporary into the current directory, which is never meant.
+  char folder[MAX_PATH + 1];
+  return path && win32::FolderOf(path, folder, sizeof folder) && MakeIn(folder);
 }
 
 void RecordedTemporary::Dismiss() {

@@ -46,6 +46,17 @@ bool Record(const char* path, const char* restoreTo);
 // last one takes the updater's key with it when nothing else is left there.
 void Forget(const char* path);
 
+// Claims a name of the form GetTempFileNameA gives ("tmp", four hexadecimal
+// digits, ".tmp") in folder (at most MAX_PATH - 14 characters, as
+// GetTempFileNameA allows), under which nothing exists, and records it (as
+// Record, with restoreTo) before anything is made under it: a run that ends
+// at any moment leaves nothing or a recorded name, never a file nobody
+// recorded. With create the file is then made, empty; a file that appeared
+// meanwhile is never taken over. False when the folder is too long or
+// cannot be written, or no free name is found; nothing is left then.
+bool ClaimRecordedName(const char* folder, const char* restoreTo, bool create, char* out,
+                       size_t capacity);
+
 // Marks of an update that has not finished, kept under the updater's own key
 // (flushed) until cleared: UpdateUnfinished (files may be new among old ones),
 // ServiceRemoved (the product's service was removed and not installed again).
@@ -77,10 +88,11 @@ class RecordedTemporary {
   RecordedTemporary(const RecordedTemporary&) = delete;
   RecordedTemporary& operator=(const RecordedTemporary&) = delete;
 
-  // Starts owning path (already created by GetTempFileNameA) and records it
-  // where the registry lets it. False when the path does not fit: the file
-  // is then deleted at once and nothing is owned.
-  bool Adopt(const char* path);
+  // Makes a new empty temporary in folder (leftovers::ClaimRecordedName) and
+  // owns it. False when none can be made there; nothing is owned then.
+  bool MakeIn(const char* folder);
+  // The same in the folder of path (the target it is made for).
+  bool MakeBeside(const char* path);
   // The file is no temporary any more: keep it, drop the record.
   void Dismiss();
   // Deletes the file now (a read-only one too) and drops the record.

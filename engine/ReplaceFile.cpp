@@ -75,10 +75,12 @@ bool SetDriverInstallerRunOnce(const char* target) {
 // run end between the two moves.
 bool SwapInWithoutMoveFileEx(const char* expanded, const char* target) {
   if (!FileExists(target)) return MoveFileA(expanded, target) != FALSE;
+  char folder[MAX_PATH + 1];
   char aside[MAX_PATH + 1];
-  if (!UpdateList::MakeTempFileBeside(aside, sizeof aside, target)) return false;
-  DeleteFileA(aside);  // the name is wanted, not the empty file
-  leftovers::Record(aside, target);
+  // Only the name is wanted, recorded as the target's aside copy.
+  if (!win32::FolderOf(target, folder, sizeof folder) ||
+      !leftovers::ClaimRecordedName(folder, target, false, aside, sizeof aside))
+    return false;
   if (!MoveFileA(target, aside)) {  // in use: nothing has changed
     leftovers::Forget(aside);
     return false;
@@ -250,15 +252,10 @@ bool StageExpandedCopy(Lz32Library& lz32, int32_t group, int32_t file, const Upd
                        const FILETIME& stored, RecordedTemporary& compressedGuard,
                        RecordedTemporary& expandedGuard, int* expansions) {
   const char* target = entry.targetPath;
-  char compressed[MAX_PATH + 1];
-  char expanded[MAX_PATH + 1];
-  if (!UpdateList::MakeTempFileBeside(compressed, sizeof compressed, target) ||
-      !compressedGuard.Adopt(compressed))
-    return false;
-  if (!UpdateList::MakeTempFileBeside(expanded, sizeof expanded, target) ||
-      !expandedGuard.Adopt(expanded))
-    return false;
-  // The system made both empty; extraction and expansion create them anew.
+  if (!compressedGuard.MakeBeside(target) || !expandedGuard.MakeBeside(target)) return false;
+  const char* compressed = compressedGuard.path();
+  const char* expanded = expandedGuard.path();
+  // Both were made empty; extraction and expansion create them anew.
   DeleteFileA(compressed);
   DeleteFileA(expanded);
 
@@ -307,27 +304,6 @@ bool PutInPlace(const char* expanded, const char* target, bool existed, bool dri
 }
 
 }  // namespace
-
-int32_t UpdateList::MakeTempFileBeside(char* out, size_t capacity, const char* path) {
-  if (!out || capacity == 0) return 0;
-  out[0] = '\0';
-  if (!path) return 0;
-  // The folder of path, with its final backslash; a path without a folder
-  // would put the temporary into the current directory, which is never meant.
-  // GetTempFileNameA takes a folder of at most MAX_PATH - 14 characters, so
-  // that its "tmpXXXX.tmp" fits; some systems accept a longer one and then
-  // create a file under a name other than the one they hand back, which
-  // could never be deleted again.
-  char folder[MAX_PATH - 14 + 1];
-  if (!win32::FolderOf(path, folder, sizeof folder)) return 0;
-  char temp[MAX_PATH + 1];
-  if (GetTempFileNameA(folder, "tmp", 0, temp) == 0) return 0;
-  if (!win32::CopyText(out, capacity, temp)) {
-    DeleteFileA(temp);
-    return 0;
-  }
-  return 1;
-}
 
 int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) {
   lastReplaceOutcome_ = ReplaceOutcome::Skipped;

@@ -7,7 +7,7 @@
 //   updatelist/UpdateList.cpp    construction, LoadList, ClearList, targets
 //   engine/GroupCheck.cpp        CheckGroup, key file, sound set
 //   engine/InstallPasses.cpp     CountApplicableFiles, Install*, Register*
-//   engine/ReplaceFile.cpp       ReplaceFile, MakeTempFileBeside
+//   engine/ReplaceFile.cpp       ReplaceFile
 //   engine/InUseChecks.cpp       PreflightInUse, CheckAllGroups and helpers
 #pragma once
 
@@ -134,7 +134,6 @@ class UpdateList {
 
   // --- file replacement (engine/ReplaceFile.cpp) ---
   int32_t ReplaceFile(int32_t group, int32_t file, int32_t existOnly);
-  static int32_t MakeTempFileBeside(char* out, size_t capacity, const char* path);
 
   // --- in-use checks (engine/InUseChecks.cpp) ---
   PreflightResult PreflightInUse();

@@ -73,7 +73,8 @@ export VR_WINE_TEMPLATES=${VR_WINE_TEMPLATES:-$root/build-templates}
 # pass 6.9 to 18.0 (51 files, about 220 ms each), registration pass 18.0,
 # Uninstall entry and service installer 18.1, filter merits 19.2, restart
 # question right after. "#N" of a window inside the install pass is the N-th
-# file; of "temporary: made" the N-th temporary (two per file).
+# file; of "temporary: recorded" the N-th temporary (the two write probes,
+# then two per file).
 # The first ten are the suite's short set (two halves: odd and even places).
 list_of_points=(
   "at:replace: renamed, record kept#1"               # key file new, every other file old
@@ -91,24 +92,24 @@ list_of_points=(
   "at:start: buttons disabled"
   "at:service: remove"
   "at:service: installer started#1"
-  "at:probe: made, not recorded#1"                   # the Start handler's write probe
+  "at:temporary: recorded, not made#1"               # the Start handler's write probe
   "at:update: begin"
-  "at:probe: made, not recorded#2"                   # the update procedure's write probe
-  "at:temporary: made, not recorded#1"               # the update list's copy in TEMP
+  "at:temporary: recorded, not made#2"               # the update procedure's write probe
+  "at:temporary: recorded, not made#3"               # the first file's extracted copy
   "at:unregistration: file done#1"
   "at:unregistration: file done#40"
   "at:update: unregistration pass"
   "at:launcher:#3"
   "at:update: install pass"
-  "at:temporary: made, not recorded#5"
+  "at:temporary: recorded, not made#5"
   "at:replace: stamped, not renamed#1"
   "at:replace: stamped, not renamed#2"
   "at:replace: renamed, record kept#2"
-  "at:temporary: made, not recorded#24"
+  "at:temporary: recorded, not made#24"
   "at:replace: stamped, not renamed#13"
   "at:replace: renamed, record kept#13"
   "at:replace: renamed, record kept#26"
-  "at:temporary: made, not recorded#75"
+  "at:temporary: recorded, not made#75"
   "at:replace: stamped, not renamed#40"
   "at:replace: renamed, record kept#40"
   "at:replace: stamped, not renamed#51"
@@ -141,7 +142,7 @@ list_of_points=(
   "at:replace: renamed, record kept#45"
   "at:registration: file done#35"
   "at:unregistration: file done#20"
-  "at:temporary: made, not recorded#100"
+  "at:temporary: recorded, not made#100"
 )
 chosen=("${list_of_points[@]:0:$points}")
 # Beyond the list: the two replacement windows at further files, and

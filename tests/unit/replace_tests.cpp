@@ -718,11 +718,12 @@ TEST_F(ReplaceFileTest, ExpandedCopyMustHaveTheListsLengthAndDigest) {
 
 // The files FlushFileBuffers was called for, by their final path.
 std::vector<std::string> g_flushed;
+vrtest::ImportPatch* g_flushPatch = nullptr;
 BOOL WINAPI RecordingFlush(HANDLE file) {
   char path[MAX_PATH + 8] = {};
   if (GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED) > 0)
     g_flushed.push_back(strncmp(path, "\\\\?\\", 4) == 0 ? path + 4 : path);
-  return FlushFileBuffers(file);
+  return g_flushPatch->original<decltype(FlushFileBuffers)>()(file);
 }
 
 std::vector<std::string> g_moveProblems;
@@ -748,6 +749,7 @@ TEST_F(ReplaceFileTest, NewCopyIsStampedAndFlushedBeforeItTakesTheTargetsName) {
   Target(0, 0, folder + "Help.dll");
   vrtest::ImportPatch flush("kernel32.dll", "FlushFileBuffers", &RecordingFlush);
   ASSERT_TRUE(flush.active());
+  g_flushPatch = &flush;
   win32::Kernel32Calls calls = win32::Kernel32();
   calls.MoveFileExA = CheckingMoveFileEx;
   g_moveProblems.clear();
@@ -869,9 +871,8 @@ TEST_F(ReplaceFileTest, RecordsSayWhetherRedirectionWasOff) {
     SCOPED_TRACE(off ? "redirection off" : "redirection on");
     ScopedRedirectionOff span(off);
     RecordedTemporary temporary;
-    WriteAll(folder + "tmp1.tmp", "", TimeOf(2011));
-    ASSERT_TRUE(temporary.Adopt((folder + "tmp1.tmp").c_str()));
-    EXPECT_EQ(off ? mark : "", RecordData(folder + "tmp1.tmp"));
+    ASSERT_TRUE(temporary.MakeIn(folder.c_str()));
+    EXPECT_EQ(off ? mark : "", RecordData(temporary.path()));
     ASSERT_TRUE(leftovers::Record((folder + "tmp2.tmp").c_str(), (folder + "T.dll").c_str()));
     EXPECT_EQ((off ? mark : "") + folder + "T.dll", RecordData(folder + "tmp2.tmp"));
     leftovers::Forget((folder + "tmp2.tmp").c_str());
@@ -1091,23 +1092,50 @@ TEST(LeftoverKeys, RecordsAndMarksAreFlushedOnceWritten) {
   EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
 }
 
-TEST(MakeTempFileBeside, CreatesAnEmptyTmpFileInTheTargetsFolder) {
-  const std::string folder = FreshFolder("beside");
-  char out[MAX_PATH] = {};
-  ASSERT_EQ(1, UpdateList::MakeTempFileBeside(out, sizeof out, (folder + "Target.dll").c_str()));
-  const std::string made = out;
-  EXPECT_EQ(0, lstrcmpiA(made.substr(0, folder.size() + 3).c_str(), (folder + "tmp").c_str()))
-      << made;
-  EXPECT_EQ("", ReadAll(made));
-  DeleteFileA(out);
+// CreateFileA as the updater calls it, seen by the test: for every new file
+// of GetTempFileNameA's form, whether its record was there first.
+std::vector<std::string> g_made;
+vrtest::ImportPatch* g_createPatch = nullptr;
+HANDLE WINAPI WatchingCreateFile(LPCSTR name, DWORD access, DWORD share,
+                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                 HANDLE templateFile) {
+  const char* base = strrchr(name, '\\');
+  if (disposition == CREATE_NEW && base && _strnicmp(base + 1, "tmp", 3) == 0)
+    g_made.push_back(RecordData(name));
+  return g_createPatch->original<decltype(CreateFileA)>()(name, access, share, security,
+                                                          disposition, flags, templateFile);
+}
 
-  lstrcpyA(out, "stale");
-  EXPECT_EQ(0, UpdateList::MakeTempFileBeside(out, sizeof out, (folder + "No\\T.dll").c_str()));
-  EXPECT_STREQ("", out);
-  EXPECT_EQ(0, UpdateList::MakeTempFileBeside(out, sizeof out, "Target.dll"));
-  char small[8];
-  EXPECT_EQ(0, UpdateList::MakeTempFileBeside(small, sizeof small, (folder + "T.dll").c_str()));
+// A temporary is recorded before it exists, so that a run ending at any
+// moment leaves nothing that no record names; it is made empty, under
+// GetTempFileNameA's form of name, in the target's folder, and goes with its
+// record. Where none can be made, nothing is left.
+TEST(RecordedTemporary, IsRecordedBeforeItIsMadeBesideItsTarget) {
+  const std::string folder = FreshFolder("beside");
+  vrtest::ImportPatch create("kernel32.dll", "CreateFileA", &WatchingCreateFile);
+  ASSERT_TRUE(create.active());
+  g_createPatch = &create;
+  g_made.clear();
+  {
+    RecordedTemporary temporary;
+    ASSERT_TRUE(temporary.MakeBeside((folder + "Target.dll").c_str()));
+    const std::string made = temporary.path();
+    EXPECT_EQ(0, lstrcmpiA(made.substr(0, folder.size() + 3).c_str(), (folder + "tmp").c_str()));
+    EXPECT_EQ(".tmp", made.substr(made.size() - 4));
+    EXPECT_EQ("", ReadAll(made));
+    EXPECT_EQ("", RecordData(made));
+    EXPECT_EQ(std::vector<std::string>{""}, g_made) << "made before its record";
+  }
   EXPECT_TRUE(FilesIn(folder).empty());
+  EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
+
+  RecordedTemporary none;
+  EXPECT_FALSE(none.MakeBeside((folder + "No\\T.dll").c_str()));  // no such folder
+  EXPECT_FALSE(none.MakeBeside("Target.dll"));                    // no folder at all
+  EXPECT_FALSE(none.MakeIn((folder + std::string(MAX_PATH - 13 - folder.size(), 'x')).c_str()));
+  EXPECT_STREQ("", none.path());
+  EXPECT_TRUE(FilesIn(folder).empty());
+  EXPECT_FALSE(KeyExists(leftovers::kUpdaterKey));
 }
 
 #ifdef VR_KILL_POINTS
@@ -1150,7 +1178,8 @@ TEST_F(ReplaceFileTest, KilledBetweenMovingAsideAndMovingIn) {
 
   EXPECT_EQ("<missing>", ReadAll(target));
   EXPECT_EQ(2, RecordCount());  // the aside copy and the expanded copy
-  EXPECT_EQ(2, leftovers::RemoveEarlierLeftovers());
+  Target(0, 0, target);         // the list the next start settles against
+  EXPECT_EQ(2, leftovers::RemoveEarlierLeftovers(List()));
   EXPECT_EQ("old contents", ReadAll(target));
   EXPECT_EQ(0, TemporariesIn(folder));
   EXPECT_EQ(0, RecordCount());
