@@ -48,13 +48,24 @@ int32_t StartInstaller(const char* commonFolder, int32_t install, win32::KernelH
 }
 
 // The installer's own program is one of the files the update replaces: a
-// removal is over only once the installer has ended, not as soon as the
-// service has gone (the installer runs on after that, and a whole start-up
-// and end where there was no service to remove). Waits for it with the
+// removal or an installation is over only once the installer has ended, not
+// as soon as the service has gone or come (the installer runs on after that,
+// and a whole start-up and end where there was nothing to do); a Start
+// pressed meanwhile would find its program in use. Waits for it with the
 // windows answering, at most as long as for the service.
-void WaitForInstallerEnd(HANDLE process) {
+// An installer that another run started (one that was ended before its own
+// wait was over) holds the program just as well, so its file must also be
+// free before the wait is over.
+void WaitForInstallerEnd(HANDLE process, const char* commonFolder) {
   if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
     win32::WaitPumping(process, kInstallerEndWaitMs);
+  const DWORD begin = GetTickCount();
+  char path[MAX_PATH] = {};
+  if (!win32::CopyText(path, sizeof path, commonFolder) ||
+      !win32::AppendText(path, sizeof path, kServiceInstallerName))
+    return;
+  while (IsFileLocked(path) && GetTickCount() - begin < kInstallerFileWaitMs)
+    win32::WaitPumping(nullptr, kInstallerFilePollMs);
 }
 
 // Waits until the service has gone or the last pause has passed.
@@ -87,14 +98,17 @@ int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install, HWND ti
 
   win32::KernelHandle process;
   const int32_t started = StartInstaller(commonFolder, install, process);
-  if (install) return started;
+  if (install) {
+    WaitForInstallerEnd(process.get(), commonFolder);
+    return started;
+  }
 
   // Removal: the installer may be missing or may not have started; the wait
   // and the question happen regardless. Retry repeats the whole removal
   // (installer, pause, wait, check); its own start result is not reported.
   for (;;) {
     WaitForServiceRemoval();
-    WaitForInstallerEnd(process.get());
+    WaitForInstallerEnd(process.get(), commonFolder);
 
     char message[kMessageCapacity] = {};
     win32::LoadResString(IDS_APP_RUNNING, message, sizeof message);

@@ -22,6 +22,11 @@ constexpr int kServiceWaitRechecks = 61;
 // Removal then waits for the installer itself to end (its program is one of
 // the update's files), as long again at most.
 constexpr DWORD kInstallerEndWaitMs = (kServiceWaitRechecks + 1) * kServiceWaitPauseMs;
+// Then, for an installer another run started, until its program's file is
+// free: looked at every 100 ms, for 10 s at most (a file held for good is
+// reported by the in-use checks that follow).
+constexpr DWORD kInstallerFilePollMs = 100;
+constexpr DWORD kInstallerFileWaitMs = 10000;
 
 // 1 when the local service control manager (opened with full access) knows
 // the service and lets it be opened for query and stop; else 0.

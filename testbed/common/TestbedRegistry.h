@@ -25,7 +25,8 @@ inline constexpr char kCommonValue[] = "Common";
 inline constexpr char kSharedValue[] = "Shared";
 
 // Values of kOptionsKey (REG_DWORD).
-inline constexpr char kServinstDelayValue[] = "ServinstRemoveDelayMs";
+// A delay before the installer acts, installing or removing.
+inline constexpr char kServinstDelayValue[] = "ServinstDelayMs";
 inline constexpr char kServinstRefuseValue[] = "ServinstRefuseRemove";
 inline constexpr char kSoundFxCountValue[] = "SoundFxFilterCount";
 

@@ -62,10 +62,15 @@ void LogRun(const char* args) {
   WriteFile(file.get(), line, static_cast<DWORD>(strlen(line)), &written, nullptr);
 }
 
+// A slow installer (an option of the tests): it waits before it acts.
+void DelayAsTold() {
+  const DWORD delay = testbed::ReadDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 0);
+  if (delay) Sleep(delay);
+}
+
 int Remove() {
   if (testbed::ReadDword(testbed::kOptionsKey, testbed::kServinstRefuseValue, 0) != 0) return 3;
-  DWORD delay = testbed::ReadDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 0);
-  if (delay) Sleep(delay);
+  DelayAsTold();
 
   win32::ServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!scm) return 2;
@@ -84,6 +89,7 @@ int Remove() {
 }
 
 int Install() {
+  DelayAsTold();
   char binary[MAX_PATH + 2];
   char folder[MAX_PATH];
   if (!OwnFolder(folder, sizeof folder) ||

@@ -147,26 +147,57 @@ TEST_F(ServiceInstallerTest, RemovalOfAnAbsentServiceDoesNotWait) {
   EXPECT_TRUE(recorder.boxes.empty());
 }
 
-// The installer is one of the update's files: when the removal returns, it
-// has ended and its file is free, whether it still had a service to remove
-// or not. This one takes 1.5 s before it acts (pauses are not slept here).
-TEST_F(ServiceInstallerTest, RemovalEndsOnlyWhenTheInstallerHasEnded) {
+// The installer is one of the update's files: when a removal or an
+// installation returns, it has ended and its file is free, whether it had
+// anything to do or not. This one takes 1.5 s before it acts (pauses are not
+// slept here).
+TEST_F(ServiceInstallerTest, RemovalAndInstallationEndOnlyWhenTheInstallerHasEnded) {
   InstallInstaller();
-  testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 1500);
-  for (const bool registered : {false, true}) {
-    SCOPED_TRACE(registered ? "service registered" : "no service");
-    if (registered) {
+  const struct {
+    const char* what;
+    bool registered;
+    int32_t install;
+    bool anotherRunsInstaller;  // started by a run that was ended since
+  } kCases[] = {{"removal, no service", false, 0, false},
+                {"removal, service registered", true, 0, false},
+                {"installation", false, 1, false},
+                {"installation, service registered", true, 1, false},
+                {"installation beside another run's installer", true, 1, true},
+                {"removal beside another run's installer", false, 0, true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    if (c.registered && !IsServiceInstalled("qfsvcg")) {
       ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
     }
+    win32::KernelHandle other;
+    testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 1500);
+    if (c.anotherRunsInstaller) {
+      // The other takes 3 s; this run's own installer none at all.
+      testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 3000);
+      const DWORD runsBefore = Runs();
+      // The same kind of run as this one, so that both agree on the service.
+      std::string command = "\"" + common_ + "Servinst.exe\"" + (c.install ? "" : " -D");
+      STARTUPINFOA si = {sizeof si};
+      PROCESS_INFORMATION pi = {};
+      ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                 common_.c_str(), &si, &pi));
+      CloseHandle(pi.hThread);
+      other.reset(pi.hProcess);
+      // Once it has counted its run it has read its delay.
+      ASSERT_TRUE(WaitUntil([&] { return Runs() > runsBefore; }, 10000));
+      Sleep(100);
+      testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 0);
+    }
     Recorder recorder;
-    EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
+    EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), c.install, title_));
     EXPECT_EQ(0, IsFileLocked((common_ + "Servinst.exe").c_str()));
-    EXPECT_EQ(0, IsServiceInstalled("qfsvcg"));
+    EXPECT_EQ(c.install, IsServiceInstalled("qfsvcg"));
     EXPECT_TRUE(recorder.boxes.empty());
+    if (other) WaitForSingleObject(other.get(), 10000);
   }
 }
 
-TEST_F(ServiceInstallerTest, InstallationRunsTheInstallerWithoutArgumentAndNeverWaits) {
+TEST_F(ServiceInstallerTest, InstallationRunsTheInstallerWithoutArgumentAndNoQuestion) {
   InstallInstaller();
   Recorder recorder;
   EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 1, title_));
