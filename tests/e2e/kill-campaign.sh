@@ -75,7 +75,9 @@ export VR_WINE_TEMPLATES=${VR_WINE_TEMPLATES:-$root/build-templates}
 # question right after. "#N" of a window inside the install pass is the N-th
 # file; of "temporary: recorded" the N-th temporary (the two write probes,
 # then two per file).
-# The first ten are the suite's short set (two halves: odd and even places).
+# The first ten are the suite's short set (two halves: odd and even places);
+# it holds every named window of the code that a full update on 64-bit
+# Windows 7 reaches, so each flavour's suite goes through each of them.
 list_of_points=(
   "at:replace: renamed, record kept#1"               # key file new, every other file old
   "at:service installer: started, install"           # the installer of the closing sequence just started
@@ -85,8 +87,8 @@ list_of_points=(
   "at:replace: renamed, record kept#51"              # every file new, install pass mark still set
   "at:registration: file done#20"                    # inside the registration pass
   "sigkill:update: install pass+3100"
-  "at:update: filter merits#1"                       # the restart question about to show
-  "at:service installer: started, removal#2"         # the update procedure's removal under way
+  "at:temporary: recorded, not made#24"               # the 11th file's expanded copy named, not made
+  "at:unregistration: file done#20"                  # inside the unregistration pass
   # The long campaign goes on from here.
   "at:start"
   "at:start: buttons disabled"
@@ -105,7 +107,7 @@ list_of_points=(
   "at:replace: stamped, not renamed#1"
   "at:replace: stamped, not renamed#2"
   "at:replace: renamed, record kept#2"
-  "at:temporary: recorded, not made#24"
+  "at:update: filter merits#1"                       # the restart question about to show
   "at:replace: stamped, not renamed#13"
   "at:replace: renamed, record kept#13"
   "at:replace: renamed, record kept#26"
@@ -141,7 +143,7 @@ list_of_points=(
   "at:replace: stamped, not renamed#45"
   "at:replace: renamed, record kept#45"
   "at:registration: file done#35"
-  "at:unregistration: file done#20"
+  "at:service installer: started, removal#2"         # the update procedure's removal under way
   "at:temporary: recorded, not made#100"
 )
 chosen=("${list_of_points[@]:0:$points}")
