@@ -25,6 +25,10 @@ have cmake || need+=(cmake)
 have ninja || need+=(ninja-build)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 have python3 || need+=(python3)
+# The host checks (tests/static): pefile reads the shipped updater's headers,
+# imports and resources; pmccabe measures the functions of the sources.
+dpkg -s python3-pefile >/dev/null 2>&1 || need+=(python3-pefile)
+have pmccabe || need+=(pmccabe)
 # ImageMagick for screenshots (a stand-in "convert" may exist that cannot read xwd)
 dpkg -s imagemagick >/dev/null 2>&1 || need+=(imagemagick)
 have iconv || need+=(libc-bin)

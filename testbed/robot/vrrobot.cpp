@@ -170,6 +170,151 @@ void MemoryLine(const Options& o, HANDLE process, const char* when) {
        static_cast<unsigned long long>(c.PagefileUsage));
 }
 
+// One run of the updater watched to its end: what has been seen of its
+// windows so far and what the robot has done about them.
+class Watch {
+ public:
+  // Starts the clock: call once the updater has been started.
+  Watch(const Options& o, const robot::StringTable& table, robot::Process& updater)
+      : o_(o),
+        table_(table),
+        updater_(updater),
+        started_(GetTickCount()),
+        lastActivity_(started_) {}
+
+  // Polls the updater's windows until it ends (true, with its exit code) or
+  // the timeout passes (false).
+  bool Run(DWORD* exitCode) {
+    bool exited = false;
+    while (!(exited = updater_.WaitExit(50, exitCode))) {
+      DWORD now = GetTickCount();
+      if (now - started_ > o_.timeoutMs) break;
+      std::vector<HWND> dialogs = robot::ProcessDialogs(updater_.pid());
+      ForgetClosedBoxes(dialogs);
+      bool busy = false;
+      HWND main = ScanDialogs(dialogs, &busy);
+      if (main) TendMain(main, busy, now);
+    }
+    return exited;
+  }
+
+  // The string ids of the boxes answered, in order (0: a text of no string).
+  const std::vector<int>& seen() const { return seen_; }
+
+ private:
+  void ForgetClosedBoxes(const std::vector<HWND>& dialogs) {
+    for (auto it = handled_.begin(); it != handled_.end();) {
+      bool present = false;
+      for (HWND d : dialogs) present = present || d == *it;
+      it = present ? std::next(it) : handled_.erase(it);
+    }
+  }
+
+  // Reports the wait window and answers each new box; returns the main
+  // dialog (null while it is not up) and whether a box or the wait window
+  // is up (busy).
+  HWND ScanDialogs(const std::vector<HWND>& dialogs, bool* busy) {
+    HWND main = nullptr;
+    for (HWND d : dialogs) {
+      switch (robot::Classify(d)) {
+        case robot::WindowKind::MainDialog:
+          main = d;
+          break;
+        case robot::WindowKind::WaitWindow:
+          *busy = true;
+          if (!waitShown_) {
+            waitShown_ = true;
+            Line("WAIT text=\"%s\"", robot::LogText(robot::ControlText(d, 1012)).c_str());
+          }
+          break;
+        case robot::WindowKind::MessageBox:
+          *busy = true;
+          if (!handled_.count(d)) AnswerBox(d);
+          break;
+        case robot::WindowKind::Other:
+          break;
+      }
+    }
+    return main;
+  }
+
+  void AnswerBox(HWND box) {
+    std::string shownAt = At(o_, started_);
+    MemoryLine(o_, updater_.handle(), "box");
+    Sleep(150);  // let the box finish painting before it is read
+    std::string text = robot::ControlText(box, 0xFFFF);
+    std::string caption = robot::WindowText(box);
+    std::vector<int> buttons = robot::ButtonIds(box);
+    int id = table_.Match(text);
+    int answer = robot::DefaultAnswer(buttons);
+    for (const auto& a : o_.answers) {
+      if (a.first == id) answer = a.second;
+    }
+    seen_.push_back(id);
+    Line("BOX id=%d buttons=%s answer=%s caption=\"%s\" text=\"%s\"%s", id,
+         ButtonList(buttons).c_str(), robot::ButtonName(answer), robot::LogText(caption).c_str(),
+         robot::LogText(text).c_str(), shownAt.c_str());
+    char name[32];
+    snprintf(name, sizeof name, "box%02u-%d", static_cast<unsigned>(seen_.size()), id);
+    Shot(o_, name);
+    robot::Press(box, answer);
+    handled_.insert(box);
+  }
+
+  // Reports the main dialog and its buttons, and presses Start or Close
+  // when the options ask for it and no box or wait window is up.
+  void TendMain(HWND main, bool busy, DWORD now) {
+    if (!mainSeen_) {
+      mainSeen_ = true;
+      Sleep(200);  // the first paint
+      Line("MAIN title=\"%s\"", robot::LogText(robot::WindowText(main)).c_str());
+      Shot(o_, "main");
+    }
+    int buttons = (IsWindowEnabled(GetDlgItem(main, 1000)) ? 1 : 0) |
+                  (IsWindowEnabled(GetDlgItem(main, IDCANCEL)) ? 2 : 0);
+    if (buttons != buttonState_) {
+      buttonState_ = buttons;
+      Line("BUTTONS start=%d close=%d", buttons & 1, (buttons >> 1) & 1);
+    }
+    if (!installShot_ && !o_.shotDir.empty() && InInstallPass(main, table_)) {
+      installShot_ = true;
+      Shot(o_, "install");
+    }
+    if (busy) {
+      lastActivity_ = now;
+      return;
+    }
+    waitShown_ = false;  // the next wait window is reported again
+    if (o_.start && !startPressed_ && IsWindowEnabled(GetDlgItem(main, 1000))) {
+      if (o_.memory) {
+        Sleep(1000);
+        MemoryLine(o_, updater_.handle(), "idle");
+      }
+      startPressed_ = true;
+      lastActivity_ = now;
+      Line("PRESS Start%s", At(o_, started_).c_str());
+      robot::Press(main, 1000);
+      return;
+    }
+    if (o_.closeWhenIdleMs && now - lastActivity_ >= o_.closeWhenIdleMs &&
+        IsWindowEnabled(GetDlgItem(main, IDCANCEL))) {
+      lastActivity_ = now;
+      Line("PRESS Close");
+      robot::Press(main, IDCANCEL);
+    }
+  }
+
+  const Options& o_;
+  const robot::StringTable& table_;
+  robot::Process& updater_;
+  std::set<HWND> handled_;  // boxes answered and still on screen
+  std::vector<int> seen_;
+  bool mainSeen_ = false, waitShown_ = false, startPressed_ = false;
+  bool installShot_ = false;
+  int buttonState_ = -1;  // bit 0: Start enabled, bit 1: Close enabled
+  DWORD started_, lastActivity_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,118 +335,18 @@ int main(int argc, char** argv) {
     return 3;
   }
 
-  std::set<HWND> handled;  // boxes answered and still on screen
-  std::vector<int> seen;
-  bool mainSeen = false, waitShown = false, startPressed = false;
-  bool installShot = false;
-  int buttonState = -1;  // bit 0: Start enabled, bit 1: Close enabled
-  DWORD started = GetTickCount(), lastActivity = started;
+  Watch watch(o, table, updater);
   DWORD exitCode = 0;
-  bool exited = false;
-  while (!(exited = updater.WaitExit(50, &exitCode))) {
-    DWORD now = GetTickCount();
-    if (now - started > o.timeoutMs) break;
-
-    std::vector<HWND> dialogs = robot::ProcessDialogs(updater.pid());
-    for (auto it = handled.begin(); it != handled.end();) {
-      bool present = false;
-      for (HWND d : dialogs) present = present || d == *it;
-      it = present ? std::next(it) : handled.erase(it);
-    }
-
-    HWND main = nullptr;
-    bool busy = false;
-    for (HWND d : dialogs) {
-      switch (robot::Classify(d)) {
-        case robot::WindowKind::MainDialog:
-          main = d;
-          break;
-        case robot::WindowKind::WaitWindow:
-          busy = true;
-          if (!waitShown) {
-            waitShown = true;
-            Line("WAIT text=\"%s\"", robot::LogText(robot::ControlText(d, 1012)).c_str());
-          }
-          break;
-        case robot::WindowKind::MessageBox: {
-          busy = true;
-          if (handled.count(d)) break;
-          std::string shownAt = At(o, started);
-          MemoryLine(o, updater.handle(), "box");
-          Sleep(150);  // let the box finish painting before it is read
-          std::string text = robot::ControlText(d, 0xFFFF);
-          std::string caption = robot::WindowText(d);
-          std::vector<int> buttons = robot::ButtonIds(d);
-          int id = table.Match(text);
-          int answer = robot::DefaultAnswer(buttons);
-          for (const auto& a : o.answers) {
-            if (a.first == id) answer = a.second;
-          }
-          seen.push_back(id);
-          Line("BOX id=%d buttons=%s answer=%s caption=\"%s\" text=\"%s\"%s", id,
-               ButtonList(buttons).c_str(), robot::ButtonName(answer),
-               robot::LogText(caption).c_str(), robot::LogText(text).c_str(), shownAt.c_str());
-          char name[32];
-          snprintf(name, sizeof name, "box%02u-%d", static_cast<unsigned>(seen.size()), id);
-          Shot(o, name);
-          robot::Press(d, answer);
-          handled.insert(d);
-          break;
-        }
-        case robot::WindowKind::Other:
-          break;
-      }
-    }
-    if (!main) continue;
-    if (!mainSeen) {
-      mainSeen = true;
-      Sleep(200);  // the first paint
-      Line("MAIN title=\"%s\"", robot::LogText(robot::WindowText(main)).c_str());
-      Shot(o, "main");
-    }
-    int buttons = (IsWindowEnabled(GetDlgItem(main, 1000)) ? 1 : 0) |
-                  (IsWindowEnabled(GetDlgItem(main, IDCANCEL)) ? 2 : 0);
-    if (buttons != buttonState) {
-      buttonState = buttons;
-      Line("BUTTONS start=%d close=%d", buttons & 1, (buttons >> 1) & 1);
-    }
-    if (!installShot && !o.shotDir.empty() && InInstallPass(main, table)) {
-      installShot = true;
-      Shot(o, "install");
-    }
-    if (busy) {
-      lastActivity = now;
-      continue;
-    }
-    if (waitShown && !busy) waitShown = false;
-    if (o.start && !startPressed && IsWindowEnabled(GetDlgItem(main, 1000))) {
-      if (o.memory) {
-        Sleep(1000);
-        MemoryLine(o, updater.handle(), "idle");
-      }
-      startPressed = true;
-      lastActivity = now;
-      Line("PRESS Start%s", At(o, started).c_str());
-      robot::Press(main, 1000);
-      continue;
-    }
-    if (o.closeWhenIdleMs && now - lastActivity >= o.closeWhenIdleMs &&
-        IsWindowEnabled(GetDlgItem(main, IDCANCEL))) {
-      lastActivity = now;
-      Line("PRESS Close");
-      robot::Press(main, IDCANCEL);
-    }
-  }
-
-  if (!exited) {
+  if (!watch.Run(&exitCode)) {
     Line("TIMEOUT after %lu s; ending the updater", o.timeoutMs / 1000);
     updater.Terminate();
     return 2;
   }
   std::string ids;
-  for (int id : seen) ids += (ids.empty() ? "" : ",") + std::to_string(id);
-  Line("EXIT code=%lu boxes=%u ids=%s", exitCode, static_cast<unsigned>(seen.size()), ids.c_str());
-  if (o.checkExpect && seen != o.expect) {
+  for (int id : watch.seen()) ids += (ids.empty() ? "" : ",") + std::to_string(id);
+  Line("EXIT code=%lu boxes=%u ids=%s", exitCode, static_cast<unsigned>(watch.seen().size()),
+       ids.c_str());
+  if (o.checkExpect && watch.seen() != o.expect) {
     Line("MISMATCH expected other boxes");
     return 1;
   }

@@ -4,24 +4,32 @@ compressed data (past the SZDD header, so that it still expands):
 
     corrupt-entry.py UPDATER OUT ENTRY
 """
-import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "static"))
-import pe  # noqa: E402
+try:
+    import pefile
+except ImportError:
+    # Debian's python3-pefile (scripts/bootstrap.sh) lies in the system
+    # interpreter's folder, which another python3 first on PATH (pyenv, a
+    # virtual environment) does not search.
+    sys.path.append("/usr/lib/python3/dist-packages")
+    import pefile
 
 
 def main(src, out, entry):
     with open(src, "rb") as fh:
         data = bytearray(fh.read())
-    image = pe.PE(bytes(data))
-    found = [v for (rtype, name, _), v in image.resources().items()
-             if rtype == "FILES" and isinstance(name, str) and name.upper() == entry.upper()]
-    if len(found) != 1 or len(found[0]) < 40:
+    image = pefile.PE(data=bytes(data))
+    found = [lang.data.struct for rtype in image.DIRECTORY_ENTRY_RESOURCE.entries
+             if rtype.name is not None and str(rtype.name) == "FILES"
+             for name in rtype.directory.entries
+             if name.name is not None and str(name.name).upper() == entry.upper()
+             for lang in name.directory.entries]
+    if len(found) != 1 or found[0].Size < 40:
         sys.exit(f"corrupt-entry: no single entry {entry} with data in {src}")
-    at = data.find(found[0])
-    if at < 0 or data.find(found[0], at + 1) >= 0:
-        sys.exit(f"corrupt-entry: the data of {entry} is not unique in {src}")
+    at = image.get_offset_from_rva(found[0].OffsetToData)
+    if at is None or at + found[0].Size > len(data):
+        sys.exit(f"corrupt-entry: the data of {entry} is not stored whole in {src}")
     data[at + 30] ^= 0x01
     with open(out, "wb") as fh:
         fh.write(data)

@@ -1,101 +1,96 @@
 #!/usr/bin/env python3
-"""Lengths of the functions of the updater's own sources.
+"""Lengths of the functions of the updater, the testbed and the tests, as
+pmccabe measures them (Debian's pmccabe, scripts/bootstrap.sh).
 
     function_lengths.py [--limit N] [--top N] [ROOT]
 
-Lists the longest functions of app/, updatelist/, engine/, system/ and win32/
-(lines from the first line of the signature to the closing brace) and fails
-when one is longer than the limit (80 lines). A function is a brace block
-whose head ends in a parameter list, at namespace or class level; lambdas and
-nested blocks count as part of the function around them. The sources are
-clang-formatted, which this reading relies on.
+Lists the longest functions of app/, updatelist/, engine/, system/, win32/,
+testbed/ and tests/ (lines from the first line of the function to its closing
+brace; lambdas and nested blocks count as part of the function around them)
+and fails when one is longer than the limit (80 lines), or when pmccabe says
+it could not follow a file.
+
+pmccabe 2.8 predates C++11 and reads some forms wrongly without a word: it
+loses a member function marked override, final or noexcept, and an extern "C"
+block hides its functions and swells the next one. It therefore reads a copy
+of each source with those words and the compilers' attributes blanked out and
+each extern "C" block made a namespace, on the same lines; -x makes it read
+both branches of an #if. A sample of each such form, one line over the limit,
+must be reported at that length, or the check is blind.
 """
 import argparse
 import os
 import re
+import subprocess
 import sys
+import tempfile
 
-FOLDERS = ("app", "updatelist", "engine", "system", "win32")
-FUNCTION_HEAD = re.compile(
-    r"\)\s*(const|override|final|noexcept|volatile|&|\s)*(->\s*[\w:<>,\s*&]+)?$"
-    r"|\)\s*:\s*[\w:]+\(.*\)\s*$",
-    re.S,
-)
-NAME = re.compile(r"([~\w:]+(?:<[^()]*>)?|operator\s*\S+)\s*\($")
-
-
-def blank_out(text):
-    """Comments, string and character literals become blanks; lines stay."""
-    out = []
-    i, n = 0, len(text)
-    while i < n:
-        c = text[i]
-        if text.startswith("//", i):
-            j = text.find("\n", i)
-            j = n if j < 0 else j
-            out.append(" " * (j - i))
-            i = j
-        elif text.startswith("/*", i):
-            j = text.find("*/", i + 2)
-            j = n if j < 0 else j + 2
-            out.append(re.sub(r"[^\n]", " ", text[i:j]))
-            i = j
-        elif c in "\"'":
-            j = i + 1
-            while j < n and text[j] != c:
-                j += 2 if text[j] == "\\" else 1
-            out.append(c + " " * (j - i - 1) + c)
-            i = j + 1
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
+FOLDERS = ("app", "updatelist", "engine", "system", "win32", "testbed", "tests")
+UNREAD = re.compile(r"__attribute__\s*\(\((?:[^()]|\([^()]*\))*\)\)|__declspec\s*\(\w+\)"
+                    r"|\b(?:override|final|noexcept)\b")
+EXTERN_C = re.compile(r'\bextern\s+"C"\s*\{')
+SAMPLE = """extern "C" {{
+__declspec(dllexport) int __attribute__((format(printf, 1, 2))) Exported(const char*, ...) {{
+{body}}}
+}}
+class Fixture : public Base {{
+ protected:
+  void SetUp() override {{
+{body}  }}
+  int Count() const noexcept {{
+{body}  }}
+}};
+#if defined(__i386__)
+int Flavour() {{ return 32; }}
+#else
+int Flavour() {{
+{body}}}
+#endif
+"""
+SAMPLE_OVER = ["Count", "Exported", "Flavour", "SetUp"]
 
 
-def functions(path):
-    """(name, first line, length) of every function defined in path."""
-    text = blank_out(open(path, encoding="utf-8", errors="replace").read())
-    text = re.sub(r"(?m)^[ \t]*#.*$", "", text)  # preprocessor lines
-    found = []
-    head_start = 0
-    stack = []  # "scope", "function" or "other" per open brace
-    for i, c in enumerate(text):
-        if c in ";}":
-            if c == "}":
-                kind, start, name = stack.pop() if stack else ("scope", 0, "")
-                if kind == "function":
-                    first = text.count("\n", 0, start) + 1
-                    last = text.count("\n", 0, i) + 1
-                    found.append((name, first, last - first + 1))
-            if not any(k != "scope" for k, _, _ in stack):
-                head_start = i + 1
-        elif c == "{":
-            if any(k != "scope" for k, _, _ in stack):
-                stack.append(("other", 0, ""))
-                continue
-            head = text[head_start:i]
-            access = re.match(r"\s*(public|private|protected)\s*:(?!:)", head)
-            if access:
-                head_start += access.end()
-                head = head[access.end():]
-            head = head.strip()
-            if FUNCTION_HEAD.search(head):
-                kind = "function"
-            elif re.search(r"\b(namespace|class|struct|union|enum|extern)\b", head):
-                kind = "scope"
-            else:
-                kind = "other"
-            name = ""
-            if kind == "function":
-                paren = head.find("(")
-                match = NAME.search(head[: paren + 1]) if paren >= 0 else None
-                name = match.group(1) if match else head[:40]
-                start = head_start + len(text[head_start:i]) - len(text[head_start:i].lstrip())
-            else:
-                start = 0
-            stack.append((kind, start, name))
-            head_start = i + 1
-    return found
+def readable(text):
+    """text in the forms pmccabe 2.8 reads, every line where it was."""
+    text = UNREAD.sub(lambda m: re.sub(r"[^\n]", " ", m.group(0)), text)
+    return EXTERN_C.sub(lambda m: "namespace " + "\n" * m.group(0).count("\n") + "{", text)
+
+
+def measure(root, paths):
+    """[(length, path, line, name)] of the functions of paths (relative to
+    root) and what pmccabe said about what it could not follow."""
+    with tempfile.TemporaryDirectory(prefix="function-lengths-") as copy:
+        for rel in paths:
+            os.makedirs(os.path.join(copy, os.path.dirname(rel)), exist_ok=True)
+            with open(os.path.join(root, rel), encoding="utf-8", errors="replace") as f:
+                text = readable(f.read())
+            with open(os.path.join(copy, rel), "w", encoding="utf-8") as f:
+                f.write(text)
+        run = subprocess.run(["pmccabe", "-x", *paths], cwd=copy, capture_output=True,
+                             text=True, check=False)
+    rows = []
+    for row in run.stdout.splitlines():
+        fields = row.split("\t")
+        path, line, name = re.fullmatch(r"(.*)\((\d+)\): (.*)", fields[5]).groups()
+        rows.append((int(fields[4]), path, int(line), name))
+    complaints = run.stderr.strip()
+    if run.returncode:
+        complaints += f"\npmccabe exited with {run.returncode}"
+    return rows, complaints
+
+
+def blind_spots(limit):
+    """What the reading gets wrong on a sample of the forms pmccabe 2.8
+    misreads; empty when it measures each of them right."""
+    with tempfile.TemporaryDirectory(prefix="function-lengths-sample-") as folder:
+        with open(os.path.join(folder, "sample.cpp"), "w", encoding="utf-8") as f:
+            f.write(SAMPLE.format(body="    ++count;\n" * (limit - 1)))
+        rows, complaints = measure(folder, ["sample.cpp"])
+    over = sorted(name.rsplit("::", 1)[-1] for length, _, _, name in rows if length > limit)
+    lengths = {length for length, _, _, _ in rows if length > limit}
+    if complaints or over != SAMPLE_OVER or lengths != {limit + 1}:
+        return f"over the limit {over} at {sorted(lengths)}, not {SAMPLE_OVER}; {complaints}"
+    return ""
 
 
 def main():
@@ -105,19 +100,20 @@ def main():
     parser.add_argument("root", nargs="?",
                         default=os.path.join(os.path.dirname(__file__), "..", ".."))
     args = parser.parse_args()
-    rows = []
-    for folder in FOLDERS:
-        for base, _, names in os.walk(os.path.join(args.root, folder)):
-            for name in sorted(names):
-                if name.endswith((".cpp", ".h")):
-                    path = os.path.join(base, name)
-                    rel = os.path.relpath(path, args.root)
-                    rows += [(length, rel, line, fn) for fn, line, length in functions(path)]
-    if not rows:
-        print("function_lengths: no functions found under", args.root)
+    blind = blind_spots(args.limit)
+    if blind:
+        print("function_lengths: pmccabe misreads the sample:", blind)
+        return 1
+    paths = sorted(os.path.relpath(os.path.join(base, name), args.root)
+                   for folder in FOLDERS
+                   for base, _, names in os.walk(os.path.join(args.root, folder))
+                   for name in names if name.endswith((".c", ".cpp", ".h")))
+    rows, complaints = measure(args.root, paths)
+    if complaints or not rows:
+        print("function_lengths: pmccabe could not follow the sources:", complaints or "no function")
         return 1
     rows.sort(key=lambda r: (-r[0], r[1], r[2]))
-    print(f"{len(rows)} functions; the longest:")
+    print(f"{len(rows)} functions in {len(paths)} files; the longest:")
     for length, rel, line, fn in rows[: args.top]:
         print(f"{length:5d}  {rel}:{line}  {fn}")
     over = [r for r in rows if r[0] > args.limit]

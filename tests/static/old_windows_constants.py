@@ -14,8 +14,8 @@ import os
 import re
 import sys
 
-from function_lengths import FOLDERS, blank_out
-
+# The updater's own sources (res/ is read as well).
+FOLDERS = ("app", "updatelist", "engine", "system", "win32")
 # name (a prefix where it ends in "_") -> why it is refused
 REFUSED = {
     "QS_RAWINPUT": "XP and later; MsgWaitForMultipleObjects fails before",
@@ -38,6 +38,34 @@ REFUSED = {
 # Where a name may stand: the one file that types the newer functions.
 ALLOWED = {"LOAD_LIBRARY_SEARCH_": {os.path.join("win32", "DynamicCalls.cpp")}}
 NAME = re.compile(r"\b[A-Z][A-Z0-9_]*\b")
+
+
+def blank_out(text):
+    """Comments, string and character literals become blanks; lines stay."""
+    out = []
+    i, n = 0, len(text)
+    while i < n:
+        c = text[i]
+        if text.startswith("//", i):
+            j = text.find("\n", i)
+            j = n if j < 0 else j
+            out.append(" " * (j - i))
+            i = j
+        elif text.startswith("/*", i):
+            j = text.find("*/", i + 2)
+            j = n if j < 0 else j + 2
+            out.append(re.sub(r"[^\n]", " ", text[i:j]))
+            i = j
+        elif c in "\"'":
+            j = i + 1
+            while j < n and text[j] != c:
+                j += 2 if text[j] == "\\" else 1
+            out.append(c + " " * (j - i - 1) + c)
+            i = j + 1
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
 
 
 def refused_reason(name):

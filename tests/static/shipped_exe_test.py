@@ -15,15 +15,24 @@ import concurrent.futures
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
+try:
+    import pefile
+except ImportError:
+    # Debian's python3-pefile (scripts/bootstrap.sh) lies in the system
+    # interpreter's folder, which another python3 first on PATH (pyenv, a
+    # virtual environment) does not search.
+    sys.path.append("/usr/lib/python3/dist-packages")
+    import pefile
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "unit"))
-import pe  # noqa: E402
 import payload_test  # noqa: E402
 
 ENV = ("VR_UPDATER_EXE", "VR_PAYLOAD_DIR", "VR_SZDDPACK", "VR_RES_DIR", "VR_KILLABLE_EXE")
@@ -38,9 +47,52 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell
                "msvcrt.dll"}
 MINGW_RUNTIME = ("libgcc_s", "libstdc++", "libwinpthread")
 
+RT = pefile.RESOURCE_TYPE
+
 exe = None  # the parsed updater, shared by every test
 resources = None
 scratch = None
+
+
+def parse(data):
+    """A PE image, refused where pefile had to guess at its structure."""
+    image = pefile.PE(data=data)
+    if image.get_warnings():
+        raise pefile.PEFormatError("; ".join(image.get_warnings()))
+    return image
+
+
+def resource_table(image):
+    """{(type, name, language): data}; type and name are numbers, or strings
+    for named entries."""
+    def key(entry):
+        return entry.id if entry.name is None else str(entry.name)
+
+    table = {}
+    for rtype in image.DIRECTORY_ENTRY_RESOURCE.entries:
+        for name in rtype.directory.entries:
+            for lang in name.directory.entries:
+                where = (key(rtype), key(name), lang.id)
+                rva, size = lang.data.struct.OffsetToData, lang.data.struct.Size
+                table[where] = image.get_data(rva, size)
+                if len(table[where]) != size:
+                    raise pefile.PEFormatError(f"resource {where} is not stored whole")
+    return table
+
+
+def imported_dlls(image):
+    """Names of the DLLs the loader binds, ordinary and delay-loaded."""
+    tables = (getattr(image, "DIRECTORY_ENTRY_IMPORT", [])
+              + getattr(image, "DIRECTORY_ENTRY_DELAY_IMPORT", []))
+    return [table.dll.decode("ascii") for table in tables]
+
+
+def imported_functions(image):
+    """{(DLL in capitals, function)} of the ordinary import table; a function
+    imported by ordinal is named "#N"."""
+    return {(table.dll.decode("ascii").upper(),
+             f.name.decode("ascii") if f.name else f"#{f.ordinal}")
+            for table in getattr(image, "DIRECTORY_ENTRY_IMPORT", []) for f in table.imports}
 
 
 def setUpModule():
@@ -48,9 +100,8 @@ def setUpModule():
     missing = [name for name in ENV if not os.environ.get(name)]
     if missing:
         raise RuntimeError(f"not set: {', '.join(missing)} (ctest sets them)")
-    with open(os.environ["VR_UPDATER_EXE"], "rb") as f:
-        exe = pe.PE(f.read())
-    resources = exe.resources()
+    exe = parse(read(os.environ["VR_UPDATER_EXE"]))
+    resources = resource_table(exe)
     scratch = tempfile.mkdtemp(prefix="shipped-exe-")
 
 
@@ -126,12 +177,15 @@ def find(rtype, name):
 
 class Headers(unittest.TestCase):
     def test_32_bit_windows_program(self):
-        self.assertEqual(exe.magic, pe.PE32, "not PE32")
-        self.assertEqual(exe.machine, 0x14C, "not i386")
-        self.assertEqual(exe.subsystem, 2, "not a Windows GUI program")
+        self.assertEqual(exe.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE, "not PE32")
+        self.assertEqual(exe.FILE_HEADER.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
+                         "not i386")
+        self.assertEqual(exe.OPTIONAL_HEADER.Subsystem,
+                         pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"],
+                         "not a Windows GUI program")
 
     def test_imports_only_system_dlls(self):
-        names = [n.lower() for n in exe.imports()]
+        names = [n.lower() for n in imported_dlls(exe)]
         self.assertIn("kernel32.dll", names)
         self.assertEqual([n for n in names if n.startswith(MINGW_RUNTIME)], [],
                          "the MinGW runtime must be linked statically")
@@ -165,10 +219,10 @@ class ImportedFunctions(unittest.TestCase):
         modules = {"VrUpdater1030.exe": exe}
         for name in ("QFIECHECK.DLL", "SCHEDSTOP.DLL"):
             (data,) = find("FILES", name).values()
-            modules[name] = pe.PE(data)
+            modules[name] = parse(data)
         imported = set()
         for name, module in modules.items():
-            functions = {(dll.upper(), function) for dll, function in module.imported_functions()}
+            functions = imported_functions(module)
             with self.subTest(name):
                 self.assertEqual(sorted(functions - set(allowed)), [],
                                  "imports missing from tests/static/imports.txt")
@@ -182,9 +236,9 @@ class ImportedFunctions(unittest.TestCase):
 
 class Manifest(unittest.TestCase):
     def setUp(self):
-        names = sorted({n for (t, n, _) in resources if t == pe.RT_MANIFEST})
+        names = sorted({n for (t, n, _) in resources if t == RT["RT_MANIFEST"]})
         self.assertEqual(names, [1], "one manifest, id 1 (CREATEPROCESS)")
-        (data,) = find(pe.RT_MANIFEST, 1).values()
+        (data,) = find(RT["RT_MANIFEST"], 1).values()
         self.root = ET.fromstring(data)
 
     def elements(self, local_name):
@@ -210,28 +264,40 @@ class UserInterface(unittest.TestCase):
         ids = resource_ids()
         for name in ("IDD_MAIN", "IDD_WAIT"):
             with self.subTest(name):
-                templates = find(pe.RT_DIALOG, ids[name])
+                templates = find(RT["RT_DIALOG"], ids[name])
                 self.assertEqual(len(templates), 1, f"dialog {ids[name]}")
                 (data,) = templates.values()
                 self.assertEqual(data[:4], b"\x01\x00\xff\xff", "not a DIALOGEX template")
 
     def test_string_table_is_the_source(self):
-        strings = pe.string_blocks(resources)
-        self.assertEqual({lang for _, lang, _ in strings}, {LANG_JAPANESE})
-        ids = [i for i, _, _ in strings]
-        self.assertEqual(len(ids), len(set(ids)), "a string id is stored twice")
-        self.assertEqual({i: text for i, _, text in strings}, rc_strings())
+        (table,) = [t for t in exe.DIRECTORY_ENTRY_RESOURCE.entries if t.id == RT["RT_STRING"]]
+        strings = {}
+        for block in table.directory.entries:
+            with self.subTest(block=block.id):
+                # One language only, so no string id is stored twice.
+                self.assertEqual([lang.id for lang in block.directory.entries], [LANG_JAPANESE])
+                texts = block.directory.strings
+                # The block's 16 counted strings fill it exactly: none is cut.
+                first = (block.id - 1) * 16
+                self.assertEqual(sum(2 + len(texts.get(first + slot, "").encode("utf-16-le"))
+                                     for slot in range(16)),
+                                 len(resources[(RT["RT_STRING"], block.id, LANG_JAPANESE)]))
+                strings.update(texts)
+        self.assertEqual(strings, rc_strings())
 
     def test_icon_group(self):
         icon_id = resource_ids()["IDI_APP"]
-        groups = find(pe.RT_GROUP_ICON, icon_id)
+        groups = find(RT["RT_GROUP_ICON"], icon_id)
         self.assertEqual(len(groups), 1, f"icon group {icon_id}")
         (group,) = groups.values()
-        icons = pe.icon_group(group)
-        self.assertTrue(icons)
-        for icon, size in icons:
+        # GRPICONDIR: reserved, type 1, count; then 14 bytes an icon, whose
+        # last six are its size in bytes and its RT_ICON id.
+        reserved, kind, count = struct.unpack_from("<HHH", group)
+        self.assertEqual((reserved, kind, len(group)), (0, 1, 6 + 14 * count), "not an icon group")
+        self.assertTrue(count)
+        for size, icon in (struct.unpack_from("<IH", group, 6 + 14 * i + 8) for i in range(count)):
             with self.subTest(icon=icon):
-                images = list(find(pe.RT_ICON, icon).values())
+                images = list(find(RT["RT_ICON"], icon).values())
                 self.assertEqual([len(d) for d in images], [size])
 
 
@@ -345,10 +411,11 @@ class KillPoints(unittest.TestCase):
             self.assertIn(known, names)
         texts = [n.encode("ascii") for n in names] + [b"VR_KILL_AT", b"VrUpdater: kill point"]
         killable = read(os.environ["VR_KILLABLE_EXE"])
+        shipped = read(os.environ["VR_UPDATER_EXE"])
         for text in texts:
             with self.subTest(text):
                 self.assertTrue(text in killable, "not in the killable one: the check is blind")
-                self.assertFalse(text in exe.data, "in the shipped updater")
+                self.assertFalse(text in shipped, "in the shipped updater")
 
 
 class EmbeddedUpdateList(payload_test.RealUpdateList):

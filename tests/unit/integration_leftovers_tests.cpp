@@ -86,6 +86,77 @@ class RealListLeftovers : public testing::Test {
     if (store_) FreeLibrary(store_);
   }
 
+  // The records of the case table: what the updater makes (settled) and
+  // what it never makes (dropped, the file untouched).
+  std::vector<RecordCase> RecordCases() const {
+    const Installation& in = Installed();
+    const std::string& p = in.program;
+    const std::string programParent = p.substr(0, WithoutBackslash(p).rfind('\\') + 1);
+    const std::string slashed = WithoutBackslash(p) + "/";
+    const std::string d = in.drivers;
+    const std::string sys = d.substr(0, WithoutBackslash(d).rfind('\\') + 1);
+    const std::string mark(1, leftovers::kRedirectionOffMark);
+    const bool win64 = in.win64;
+    return {
+        // What the updater makes: settled.
+        {"temporary in the program folder", p + "tmp1A2B.tmp", "", REG_SZ, p + "tmp1A2B.tmp", false,
+         true},
+        {"small digits, capital extension", p + "tmpab.TMP", "", REG_SZ, p + "tmpab.TMP", false,
+         true},
+        {"in a subfolder of the list", p + "Doc\\tmpC3.tmp", "", REG_SZ, p + "Doc\\tmpC3.tmp",
+         false, true},
+        {"in the common folder", in.common + "tmp4D5E.tmp", "", REG_SZ, in.common + "tmp4D5E.tmp",
+         false, true},
+        {"in the shared library folder", in.shared + "tmpF.tmp", "", REG_SZ, in.shared + "tmpF.tmp",
+         false, true},
+        {"in the edition folder (doubled backslash)", in.edition + "tmp10.tmp", "", REG_SZ,
+         in.edition + "tmp10.tmp", false, true},
+        {"aside copy, its target in place", p + "tmp3.tmp", programTarget_, REG_SZ, p + "tmp3.tmp",
+         false, true},
+        {"made with redirection off, driver folder", d + "tmp4.tmp", mark, REG_SZ, d + "tmp4.tmp",
+         true, true},
+        {"made with redirection off, program folder", p + "tmp5.tmp", mark, REG_SZ, p + "tmp5.tmp",
+         false, true},
+        // A driver folder written only with redirection off on 64-bit Windows.
+        {"driver folder, redirection on", d + "tmpF3.tmp", "", REG_SZ, d + "tmpF3.tmp", true,
+         !win64},
+        // Nothing the updater makes: dropped, the file untouched.
+        {"the root of C:", "C:\\victim.txt", "", REG_SZ, "C:\\victim.txt", false, false},
+        {"a user's file in the program folder", p + "notes.txt", "", REG_SZ, p + "notes.txt", false,
+         false},
+        {"a folder the list does not name", "C:\\elsewhere\\tmp1234.tmp", "", REG_SZ,
+         "C:\\elsewhere\\tmp1234.tmp", false, false},
+        {"a sibling sharing the program folder's text", WithoutBackslash(p) + "2\\tmp1234.tmp", "",
+         REG_SZ, WithoutBackslash(p) + "2\\tmp1234.tmp", false, false},
+        {"out through ..", p + "Doc\\..\\..\\tmp1234.tmp", "", REG_SZ,
+         programParent + "tmp1234.tmp", false, false},
+        {"a slash for the backslash", slashed + "tmp6.tmp", "", REG_SZ, p + "tmp6.tmp", false,
+         false},
+        {"a folder with a trailing dot", WithoutBackslash(p) + ".\\tmp7.tmp", "", REG_SZ,
+         p + "tmp7.tmp", false, false},
+        {"a name with a trailing dot", p + "tmp8.tmp.", "", REG_SZ, p + "tmp8.tmp", false, false},
+        {"a name with a trailing blank", p + "tmp9.tmp ", "", REG_SZ, p + "tmp9.tmp", false, false},
+        {"a second backslash", p + "\\tmpA.tmp", "", REG_SZ, p + "tmpA.tmp", false, false},
+        {"five digits", p + "tmp12345.tmp", "", REG_SZ, p + "tmp12345.tmp", false, false},
+        {"no digits", p + "tmp.tmp", "", REG_SZ, p + "tmp.tmp", false, false},
+        {"not hexadecimal", p + "tmpXY.tmp", "", REG_SZ, p + "tmpXY.tmp", false, false},
+        {"another extension", p + "tmpB.dll", "", REG_SZ, p + "tmpB.dll", false, false},
+        {"overlong name", p + std::string(300, 'a') + "\\tmp1.tmp", "", REG_SZ, "", false, false},
+        {"overlong data", p + "tmpB.tmp", std::string(300, 'x'), REG_SZ, p + "tmpB.tmp", false,
+         false},
+        {"REG_EXPAND_SZ", p + "tmpC.tmp", "", REG_EXPAND_SZ, p + "tmpC.tmp", false, false},
+        {"REG_BINARY", p + "tmpD.tmp", "", REG_BINARY, p + "tmpD.tmp", false, false},
+        {"aside copy of a target in another folder", p + "tmpE.tmp", commonTarget_, REG_SZ,
+         p + "tmpE.tmp", false, false},
+        {"aside copy of no target of the list", p + "tmpE1.tmp", p + "planted.dll", REG_SZ,
+         p + "tmpE1.tmp", false, false},
+        {"a planted library for the system folder", "C:\\users\\Public\\tmpF1.tmp",
+         sys + "vrplanted.dll", REG_SZ, "C:\\users\\Public\\tmpF1.tmp", false, false},
+        {"a planted driver beside the list's driver", d + "tmpF2.tmp", mark + d + "vrplanted.sys",
+         REG_SZ, d + "tmpF2.tmp", true, false},
+    };
+  }
+
   HMODULE store_ = nullptr;
   std::string programTarget_;  // a target of the list in the program folder
   std::string commonTarget_;   // one in the common folder
@@ -94,70 +165,11 @@ class RealListLeftovers : public testing::Test {
 TEST_F(RealListLeftovers, OnlyRecordsTheUpdaterCouldHaveMadeAreActedUpon) {
   const Installation& in = Installed();
   const std::string& p = in.program;
-  const std::string programParent = p.substr(0, WithoutBackslash(p).rfind('\\') + 1);
-  const std::string slashed = WithoutBackslash(p) + "/";
   CreateDirectoryA("C:\\elsewhere", nullptr);
   CreateDirectoryA((WithoutBackslash(p) + "2").c_str(), nullptr);
   const std::string d = in.drivers;
   const std::string sys = d.substr(0, WithoutBackslash(d).rfind('\\') + 1);
-  const std::string mark(1, leftovers::kRedirectionOffMark);
-  const bool win64 = in.win64;
-  const std::vector<RecordCase> cases = {
-      // What the updater makes: settled.
-      {"temporary in the program folder", p + "tmp1A2B.tmp", "", REG_SZ, p + "tmp1A2B.tmp", false,
-       true},
-      {"small digits, capital extension", p + "tmpab.TMP", "", REG_SZ, p + "tmpab.TMP", false,
-       true},
-      {"in a subfolder of the list", p + "Doc\\tmpC3.tmp", "", REG_SZ, p + "Doc\\tmpC3.tmp", false,
-       true},
-      {"in the common folder", in.common + "tmp4D5E.tmp", "", REG_SZ, in.common + "tmp4D5E.tmp",
-       false, true},
-      {"in the shared library folder", in.shared + "tmpF.tmp", "", REG_SZ, in.shared + "tmpF.tmp",
-       false, true},
-      {"in the edition folder (doubled backslash)", in.edition + "tmp10.tmp", "", REG_SZ,
-       in.edition + "tmp10.tmp", false, true},
-      {"aside copy, its target in place", p + "tmp3.tmp", programTarget_, REG_SZ, p + "tmp3.tmp",
-       false, true},
-      {"made with redirection off, driver folder", d + "tmp4.tmp", mark, REG_SZ, d + "tmp4.tmp",
-       true, true},
-      {"made with redirection off, program folder", p + "tmp5.tmp", mark, REG_SZ, p + "tmp5.tmp",
-       false, true},
-      // A driver folder written only with redirection off on 64-bit Windows.
-      {"driver folder, redirection on", d + "tmpF3.tmp", "", REG_SZ, d + "tmpF3.tmp", true, !win64},
-      // Nothing the updater makes: dropped, the file untouched.
-      {"the root of C:", "C:\\victim.txt", "", REG_SZ, "C:\\victim.txt", false, false},
-      {"a user's file in the program folder", p + "notes.txt", "", REG_SZ, p + "notes.txt", false,
-       false},
-      {"a folder the list does not name", "C:\\elsewhere\\tmp1234.tmp", "", REG_SZ,
-       "C:\\elsewhere\\tmp1234.tmp", false, false},
-      {"a sibling sharing the program folder's text", WithoutBackslash(p) + "2\\tmp1234.tmp", "",
-       REG_SZ, WithoutBackslash(p) + "2\\tmp1234.tmp", false, false},
-      {"out through ..", p + "Doc\\..\\..\\tmp1234.tmp", "", REG_SZ, programParent + "tmp1234.tmp",
-       false, false},
-      {"a slash for the backslash", slashed + "tmp6.tmp", "", REG_SZ, p + "tmp6.tmp", false, false},
-      {"a folder with a trailing dot", WithoutBackslash(p) + ".\\tmp7.tmp", "", REG_SZ,
-       p + "tmp7.tmp", false, false},
-      {"a name with a trailing dot", p + "tmp8.tmp.", "", REG_SZ, p + "tmp8.tmp", false, false},
-      {"a name with a trailing blank", p + "tmp9.tmp ", "", REG_SZ, p + "tmp9.tmp", false, false},
-      {"a second backslash", p + "\\tmpA.tmp", "", REG_SZ, p + "tmpA.tmp", false, false},
-      {"five digits", p + "tmp12345.tmp", "", REG_SZ, p + "tmp12345.tmp", false, false},
-      {"no digits", p + "tmp.tmp", "", REG_SZ, p + "tmp.tmp", false, false},
-      {"not hexadecimal", p + "tmpXY.tmp", "", REG_SZ, p + "tmpXY.tmp", false, false},
-      {"another extension", p + "tmpB.dll", "", REG_SZ, p + "tmpB.dll", false, false},
-      {"overlong name", p + std::string(300, 'a') + "\\tmp1.tmp", "", REG_SZ, "", false, false},
-      {"overlong data", p + "tmpB.tmp", std::string(300, 'x'), REG_SZ, p + "tmpB.tmp", false,
-       false},
-      {"REG_EXPAND_SZ", p + "tmpC.tmp", "", REG_EXPAND_SZ, p + "tmpC.tmp", false, false},
-      {"REG_BINARY", p + "tmpD.tmp", "", REG_BINARY, p + "tmpD.tmp", false, false},
-      {"aside copy of a target in another folder", p + "tmpE.tmp", commonTarget_, REG_SZ,
-       p + "tmpE.tmp", false, false},
-      {"aside copy of no target of the list", p + "tmpE1.tmp", p + "planted.dll", REG_SZ,
-       p + "tmpE1.tmp", false, false},
-      {"a planted library for the system folder", "C:\\users\\Public\\tmpF1.tmp",
-       sys + "vrplanted.dll", REG_SZ, "C:\\users\\Public\\tmpF1.tmp", false, false},
-      {"a planted driver beside the list's driver", d + "tmpF2.tmp", mark + d + "vrplanted.sys",
-       REG_SZ, d + "tmpF2.tmp", true, false},
-  };
+  const std::vector<RecordCase> cases = RecordCases();
   for (const RecordCase& c : cases) {
     if (!c.file.empty()) Put(c.file, c.what, c.realSystemFolder);
     WriteRecord(c);
@@ -165,7 +177,7 @@ TEST_F(RealListLeftovers, OnlyRecordsTheUpdaterCouldHaveMadeAreActedUpon) {
   // A 32-bit process on 64-bit Windows names the 32-bit driver folder the
   // same way: a file there must outlive the settlement of the real one.
   // (A fresh 64-bit prefix has no such folder.)
-  const bool decoy = win64 && !testbed::kSixtyFourBitProcess;
+  const bool decoy = in.win64 && !testbed::kSixtyFourBitProcess;
   const bool madeDecoyFolder = decoy && CreateDirectoryA(WithoutBackslash(d).c_str(), nullptr);
   if (decoy) Put(d + "tmp4.tmp", "the 32-bit folder's own", false);
   // A killed 9x replacement: the installed copy moved aside, the new one not

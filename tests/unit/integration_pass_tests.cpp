@@ -51,6 +51,11 @@ struct FileState {
   FILETIME write = {};
 };
 
+// A file's three times (zero where they could not be read).
+struct FileStamps {
+  FILETIME creation = {}, access = {}, write = {};
+};
+
 class RealListPasses : public testing::Test {
  protected:
   void SetUp() override {
@@ -93,27 +98,126 @@ class RealListPasses : public testing::Test {
     return files;
   }
 
+  // Every applicable target exists and is older than the update, so the
+  // install pass must replace it: the targets and how many files name them.
+  void CheckTargetsInstalledAndOlder(std::set<std::string>* applicable, int* applicableFiles) {
+    for (const ListFile& file : expected_) {
+      if (!GroupApplies(file.group)) continue;
+      ++*applicableFiles;
+      applicable->insert(file.target);
+      testbed::RedirectionOff real(RedirectionOffExpected(file.group));
+      FILETIME write;
+      ASSERT_TRUE(FileTimes(file.target, nullptr, nullptr, &write))
+          << "not installed: " << file.target;
+      ASSERT_LT(CompareFileTime(&write, &file.time), 0) << file.target;
+    }
+  }
+
+  // The times of every applicable target, by target.
+  std::map<std::string, FileStamps> TargetTimes() {
+    std::map<std::string, FileStamps> times;
+    for (const ListFile& file : expected_) {
+      if (!GroupApplies(file.group)) continue;
+      testbed::RedirectionOff real(RedirectionOffExpected(file.group));
+      FileStamps& t = times[file.target];
+      FileTimes(file.target, &t.creation, &t.access, &t.write);
+    }
+    return times;
+  }
+
+  // One status line per file, naming the file, in list order.
+  void CheckStatusLines(const std::vector<std::string>& statusTexts, int applicableFiles) {
+    ASSERT_EQ(static_cast<size_t>(applicableFiles), statusTexts.size());
+    size_t line = 0;
+    for (const ListFile& file : expected_) {
+      if (!GroupApplies(file.group)) continue;
+      const std::string& text = statusTexts[line++];
+      EXPECT_TRUE(text.size() >= file.target.size() &&
+                  text.compare(text.size() - file.target.size(), std::string::npos, file.target) ==
+                      0)
+          << text;
+    }
+  }
+
+  // Each applicable target holds its payload and the list's time, as the
+  // install pass left it (afterInstall) and after the registration pass.
+  void CheckInstalledFiles(std::map<std::string, FileStamps> afterInstall) {
+    for (const ListFile& file : expected_) {
+      if (!GroupApplies(file.group)) continue;
+      SCOPED_TRACE(file.target);
+      const FileStamps& t = afterInstall[file.target];
+      EXPECT_TRUE(SameTime(file.time, t.creation)) << TimeText(t.creation);
+      EXPECT_TRUE(SameTime(file.time, t.access)) << TimeText(t.access);
+      EXPECT_TRUE(SameTime(file.time, t.write)) << TimeText(t.write);
+      std::string payload, onDisk;
+      ASSERT_TRUE(ReadWholeFile(file.source, &payload)) << file.source;
+      testbed::RedirectionOff real(RedirectionOffExpected(file.group));
+      FILETIME c, w;
+      ASSERT_TRUE(FileTimes(file.target, &c, nullptr, &w));
+      EXPECT_TRUE(SameTime(file.time, c) && SameTime(file.time, w)) << "after registration";
+      ASSERT_TRUE(ReadWholeFile(file.target, &onDisk));
+      EXPECT_EQ(payload.size(), onDisk.size());
+      EXPECT_TRUE(payload == onDisk) << "content differs from " << file.source;
+    }
+  }
+
+  // The skipped groups share their targets with the applied twin of the
+  // other bitness: those hold the twin's payload, never the skipped one's.
+  void CheckSkippedPayloadsAbsent() {
+    for (const ListFile& file : expected_) {
+      if (GroupApplies(file.group)) continue;
+      SCOPED_TRACE(file.source);
+      std::string skipped, onDisk;
+      ASSERT_TRUE(ReadWholeFile(file.source, &skipped));
+      testbed::RedirectionOff real(RedirectionOffExpected(file.group));
+      ASSERT_TRUE(ReadWholeFile(file.target, &onDisk));
+      EXPECT_FALSE(skipped == onDisk) << file.target << " holds the skipped group's payload";
+    }
+  }
+
   HMODULE store_ = nullptr;
   std::vector<ListFile> expected_;
   std::vector<std::string> folders_;
 };
 
+// Nothing but the applicable targets changed in the snapshot's folders, and
+// no temporary copy was left.
+void CheckOthersUnchanged(const std::map<std::string, FileState>& before,
+                          const std::map<std::string, FileState>& after,
+                          const std::set<std::string>& applicable) {
+  for (const auto& entry : after) {
+    if (applicable.count(entry.first)) continue;
+    auto old = before.find(entry.first);
+    EXPECT_TRUE(old != before.end()) << "new file: " << entry.first;
+    if (old == before.end()) continue;
+    EXPECT_TRUE(old->second.bytes == entry.second.bytes) << "changed: " << entry.first;
+    EXPECT_TRUE(SameTime(old->second.write, entry.second.write)) << "re-stamped: " << entry.first;
+  }
+  for (const auto& entry : before)
+    EXPECT_TRUE(after.count(entry.first)) << "removed: " << entry.first;
+}
+
+// Each replaced file is paced by two short pauses; none had to wait. The
+// pass's time and what its pauses would sleep go to the test's record.
+void CheckInstallPauses(const std::vector<DWORD>& installPauses, int32_t installed, double took) {
+  DWORD pausedMs = 0;
+  for (DWORD ms : installPauses) pausedMs += ms;
+  EXPECT_EQ(static_cast<size_t>(2 * installed), installPauses.size());
+  for (DWORD ms : installPauses) EXPECT_EQ(100u, ms);
+  printf(
+      "install pass: %d files in %.3f s with pauses recorded; its %zu pauses would sleep "
+      "%.3f s\n",
+      installed, took, installPauses.size(), pausedMs / 1000.0);
+  testing::Test::RecordProperty("install_seconds", static_cast<int>(took * 1000));
+  testing::Test::RecordProperty("paused_ms", static_cast<int>(pausedMs));
+}
+
 TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone) {
   const Installation& in = Installed();
-  // The product as the installer left it: every applicable target exists
-  // and is older than the update, so the install pass must replace it.
+  // The product as the installer left it.
   std::set<std::string> applicable;
   int applicableFiles = 0;
-  for (const ListFile& file : expected_) {
-    if (!GroupApplies(file.group)) continue;
-    ++applicableFiles;
-    applicable.insert(file.target);
-    testbed::RedirectionOff real(RedirectionOffExpected(file.group));
-    FILETIME write;
-    ASSERT_TRUE(FileTimes(file.target, nullptr, nullptr, &write))
-        << "not installed: " << file.target;
-    ASSERT_LT(CompareFileTime(&write, &file.time), 0) << file.target;
-  }
+  ASSERT_NO_FATAL_FAILURE(CheckTargetsInstalledAndOlder(&applicable, &applicableFiles));
   ASSERT_EQ(51, applicableFiles);
   const std::map<std::string, FileState> before = Snapshot();
   const std::string wowDriver = "C:\\windows\\syswow64\\drivers\\cdrvrdrv.sys";
@@ -139,15 +243,9 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
   const std::vector<DWORD> installPauses = g_pauses;
   const int32_t lastDone = g_lastDone;
   const std::vector<std::string> statusTexts = g_statusTexts;
-
   // The times right after the install pass: the registration pass reads the
   // key file's version, which may move its last-access time.
-  std::map<std::string, FILETIME> creation, access, write;
-  for (const ListFile& file : expected_) {
-    if (!GroupApplies(file.group)) continue;
-    testbed::RedirectionOff real(RedirectionOffExpected(file.group));
-    FileTimes(file.target, &creation[file.target], &access[file.target], &write[file.target]);
-  }
+  const std::map<std::string, FileStamps> afterInstall = TargetTimes();
 
   EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Register, &target, RecordProgress, 121));
 
@@ -155,76 +253,16 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
   EXPECT_EQ(0, list.failedFiles());
   EXPECT_TRUE(g_boxes.empty()) << g_boxes.size() << " message box(es), first: " << g_boxes[0];
   EXPECT_EQ(applicableFiles, lastDone);
-  // One status line per file, naming the file, in list order.
-  ASSERT_EQ(static_cast<size_t>(applicableFiles), statusTexts.size());
-  size_t line = 0;
-  for (const ListFile& file : expected_) {
-    if (!GroupApplies(file.group)) continue;
-    const std::string& text = statusTexts[line++];
-    EXPECT_TRUE(text.size() >= file.target.size() &&
-                text.compare(text.size() - file.target.size(), std::string::npos, file.target) == 0)
-        << text;
-  }
-
-  for (const ListFile& file : expected_) {
-    if (!GroupApplies(file.group)) continue;
-    SCOPED_TRACE(file.target);
-    EXPECT_TRUE(SameTime(file.time, creation[file.target])) << TimeText(creation[file.target]);
-    EXPECT_TRUE(SameTime(file.time, access[file.target])) << TimeText(access[file.target]);
-    EXPECT_TRUE(SameTime(file.time, write[file.target])) << TimeText(write[file.target]);
-    std::string payload, onDisk;
-    ASSERT_TRUE(ReadWholeFile(file.source, &payload)) << file.source;
-    testbed::RedirectionOff real(RedirectionOffExpected(file.group));
-    FILETIME c, w;
-    ASSERT_TRUE(FileTimes(file.target, &c, nullptr, &w));
-    EXPECT_TRUE(SameTime(file.time, c) && SameTime(file.time, w)) << "after registration";
-    ASSERT_TRUE(ReadWholeFile(file.target, &onDisk));
-    EXPECT_EQ(payload.size(), onDisk.size());
-    EXPECT_TRUE(payload == onDisk) << "content differs from " << file.source;
-  }
-
-  // The skipped groups share their targets with the applied twin of the
-  // other bitness: those hold the twin's payload, never the skipped one's.
-  for (const ListFile& file : expected_) {
-    if (GroupApplies(file.group)) continue;
-    SCOPED_TRACE(file.source);
-    std::string skipped, onDisk;
-    ASSERT_TRUE(ReadWholeFile(file.source, &skipped));
-    testbed::RedirectionOff real(RedirectionOffExpected(file.group));
-    ASSERT_TRUE(ReadWholeFile(file.target, &onDisk));
-    EXPECT_FALSE(skipped == onDisk) << file.target << " holds the skipped group's payload";
-  }
+  ASSERT_NO_FATAL_FAILURE(CheckStatusLines(statusTexts, applicableFiles));
+  ASSERT_NO_FATAL_FAILURE(CheckInstalledFiles(afterInstall));
+  ASSERT_NO_FATAL_FAILURE(CheckSkippedPayloadsAbsent());
   if (in.win64) {
     // The driver went to the real 64-bit system folder, not the 32-bit one.
     testbed::RedirectionOff real(true);
     EXPECT_FALSE(Exists(wowDriver));
   }
-
-  // Nothing else in those folders changed, and no temporary copy was left.
-  const std::map<std::string, FileState> after = Snapshot();
-  for (const auto& entry : after) {
-    if (applicable.count(entry.first)) continue;
-    auto old = before.find(entry.first);
-    EXPECT_TRUE(old != before.end()) << "new file: " << entry.first;
-    if (old == before.end()) continue;
-    EXPECT_TRUE(old->second.bytes == entry.second.bytes) << "changed: " << entry.first;
-    EXPECT_TRUE(SameTime(old->second.write, entry.second.write)) << "re-stamped: " << entry.first;
-  }
-  for (const auto& entry : before)
-    EXPECT_TRUE(after.count(entry.first)) << "removed: " << entry.first;
-
-  // Each replaced file is paced by two short pauses; none had to wait.
-  DWORD pausedMs = 0;
-  for (DWORD ms : installPauses) pausedMs += ms;
-  EXPECT_EQ(static_cast<size_t>(2 * installed), installPauses.size());
-  for (DWORD ms : installPauses) EXPECT_EQ(100u, ms);
-  const double took = Seconds(start, end);
-  printf(
-      "install pass: %d files in %.3f s with pauses recorded; its %zu pauses would sleep "
-      "%.3f s\n",
-      installed, took, installPauses.size(), pausedMs / 1000.0);
-  RecordProperty("install_seconds", static_cast<int>(took * 1000));
-  RecordProperty("paused_ms", static_cast<int>(pausedMs));
+  CheckOthersUnchanged(before, Snapshot(), applicable);
+  CheckInstallPauses(installPauses, installed, Seconds(start, end));
 }
 
 }  // namespace
