@@ -1,6 +1,9 @@
 #include "support/Files.h"
 
 #include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "win32/UniqueHandle.h"
 
@@ -11,6 +14,13 @@ std::string ExeFolder() {
   const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
   const std::string text(path, n < sizeof path ? n : 0);
   return text.substr(0, text.find_last_of('\\') + 1);
+}
+
+std::string CommandLineOption(const char* name) {
+  const std::string prefix = std::string("--") + name + "=";
+  for (int i = 1; i < __argc; ++i)
+    if (strncmp(__argv[i], prefix.c_str(), prefix.size()) == 0) return __argv[i] + prefix.size();
+  return std::string();
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {
@@ -35,6 +45,47 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
          WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
 }
+
+std::string MakeFolder(const std::string& folder) {
+  std::string path = folder;
+  if (path.empty() || path.back() != '\\') path += '\\';
+  for (size_t i = 3; i < path.size(); ++i)
+    if (path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const bool made = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return made ? path : std::string();
+}
+
+std::string MakeTempFolder(const char* tag) {
+  static unsigned serial = 0;
+  char temp[MAX_PATH] = {};
+  GetTempPathA(sizeof temp, temp);
+  for (;;) {
+    char folder[MAX_PATH];
+    snprintf(folder, sizeof folder, "%s%s-%lu-%u\\", temp, tag, GetCurrentProcessId(), ++serial);
+    if (CreateDirectoryA(folder, nullptr)) return folder;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+  }
+}
+
+bool NotHeldOpen(const std::string& path) {
+  win32::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+  return static_cast<bool>(file);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  win32::FindHandle find(FindFirstFileA((folder + "*").c_str(), &data));
+  if (!find) return names;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+  } while (FindNextFileA(find.get(), &data));
+  return names;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
 
 namespace {
 const char* const kTempVariables[2] = {"TMP", "TEMP"};

@@ -1,8 +1,12 @@
-// Files and folders as the tests see them: the test program's own folder, a
-// file read or written whole, the temporary folder pointed elsewhere.
+// Files and folders as the tests see them: the test program's own folder and
+// command line, a fresh temporary folder, a file read or written whole, the names in a
+// folder, the temporary folder pointed elsewhere.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 namespace vrtest {
 
@@ -10,12 +14,32 @@ namespace vrtest {
 // library and store it needs), ending in a backslash.
 std::string ExeFolder();
 
+// Value of "--name=value" on the test program's command line; empty if absent.
+std::string CommandLineOption(const char* name);
+
 // The whole content of path; false when it cannot be opened or a read fails.
 // Another program may be writing the file meanwhile (a log, for example).
 bool ReadWholeFile(const std::string& path, std::string* bytes);
 
 // Creates or replaces path with bytes; false when that fails.
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
+
+// Makes folder and its parents; the folder with a trailing backslash, or ""
+// when it is no folder afterwards.
+std::string MakeFolder(const std::string& folder);
+
+// A new, empty folder under the temporary folder, named after tag and this
+// process, ending in a backslash; "" when none can be made.
+std::string MakeTempFolder(const char* tag);
+
+// True when nobody holds the file open: an exclusive open succeeds.
+bool NotHeldOpen(const std::string& path);
+
+// The names of the files directly in folder (no subfolders), in the order
+// the file system gives them.
+std::vector<std::string> FilesIn(const std::string& folder);
+
+bool SameTime(const FILETIME& a, const FILETIME& b);
 
 // Points TMP and TEMP at folder while it lives; the old values (or their
 // absence) come back afterwards.

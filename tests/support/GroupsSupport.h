@@ -1,7 +1,6 @@
 // Helpers of the group and in-use tests: an installed product in the test's
 // own prefix (program folder and its registry entry), key files of a chosen
-// version and length, update lists filled field by field, and recorders for
-// message boxes and pauses.
+// version and length, update lists filled field by field.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "support/FileHolder.h"
 #include "support/Files.h"
+#include "support/Registry.h"
+#include "support/SeamRecorder.h"
 #include "testbed/common/Flavour.h"
 #include "updatelist/UpdateList.h"
 
@@ -23,15 +25,12 @@ int ExpectedOsClass();
 // Makes folder (and its parents) and records it as the product's program
 // folder under App Paths "Path".
 bool InstallProductAt(const std::string& folder);
-// Removes both registry entries of the product: it is then not installed.
-void UninstallProduct();
 const char* AppPathsKey();
 const char* UninstallKey();
 
 // Copies the key file built for version id (e.g. "10290") to path and pads
 // it with zeros to length bytes (0: as built).
 bool PlaceKeyFile(const std::string& id, const std::string& path, DWORD length = 0);
-bool MakeFolders(const std::string& folder);
 
 struct GroupSpec {
   std::string name;
@@ -53,43 +52,5 @@ struct VersionRow {
 // them); keyFile becomes "VRSAFFRA9.exe".
 void FillList(UpdateList& list, const std::vector<VersionRow>& versions,
               const std::vector<GroupSpec>& groups);
-
-// Message boxes and pauses of the code under test.
-struct ShownMessage {
-  std::string text;
-  std::string caption;
-  UINT type;
-};
-class MessageRecorder {
- public:
-  explicit MessageRecorder(int answer = IDOK);
-  ~MessageRecorder();
-  void SetAnswer(int answer);
-  const std::vector<ShownMessage>& shown() const;
-  void Clear();
-};
-class PauseRecorder {
- public:
-  PauseRecorder();
-  ~PauseRecorder();
-  const std::vector<DWORD>& pauses() const;
-};
-
-// A string of the updater's string table, as the code under test loads it.
-std::string ResText(UINT id);
-
-// Another process that holds path open without sharing until released.
-class FileHolder {
- public:
-  explicit FileHolder(const std::string& path);
-  ~FileHolder();
-  bool holding() const { return holding_; }
-
- private:
-  HANDLE process_ = nullptr;
-  HANDLE ready_ = nullptr;
-  HANDLE release_ = nullptr;
-  bool holding_ = false;
-};
 
 }  // namespace vrtest

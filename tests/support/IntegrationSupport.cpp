@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "testbed/common/ProductKeys.h"
+#include "testbed/common/TestbedRegistry.h"
 
 namespace vrtest {
 
@@ -34,18 +35,6 @@ std::string WithBackslash(std::string s) {
   return s;
 }
 
-// A 32-bit process reads the 32-bit view, where the product's installer
-// writes.
-std::string RegistryText(const char* subkey, const char* value) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
-  char text[MAX_PATH + 1] = {};
-  DWORD type = 0, size = MAX_PATH;
-  LONG rc = RegQueryValueExA(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(text) : std::string();
-}
-
 // The common and shared library folders as the installed control library
 // reports them; it is unloaded again before any list is made.
 bool AskControlLibrary(const std::string& program, std::string* common, std::string* shared) {
@@ -69,7 +58,7 @@ bool AskControlLibrary(const std::string& program, std::string* common, std::str
 Installation Discover() {
   Installation in;
   in.win64 = testbed::OnSixtyFourBitWindows();
-  in.program = WithBackslash(RegistryText(kAppPathsKey, "Path"));
+  in.program = WithBackslash(testbed::ReadText(kAppPathsKey, "Path"));
   if (in.program.empty()) {
     g_problem = "no App Paths entry: the product is not installed";
     return in;
@@ -119,14 +108,6 @@ const Installation& Installed() {
 
 const std::string& InstallationProblem() { return g_problem; }
 
-std::string Option(const char* name) {
-  const std::string prefix = std::string("--") + name + "=";
-  for (int i = 1; i < __argc; ++i) {
-    if (strncmp(__argv[i], prefix.c_str(), prefix.size()) == 0) return __argv[i] + prefix.size();
-  }
-  return "";
-}
-
 std::string WindowsPath(std::string path) {
   for (char& c : path)
     if (c == '/') c = '\\';
@@ -135,8 +116,8 @@ std::string WindowsPath(std::string path) {
 
 std::vector<ListFile> ExpectedFiles() {
   std::vector<ListFile> files;
-  const std::string ini = WindowsPath(Option("payload-dir")) + "\\UPLIST.INI";
-  const std::string sources = WindowsPath(Option("sources")) + "\\";
+  const std::string ini = WindowsPath(CommandLineOption("payload-dir")) + "\\UPLIST.INI";
+  const std::string sources = WindowsPath(CommandLineOption("sources")) + "\\";
   const Installation& in = Installed();
   for (int g = 0; g < 10; ++g) {
     char section[16];
@@ -207,10 +188,6 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool SameTime(const FILETIME& a, const FILETIME& b) {
-  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
 std::string TimeText(const FILETIME& t) {
   SYSTEMTIME s = {};
   FileTimeToSystemTime(&t, &s);
@@ -222,18 +199,6 @@ std::string TimeText(const FILETIME& t) {
 
 bool SamePath(const std::string& a, const std::string& b) {
   return lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
-  return names;
 }
 
 }  // namespace vrtest

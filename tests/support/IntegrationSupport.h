@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "support/Files.h"
+#include "support/Registry.h"
+#include "support/SeamRecorder.h"
 #include "testbed/common/Flavour.h"
 
 namespace vrtest {
@@ -67,17 +69,12 @@ std::vector<ListFile> ExpectedFiles();
 bool GroupApplies(int group);
 bool RedirectionOffExpected(int group);
 
-std::string Option(const char* name);       // --name=value; empty when absent
 std::string WindowsPath(std::string path);  // '/' -> '\'
 
 bool FileTimes(const std::string& path, FILETIME* creation, FILETIME* access, FILETIME* write);
 bool Exists(const std::string& path);
-bool SameTime(const FILETIME& a, const FILETIME& b);
 std::string TimeText(const FILETIME& t);
 // Case-insensitive comparison of two paths (the system's rule for names).
 bool SamePath(const std::string& a, const std::string& b);
-
-// Every file directly in folder (names only, no subfolders).
-std::vector<std::string> FilesIn(const std::string& folder);
 
 }  // namespace vrtest

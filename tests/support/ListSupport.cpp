@@ -9,37 +9,9 @@
 
 namespace vrtest {
 
-std::string MakeFolder(const std::string& folder) {
-  std::string path = folder;
-  if (path.empty() || path.back() != '\\') path += '\\';
-  for (size_t i = 3; i < path.size(); ++i) {
-    if (path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
-  }
-  return path;
-}
-
 bool CopyLibrary(const char* name, const std::string& destination) {
   std::string source = ExeFolder() + name + ".dll";
   return CopyFileA(source.c_str(), destination.c_str(), FALSE) != FALSE;
-}
-
-bool SetValue(const char* key, const char* name, DWORD type, const void* data, DWORD bytes) {
-  win32::RegKey handle;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, handle.put(),
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  return RegSetValueExA(handle.get(), name, 0, type, static_cast<const BYTE*>(data), bytes) ==
-         ERROR_SUCCESS;
-}
-
-bool SetText(const char* key, const char* name, const std::string& text) {
-  return SetValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
-}
-
-void RemoveProductKeys() {
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPathsKey);
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
 }
 
 StoreLibrary::StoreLibrary(const char* name) {

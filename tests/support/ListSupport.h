@@ -1,5 +1,5 @@
-// Shared pieces of the update-list tests: the product's registry entries in
-// the test's own prefix, test libraries beside the test program, folders.
+// Shared pieces of the update-list tests: test libraries beside the test
+// program, folders, allocations that fail, a store of the test's own.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/Files.h"
+#include "support/Registry.h"
 #include "testbed/common/ProductKeys.h"
 
 namespace vrtest {
@@ -14,15 +15,8 @@ namespace vrtest {
 using testbed::kAppPathsKey;
 using testbed::kUninstallKey;
 
-// Creates folder (and its parents); returns it with a trailing backslash.
-std::string MakeFolder(const std::string& folder);
 // Copies a test library built beside the test program ("listqf_cdecl").
 bool CopyLibrary(const char* name, const std::string& destination);
-// Sets a value of a key under HKLM (the 32-bit view, as the updater reads it).
-bool SetValue(const char* key, const char* name, DWORD type, const void* data, DWORD bytes);
-bool SetText(const char* key, const char* name, const std::string& text);
-// Removes both product keys.
-void RemoveProductKeys();
 
 // While one lives, every allocation after the first `allowed` ones fails
 // (operator new throws, its nothrow form gives null), as when the address

@@ -1,48 +1,18 @@
-// Shared pieces of the system integration tests: recorded pauses and message
-// boxes, the folder of the test program (where the testbed's programs lie),
-// and a child process that is ended when the test ends.
+// Shared pieces of the system integration tests: programs copied from the
+// folder of the test program (where the testbed's programs lie), a child
+// process that is ended when the test ends, and a wait for a condition.
 #pragma once
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "support/Files.h"
+#include "support/SeamRecorder.h"
 
 namespace vrtest {
 
-struct Box {
-  HWND owner;
-  std::string text;
-  std::string caption;
-  UINT type;
-};
-
-// Installs the pause and message-box hooks for the lifetime of the object.
-// Pauses are recorded; each also sleeps realSleepDivisor-th of its length
-// (0: not at all), so other processes get time to act, and is told to
-// onPause (when set), which looks at the run from inside it. Boxes are
-// answered from answers in order, IDCANCEL once they run out.
-class Recorder {
- public:
-  explicit Recorder(DWORD realSleepDivisor = 0);
-  ~Recorder();
-  Recorder(const Recorder&) = delete;
-  Recorder& operator=(const Recorder&) = delete;
-
-  std::vector<DWORD> pauses;
-  std::vector<Box> boxes;
-  std::vector<int> answers;
-  DWORD realSleepDivisor;
-  std::function<void(DWORD)> onPause;
-
-  size_t CountPauses(DWORD ms) const;
-};
-
-// A new empty folder under the temporary folder, ending in a backslash.
-std::string MakeTempFolder(const char* prefix);
+// Copies the program folder's file name into toFolder.
 bool CopyFromProgramFolder(const char* name, const std::string& toFolder);
 
 // A process started from the program folder, terminated (if still running)

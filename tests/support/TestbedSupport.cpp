@@ -1,7 +1,6 @@
 #include "support/TestbedSupport.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "testbed/common/Flavour.h"
 #include "win32/UniqueHandle.h"
@@ -30,19 +29,6 @@ int RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
   return static_cast<int>(code);
 }
 
-std::string ReadText(const char* key, const char* name) {
-  win32::RegKey k;
-  char buf[1024] = {};
-  DWORD size = sizeof buf - 1, type = 0;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) !=
-          ERROR_SUCCESS ||
-      RegQueryValueExA(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ)
-    return std::string();
-  return std::string(buf);
-}
-
 bool ReadBinary(const char* key, const char* name, std::vector<BYTE>* data) {
   win32::RegKey k;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) !=
@@ -54,12 +40,6 @@ bool ReadBinary(const char* key, const char* name, std::vector<BYTE>* data) {
     return false;
   data->resize(size);
   return RegQueryValueExA(k.get(), name, nullptr, &type, data->data(), &size) == ERROR_SUCCESS;
-}
-
-bool KeyExists(const char* key) {
-  win32::RegKey k;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) ==
-         ERROR_SUCCESS;
 }
 
 bool FileExists(const std::string& path) {
@@ -98,14 +78,6 @@ bool IsServiceRegistered(const char* name) {
   if (!scm) return false;
   win32::ServiceHandle service(OpenServiceA(scm.get(), name, SERVICE_QUERY_STATUS | SERVICE_STOP));
   return static_cast<bool>(service);
-}
-
-std::string CommandLineOption(const char* name) {
-  std::string prefix = std::string("--") + name + "=";
-  for (int i = 1; i < __argc; ++i)
-    if (strncmp(__argv[i], prefix.c_str(), prefix.size()) == 0)
-      return std::string(__argv[i] + prefix.size());
-  return std::string();
 }
 
 }  // namespace vrtest

@@ -1,5 +1,5 @@
-// Helpers of the testbed tests: the folder of the built programs, running a
-// program and waiting for it, and registry reads in the 32-bit view.
+// Helpers of the testbed tests: running a program and waiting for it,
+// registry reads in the product's view, files and versions.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "support/Files.h"
+#include "support/Registry.h"
+#include "testbed/common/TestbedRegistry.h"
 
 namespace vrtest {
 
@@ -18,19 +20,15 @@ int RunAndWait(const std::string& commandLine, DWORD timeoutMs = 30000);
 // Starts a command line; the process handle, or null.
 HANDLE StartProcess(const std::string& commandLine);
 
-// Reads a REG_SZ value of HKLM in the 32-bit view; empty when missing.
-std::string ReadText(const char* key, const char* name);
-// Reads a REG_BINARY value of HKLM in the 32-bit view; false when missing.
+// A REG_SZ value of HKLM in the product's view; empty when missing.
+using testbed::ReadText;
+// Reads a REG_BINARY value of HKLM in the product's view; false when missing.
 bool ReadBinary(const char* key, const char* name, std::vector<BYTE>* data);
-bool KeyExists(const char* key);
 
 bool FileExists(const std::string& path);
 DWORD FileSize(const std::string& path);  // INVALID_FILE_SIZE when missing
 // The file's "ProductVersion" text (first translation); empty when none.
 std::string ProductVersion(const std::string& path);
 bool IsServiceRegistered(const char* name);
-
-// Value of "--name=value" on the test program's command line; empty if absent.
-std::string CommandLineOption(const char* name);
 
 }  // namespace vrtest

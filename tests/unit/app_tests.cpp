@@ -16,6 +16,7 @@
 #include "app/UpdaterDialog.h"
 #include "engine/Leftovers.h"
 #include "res/resource.h"
+#include "support/SeamRecorder.h"
 #include "system/ProductDetection.h"
 #include "win32/Platform.h"
 #include "win32/ResString.h"
@@ -60,7 +61,6 @@ constexpr UINT kAppMessage = WM_APP + 1;
 int g_paints = 0;
 int g_appMessages = 0;
 int g_timers = 0;
-std::vector<std::string> g_boxes;
 
 LRESULT CALLBACK RecorderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -82,11 +82,6 @@ LRESULT CALLBACK RecorderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   }
 }
 
-int RecordBox(HWND, const char* text, const char*, UINT) {
-  g_boxes.push_back(text ? text : "");
-  return IDCANCEL;
-}
-
 std::string ControlText(HWND dialog, int id) {
   char buffer[8192];
   int n = GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
@@ -106,8 +101,6 @@ class DialogTest : public testing::Test {
   }
 
   void SetUp() override {
-    g_boxes.clear();
-    seams::SetMessageBoxHook(RecordBox);
     dialog_ = new UpdaterDialog();
     hwnd_ = dialog_->CreateModeless(nullptr);
     ASSERT_NE(nullptr, hwnd_);
@@ -122,8 +115,7 @@ class DialogTest : public testing::Test {
     delete dialog_;
     DestroyWindow(recorder_);
     Drain();
-    seams::SetMessageBoxHook(nullptr);
-    EXPECT_TRUE(g_boxes.empty()) << "unexpected message box: " << g_boxes.front();
+    EXPECT_TRUE(shown_.boxes.empty()) << "unexpected message box: " << shown_.boxes.front().text;
   }
 
   // Handles everything pending except the resume request, which would start
@@ -144,6 +136,8 @@ class DialogTest : public testing::Test {
   UpdaterDialog* dialog_ = nullptr;
   HWND hwnd_ = nullptr;
   HWND recorder_ = nullptr;
+  // Boxes answered Cancel and reported; the pauses are real (they must pump).
+  vrtest::SeamRecorder shown_{IDCANCEL, vrtest::Record::BoxesOnly};
 };
 
 TEST_F(DialogTest, InitialisationSetsTitleIconProgressRangeHistoryAndDefaultButton) {
@@ -452,18 +446,6 @@ TEST(SoleUpdater, GlobalNameWhereWindowsKnowsTheGlobalNamespace) {
   }
 }
 
-struct Box {
-  HWND owner;
-  std::string text;
-  std::string caption;
-  UINT type;
-};
-std::vector<Box> g_soleBoxes;
-int RecordSoleBox(HWND owner, const char* text, const char* caption, UINT type) {
-  g_soleBoxes.push_back({owner, text ? text : "<null>", caption ? caption : "<null>", type});
-  return IDOK;
-}
-
 // Every window the thread would make is counted and refused, so that a
 // dialog opened by mistake ends the modal loop at once instead of waiting.
 int g_windowsMade = 0;
@@ -478,9 +460,9 @@ LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {
 // information and OK, under the updater's title, owned by no window) and
 // ends before its dialog exists: it settles nothing and changes nothing.
 TEST(SoleUpdater, ASecondUpdaterSaysSoAndEndsBeforeItsDialog) {
-  seams::SetMessageBoxHook(RecordSoleBox);
+  vrtest::SeamRecorder shown(IDOK, vrtest::Record::BoxesOnly);
   ASSERT_TRUE(ClaimSoleUpdater());
-  EXPECT_TRUE(g_soleBoxes.empty());
+  EXPECT_TRUE(shown.boxes.empty());
   OsVersionInfo os;
   os.DetectOsVersion();
   const char* name = SoleUpdaterMutexName(os.record());
@@ -492,17 +474,16 @@ TEST(SoleUpdater, ASecondUpdaterSaysSoAndEndsBeforeItsDialog) {
   UpdaterApp second;
   second.InitInstance();
   UnhookWindowsHookEx(hook);
-  seams::SetMessageBoxHook(nullptr);
 
   EXPECT_EQ(0, g_windowsMade) << "the second updater made its dialog";
   char title[256] = {}, text[256] = {};
   ASSERT_TRUE(win32::LoadResString(IDS_TITLE, title, sizeof title));
   ASSERT_TRUE(win32::LoadResString(IDS_UPDATE_RUNNING, text, sizeof text));
-  ASSERT_EQ(1u, g_soleBoxes.size());
-  EXPECT_EQ(nullptr, g_soleBoxes[0].owner);
-  EXPECT_EQ(std::string(text), g_soleBoxes[0].text);
-  EXPECT_EQ(std::string(title), g_soleBoxes[0].caption);
-  EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), g_soleBoxes[0].type);
+  ASSERT_EQ(1u, shown.boxes.size());
+  EXPECT_EQ(nullptr, shown.boxes[0].owner);
+  EXPECT_EQ(std::string(text), shown.boxes[0].text);
+  EXPECT_EQ(std::string(title), shown.boxes[0].caption);
+  EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), shown.boxes[0].type);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "app/UpdaterDialog.h"
 #include "engine/Leftovers.h"
 #include "res/resource.h"
+#include "support/Registry.h"
 #include "support/SystemSupport.h"
 #include "testbed/common/ProductKeys.h"
 #include "win32/ResString.h"
@@ -26,23 +27,14 @@
 
 namespace {
 
-using vrtest::Recorder;
+using vrtest::ResText;
+using vrtest::SeamRecorder;
 
 using testbed::kResumeValue;
 using testbed::kRunKey;
 
-std::string LoadString(UINT id) {
-  char text[512] = {};
-  win32::LoadResString(id, text, sizeof text);
-  return text;
-}
-
 void SetRunValue(const char* name, const char* command) {
-  win32::RegKey key;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-  RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                 static_cast<DWORD>(strlen(command) + 1));
+  ASSERT_TRUE(vrtest::SetText(kRunKey, name, command));
 }
 
 bool RunValueExists(const char* name) {
@@ -54,16 +46,11 @@ bool RunValueExists(const char* name) {
 
 // The product "installed" in a folder of its own (App Paths "Path").
 void InstallProductFolder(const std::string& folder) {
-  win32::RegKey key;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExA(HKEY_LOCAL_MACHINE, LoadString(IDS_APP_PATHS_KEY).c_str(), 0, nullptr,
-                            0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-  RegSetValueExA(key.get(), "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                 static_cast<DWORD>(folder.size() + 1));
+  ASSERT_TRUE(vrtest::SetText(ResText(IDS_APP_PATHS_KEY).c_str(), "Path", folder));
 }
 
 void RemoveProductFolder() {
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, LoadString(IDS_APP_PATHS_KEY).c_str());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, ResText(IDS_APP_PATHS_KEY).c_str());
 }
 
 class DriverTest : public testing::Test {
@@ -82,11 +69,11 @@ class DriverTest : public testing::Test {
     GetDlgItemTextA(dialog_.hwnd(), IDC_STATUS, text, sizeof text);
     return text;
   }
-  void ExpectOneBox(const Recorder& recorder, UINT id, UINT type) {
+  void ExpectOneBox(const SeamRecorder& recorder, UINT id, UINT type) {
     ASSERT_EQ(1u, recorder.boxes.size());
     EXPECT_EQ(dialog_.hwnd(), recorder.boxes[0].owner);
-    EXPECT_EQ(LoadString(id), recorder.boxes[0].text);
-    EXPECT_EQ(LoadString(IDS_TITLE), recorder.boxes[0].caption);
+    EXPECT_EQ(ResText(id), recorder.boxes[0].text);
+    EXPECT_EQ(ResText(IDS_TITLE), recorder.boxes[0].caption);
     EXPECT_EQ(type, recorder.boxes[0].type);
   }
 
@@ -94,7 +81,7 @@ class DriverTest : public testing::Test {
 };
 
 TEST_F(DriverTest, StartWithoutProductSaysSoAndDoesNothingElse) {
-  Recorder recorder;
+  SeamRecorder recorder;
   dialog_.OnStart();
   ExpectOneBox(recorder, IDS_NOT_INSTALLED, MB_OK | MB_ICONINFORMATION);
   EXPECT_TRUE(recorder.pauses.empty());
@@ -106,7 +93,7 @@ TEST_F(DriverTest, StartWithoutProductSaysSoAndDoesNothingElse) {
 
 TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105) {
   dialog_.ShowWaitWindow();
-  Recorder recorder;
+  SeamRecorder recorder;
   dialog_.RunUpdate();
   ExpectOneBox(recorder, IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
   EXPECT_TRUE(recorder.pauses.empty());
@@ -120,7 +107,7 @@ TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105)
 TEST_F(DriverTest, StartIsSilentWhenTheUpdateListCannotBeLoaded) {
   std::string folder = vrtest::MakeTempFolder("vrprog");
   InstallProductFolder(folder);
-  Recorder recorder;
+  SeamRecorder recorder;
   dialog_.OnStart();
   EXPECT_TRUE(recorder.boxes.empty());
   EXPECT_TRUE(recorder.pauses.empty());
@@ -135,7 +122,7 @@ TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSil
   SetDlgItemTextA(dialog_.hwnd(), IDC_STATUS, "left over");
   SendDlgItemMessageA(dialog_.hwnd(), IDC_PROGRESS, PBM_SETPOS, 40, 0);
   dialog_.ShowWaitWindow();
-  Recorder recorder;
+  SeamRecorder recorder;
   dialog_.RunUpdate();
   // 2 s and two short pauses, the service removal (nothing to run here: the
   // product's common folder is unknown), 500 ms and 300 ms; nothing after a
@@ -172,15 +159,14 @@ class DriverWithStoreTest : public DriverTest {
 
 TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWritten) {
   dialog_.ShowWaitWindow();
-  Recorder recorder;
+  SeamRecorder recorder;
   dialog_.RunUpdate();
   EXPECT_EQ((std::vector<DWORD>{2000, 300, 300, 500, 300, 300, 300, 300}), recorder.pauses);
   // The checks may have said why first; the procedure's own 105 comes last.
   ASSERT_FALSE(recorder.boxes.empty());
-  EXPECT_EQ(LoadString(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
+  EXPECT_EQ(ResText(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
   EXPECT_EQ(dialog_.hwnd(), recorder.boxes.back().owner);
-  for (const vrtest::Box& box : recorder.boxes)
-    EXPECT_NE(LoadString(IDS_RESTART_QUESTION), box.text);
+  for (const vrtest::Box& box : recorder.boxes) EXPECT_NE(ResText(IDS_RESTART_QUESTION), box.text);
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_FALSE(dialog_.restartRequested());
   EXPECT_TRUE(Enabled(IDC_START));
@@ -189,12 +175,12 @@ TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWr
 }
 
 TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsPause) {
-  Recorder recorder;
+  SeamRecorder recorder;
   dialog_.OnStart();
   // 300 ms after the launcher and service steps, then the procedure's own.
   EXPECT_EQ((std::vector<DWORD>{300, 2000, 300, 300, 500, 300, 300, 300, 300}), recorder.pauses);
   ASSERT_FALSE(recorder.boxes.empty());
-  EXPECT_EQ(LoadString(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
+  EXPECT_EQ(ResText(IDS_NOTHING_TO_UPDATE), recorder.boxes.back().text);
   EXPECT_FALSE(dialog_.HasWaitWindow());
   EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
@@ -205,7 +191,7 @@ TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsP
 // Start or Close command that arrives during a pause (which takes the
 // dialog's messages) is ignored: no second run starts inside the first.
 TEST_F(DriverWithStoreTest, ServiceSpanHoldsOffTheShutdownAndCommandsAreIgnored) {
-  Recorder recorder;
+  SeamRecorder recorder;
   std::string seen;  // per pause: the session may end (e) or not (h); mark (m)
   recorder.onPause = [&](DWORD) {
     HWND dialog = dialog_.hwnd();
@@ -234,15 +220,15 @@ TEST_F(DriverTest, ResumeEntryIsRemovedOnceAndAbsenceIsNoError) {
 }
 
 TEST_F(DriverTest, RestartQuestionIsYesExactlyOnYes) {
-  Recorder recorder;
+  SeamRecorder recorder;
   recorder.answers = {IDYES, IDNO};
   EXPECT_TRUE(dialog_.AskRestart());
   EXPECT_FALSE(dialog_.AskRestart());
   ASSERT_EQ(2u, recorder.boxes.size());
   for (const vrtest::Box& box : recorder.boxes) {
     EXPECT_EQ(dialog_.hwnd(), box.owner);
-    EXPECT_EQ(LoadString(IDS_RESTART_QUESTION), box.text);
-    EXPECT_EQ(LoadString(IDS_TITLE), box.caption);
+    EXPECT_EQ(ResText(IDS_RESTART_QUESTION), box.text);
+    EXPECT_EQ(ResText(IDS_TITLE), box.caption);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), box.type);
   }
   EXPECT_FALSE(dialog_.restartRequested());

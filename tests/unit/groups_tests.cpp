@@ -42,7 +42,7 @@ class GroupsTest : public ::testing::Test {
     ASSERT_TRUE(InstallProductAt(folder_));
     keyPath_ = folder_ + "VRSAFFRA9.exe";
   }
-  void TearDown() override { UninstallProduct(); }
+  void TearDown() override { RemoveProductKeys(); }
 
   // One key group: the key file and one more file of the program folder.
   void FillKeyGroup(UpdateList& list) {
@@ -73,7 +73,7 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
   const bool sixtyFour = osClass == OsClass::Xp64 || osClass == OsClass::Vista64;
   const std::vector<int> applying = sixtyFour ? std::vector<int>{0, 1, 2, 4, 6, 7, 8, 9}
                                               : std::vector<int>{0, 1, 3, 5, 6, 7, 8, 9};
-  MessageRecorder messages;
+  SeamRecorder messages(IDOK);
   int32_t expectedFiles = 0;
   for (int g = 0; g < list.groupCount; ++g) {
     const bool applies = std::find(applying.begin(), applying.end(), g) != applying.end();
@@ -89,7 +89,7 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
   // needs redirection off to reach them.
   EXPECT_EQ(sixtyFour ? 1 : 0, list.groups[4].redirectionOff);
   EXPECT_NE(nullptr, strstr(list.groups[5].files[0].targetPath, "\\drivers\\cdrvrdrv.sys"));
-  EXPECT_TRUE(messages.shown().empty());
+  EXPECT_TRUE(messages.boxes.empty());
 }
 
 TEST_F(GroupsTest, NameAndOsRules) {
@@ -154,50 +154,50 @@ TEST_F(GroupsTest, KeyFileVersionsAndMessages) {
     list.SetCaption("caption of the test");
     FillKeyGroup(list);
     list.reporting = c.reporting;
-    MessageRecorder messages;
+    SeamRecorder messages(IDOK);
     EXPECT_EQ(c.verdict, list.CheckGroup(0, c.interactive, nullptr));
     if (c.message == 0) {
-      EXPECT_TRUE(messages.shown().empty());
+      EXPECT_TRUE(messages.boxes.empty());
     } else {
-      ASSERT_EQ(1u, messages.shown().size());
-      EXPECT_EQ(ResText(c.message), messages.shown()[0].text);
-      EXPECT_EQ("caption of the test", messages.shown()[0].caption);
-      EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), messages.shown()[0].type);
+      ASSERT_EQ(1u, messages.boxes.size());
+      EXPECT_EQ(ResText(c.message), messages.boxes[0].text);
+      EXPECT_EQ("caption of the test", messages.boxes[0].caption);
+      EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), messages.boxes[0].type);
     }
   }
 }
 
 TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
   ASSERT_TRUE(PlaceKeyFile("10300", keyPath_, 41000));
-  MessageRecorder messages(IDYES);
+  SeamRecorder messages(IDYES);
   {
     UpdateList list;
     FillKeyGroup(list);
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
-    ASSERT_EQ(1u, messages.shown().size());
-    EXPECT_EQ(ResText(IDS_REUPDATE_QUESTION), messages.shown()[0].text);
-    EXPECT_EQ(UINT(MB_YESNO | MB_ICONQUESTION), messages.shown()[0].type);
+    ASSERT_EQ(1u, messages.boxes.size());
+    EXPECT_EQ(ResText(IDS_REUPDATE_QUESTION), messages.boxes[0].text);
+    EXPECT_EQ(UINT(MB_YESNO | MB_ICONQUESTION), messages.boxes[0].type);
     EXPECT_TRUE(list.reupdateConfirmed);
     // The install pass checks the group again: no second question.
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
-    EXPECT_EQ(1u, messages.shown().size());
+    EXPECT_EQ(1u, messages.boxes.size());
   }
-  messages.Clear();
-  messages.SetAnswer(IDNO);
+  messages.boxes.clear();
+  messages.answer = IDNO;
   {
     UpdateList list;
     FillKeyGroup(list);
     EXPECT_EQ(kDeclined, list.CheckGroup(0, true, nullptr));
     EXPECT_FALSE(list.reupdateConfirmed);
-    EXPECT_EQ(1u, messages.shown().size());
+    EXPECT_EQ(1u, messages.boxes.size());
   }
-  messages.Clear();
+  messages.boxes.clear();
   {
     UpdateList list;
     FillKeyGroup(list);
     list.SetResumeRun(true);
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
-    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_TRUE(messages.boxes.empty());
   }
   {
     // Not interactive: applies without asking, and counts as the answer.
@@ -205,7 +205,7 @@ TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
     FillKeyGroup(list);
     EXPECT_EQ(kApply, list.CheckGroup(0, false, nullptr));
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
-    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_TRUE(messages.boxes.empty());
   }
 }
 
@@ -232,9 +232,9 @@ TEST_F(GroupsTest, ExplicitKeyNumberComparesWithKeyVersion) {
     FillList(list, kVersions,
              {{"Codec", "", c.keyNo, c.keyVersion, {folder_ + "Missing.dll", other}}});
     list.reporting = true;
-    MessageRecorder messages(IDNO);
+    SeamRecorder messages(IDNO);
     EXPECT_EQ(c.verdict, list.CheckGroup(0, true, nullptr));
-    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_TRUE(messages.boxes.empty());
     EXPECT_EQ(c.confirmed, list.reupdateConfirmed);
   }
 }
@@ -301,7 +301,7 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   }
   if (!testbed::kSixtyFourBitProcess) {
     // A copy in the folder WOW64 shows this process does not count.
-    ASSERT_TRUE(MakeFolders(std::string(system) + "\\drivers"));
+    ASSERT_FALSE(MakeFolder(std::string(system) + "\\drivers").empty());
     ASSERT_TRUE(WriteWholeFile(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
   }
   const std::string driver = std::string(testbed::kNativeSystemFolder) + "drivers\\cdrvrdrv.sys";
@@ -452,7 +452,7 @@ class PassesTest : public GroupsTest {
               {"Second", "", 999, "", {folder_ + "b1.bin", folder_ + "b2.bin"}}});
   }
   HMODULE store_ = nullptr;
-  PauseRecorder pauses_;
+  SeamRecorder pauses_;
 };
 
 TEST_F(PassesTest, InstallReportsEveryFileAndReplacesIt) {

@@ -32,18 +32,9 @@ struct RecordCase {
 };
 
 void WriteRecord(const RecordCase& c) {
-  win32::RegKey key;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, leftovers::kRecordKey, 0, nullptr, 0,
-                                           KEY_SET_VALUE, nullptr, key.put(), nullptr));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), c.name.c_str(), 0, c.type,
-                                          reinterpret_cast<const BYTE*>(c.data.c_str()),
-                                          static_cast<DWORD>(c.data.size() + 1)))
+  ASSERT_TRUE(vrtest::SetValue(leftovers::kRecordKey, c.name.c_str(), c.type, c.data.c_str(),
+                               static_cast<DWORD>(c.data.size() + 1)))
       << c.what;
-}
-
-bool KeyExists(const char* subkey) {
-  win32::RegKey key;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 std::string Contents(const std::string& path, bool realSystemFolder) {
@@ -70,8 +61,8 @@ class RealListLeftovers : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ("", InstallationProblem());
-    store_ =
-        LoadLibraryExA(WindowsPath(Option("store")).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    store_ = LoadLibraryExA(WindowsPath(CommandLineOption("store")).c_str(), nullptr,
+                            LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, store_) << "--store= missing or not loadable";
     seams::SetStoreModule(store_);
     for (const ListFile& file : ExpectedFiles()) {

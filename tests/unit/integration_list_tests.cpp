@@ -18,7 +18,7 @@ class RealList : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ("", InstallationProblem());
-    const std::string storePath = WindowsPath(Option("store"));
+    const std::string storePath = WindowsPath(CommandLineOption("store"));
     ASSERT_FALSE(storePath.empty()) << "--store= missing";
     store_ = LoadLibraryExA(storePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, store_) << storePath;

@@ -20,18 +20,8 @@ using namespace vrtest;
 
 namespace {
 
-std::vector<DWORD> g_pauses;
-std::vector<std::string> g_boxes;
 std::vector<std::string> g_statusTexts;
 int32_t g_lastDone = -1;
-
-void RecordPause(DWORD milliseconds) { g_pauses.push_back(milliseconds); }
-
-// No box is expected; one that appears anyway is declined and reported.
-int RecordBox(HWND, const char* text, const char*, UINT) {
-  g_boxes.push_back(text ? text : "");
-  return IDNO;
-}
 
 int32_t RecordProgress(ProgressTarget*, int32_t done, int32_t, const char* text) {
   if (text) g_statusTexts.push_back(text);
@@ -60,12 +50,10 @@ class RealListPasses : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ("", InstallationProblem());
-    store_ =
-        LoadLibraryExA(WindowsPath(Option("store")).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    store_ = LoadLibraryExA(WindowsPath(CommandLineOption("store")).c_str(), nullptr,
+                            LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, store_) << "--store= missing or not loadable";
     seams::SetStoreModule(store_);
-    seams::SetPauseHook(RecordPause);
-    seams::SetMessageBoxHook(RecordBox);
     expected_ = ExpectedFiles();
     ASSERT_EQ(kTotalFiles, static_cast<int>(expected_.size()));
     const Installation& in = Installed();
@@ -74,8 +62,6 @@ class RealListPasses : public testing::Test {
   }
   void TearDown() override {
     seams::SetStoreModule(nullptr);
-    seams::SetPauseHook(nullptr);
-    seams::SetMessageBoxHook(nullptr);
     if (store_) FreeLibrary(store_);
   }
 
@@ -176,6 +162,8 @@ class RealListPasses : public testing::Test {
   }
 
   HMODULE store_ = nullptr;
+  // No box is expected; one that appears anyway is declined and reported.
+  SeamRecorder seams_{IDNO};
   std::vector<ListFile> expected_;
   std::vector<std::string> folders_;
 };
@@ -234,13 +222,13 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
   // The list flags no COM server: both registration passes run nothing.
   EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Unregister, &target, RecordProgress, 121));
 
-  g_pauses.clear();
+  seams_.pauses.clear();
   g_statusTexts.clear();
   LARGE_INTEGER start, end;
   QueryPerformanceCounter(&start);
   const int32_t installed = list.InstallAll(&target, RecordProgress);
   QueryPerformanceCounter(&end);
-  const std::vector<DWORD> installPauses = g_pauses;
+  const std::vector<DWORD> installPauses = seams_.pauses;
   const int32_t lastDone = g_lastDone;
   const std::vector<std::string> statusTexts = g_statusTexts;
   // The times right after the install pass: the registration pass reads the
@@ -251,7 +239,8 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
 
   EXPECT_EQ(applicableFiles, installed);
   EXPECT_EQ(0, list.failedFiles());
-  EXPECT_TRUE(g_boxes.empty()) << g_boxes.size() << " message box(es), first: " << g_boxes[0];
+  EXPECT_TRUE(seams_.boxes.empty())
+      << seams_.boxes.size() << " message box(es), first: " << seams_.boxes[0].text;
   EXPECT_EQ(applicableFiles, lastDone);
   ASSERT_NO_FATAL_FAILURE(CheckStatusLines(statusTexts, applicableFiles));
   ASSERT_NO_FATAL_FAILURE(CheckInstalledFiles(afterInstall));

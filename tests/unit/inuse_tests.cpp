@@ -32,7 +32,7 @@ class InUseTest : public ::testing::Test {
               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
     ASSERT_TRUE(InstallProductAt(folder_));
   }
-  void TearDown() override { UninstallProduct(); }
+  void TearDown() override { RemoveProductKeys(); }
 
   std::string Place(const std::string& name, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     const std::string path = folder_ + name;
@@ -80,19 +80,19 @@ TEST_F(InUseTest, HeldFilesByName) {
     const std::string path = Place(c.name);
     UpdateList list;
     FillList(list, kVersions, {{"Files", "", 999, "", {folder_ + "Other.dll", path}}});
-    MessageRecorder messages;
+    SeamRecorder messages(IDOK);
     FileHolder holder(path);
     ASSERT_TRUE(holder.holding());
     EXPECT_EQ(c.preflight, list.PreflightInUse());
-    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_TRUE(messages.boxes.empty());
     EXPECT_EQ(c.fullCheck ? 1 : 0, list.CheckAllGroups(true));
     if (c.fullCheck) {
-      EXPECT_TRUE(messages.shown().empty());
+      EXPECT_TRUE(messages.boxes.empty());
       EXPECT_EQ(2, list.doneCount);
     } else {
-      ASSERT_EQ(1u, messages.shown().size());
-      EXPECT_EQ(ResText(IDS_APP_RUNNING), messages.shown()[0].text);
-      EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), messages.shown()[0].type);
+      ASSERT_EQ(1u, messages.boxes.size());
+      EXPECT_EQ(ResText(IDS_APP_RUNNING), messages.boxes[0].text);
+      EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), messages.boxes[0].type);
       EXPECT_EQ(1, list.doneCount);
     }
     // Without the in-use test, held files do not matter.
@@ -104,13 +104,13 @@ TEST_F(InUseTest, HeldFileIsReportedOnlyWhileReporting) {
   const std::string path = Place("VrCore.dll");
   UpdateList list;
   FillList(list, kVersions, {{"Files", "", 999, "", {path}}});
-  MessageRecorder messages;
+  SeamRecorder messages(IDOK);
   FileHolder holder(path);
   ASSERT_TRUE(holder.holding());
   list.reporting = false;
   EXPECT_EQ(0, list.CheckFileFree(0, 0, true));
   EXPECT_EQ(1, list.CheckFileFree(0, 0, false));
-  EXPECT_TRUE(messages.shown().empty());
+  EXPECT_TRUE(messages.boxes.empty());
 }
 
 TEST_F(InUseTest, OstrelGroupNeverBlocks) {
@@ -119,12 +119,12 @@ TEST_F(InUseTest, OstrelGroupNeverBlocks) {
   FillList(list, kVersions, {{"Ostrel", "", 999, "", {path}}, {"Empty", "", 999, "", {}}});
   FileHolder holder(path);
   ASSERT_TRUE(holder.holding());
-  MessageRecorder messages;
+  SeamRecorder messages(IDOK);
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_EQ(1, list.CheckGroupFiles(0, true));
   // A group without files stops the full check, silently; the scan skips it.
   EXPECT_EQ(0, list.CheckAllGroups(true));
-  EXPECT_TRUE(messages.shown().empty());
+  EXPECT_TRUE(messages.boxes.empty());
   EXPECT_EQ(kApply, list.CheckGroup(0, false, nullptr));  // still installed
 }
 
@@ -158,7 +158,7 @@ TEST_F(InUseTest, ReadOnlyFileIsNotInUse) {
   if (!IsFileLocked(help.c_str())) GTEST_SKIP() << "read-only files are writable to this user";
   UpdateList list;
   FillList(list, kVersions, {{"Files", "", 999, "", {help}}});
-  MessageRecorder messages;
+  SeamRecorder messages(IDOK);
   EXPECT_EQ(0, list.ScanGroupInUse(0));
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_NE(0u, GetFileAttributesA(help.c_str()) & FILE_ATTRIBUTE_READONLY);
@@ -169,7 +169,7 @@ TEST_F(InUseTest, ReadOnlyFileIsNotInUse) {
   }
   EXPECT_EQ(1, list.CheckAllGroups(true));
   EXPECT_EQ(0u, GetFileAttributesA(help.c_str()) & kCleared);
-  EXPECT_TRUE(messages.shown().empty());
+  EXPECT_TRUE(messages.boxes.empty());
 }
 
 // --- the key group ---
@@ -177,7 +177,7 @@ TEST_F(InUseTest, ReadOnlyFileIsNotInUse) {
 TEST_F(InUseTest, KeyGroupVerdictDecidesBothScans) {
   const std::string key = folder_ + "VRSAFFRA9.exe";
   const std::string core = Place("VrCore.dll");
-  MessageRecorder messages(IDNO);
+  SeamRecorder messages(IDNO);
   FileHolder holder(core);
   ASSERT_TRUE(holder.holding());
 
@@ -187,27 +187,27 @@ TEST_F(InUseTest, KeyGroupVerdictDecidesBothScans) {
     FillList(list, kVersions, {{"General", "", 999, "", {key, core}}});
     EXPECT_EQ(PreflightResult::NothingInUse,
               list.PreflightInUse());  // the key group is not scanned
-    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_TRUE(messages.boxes.empty());
     EXPECT_EQ(0, list.CheckAllGroups(true));
     EXPECT_EQ(kInstalledNewer, list.lastVerdict());
-    ASSERT_EQ(1u, messages.shown().size());
-    EXPECT_EQ(ResText(IDS_INSTALLED_NEWER), messages.shown()[0].text);
+    ASSERT_EQ(1u, messages.boxes.size());
+    EXPECT_EQ(ResText(IDS_INSTALLED_NEWER), messages.boxes[0].text);
   }
-  messages.Clear();
+  messages.boxes.clear();
   ASSERT_TRUE(PlaceKeyFile("10300", key, 41000));  // the same version; the user says No
   {
     UpdateList list;
     FillList(list, kVersions, {{"General", "", 999, "", {key, core}}});
     EXPECT_EQ(PreflightResult::FileInUse,
               list.PreflightInUse());  // applies, held file found, no question
-    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_TRUE(messages.boxes.empty());
     EXPECT_EQ(0, list.CheckAllGroups(true));
     EXPECT_EQ(kDeclined, list.lastVerdict());
-    ASSERT_EQ(1u, messages.shown().size());
-    EXPECT_EQ(ResText(IDS_REUPDATE_QUESTION), messages.shown()[0].text);
+    ASSERT_EQ(1u, messages.boxes.size());
+    EXPECT_EQ(ResText(IDS_REUPDATE_QUESTION), messages.boxes[0].text);
   }
-  messages.Clear();
-  messages.SetAnswer(IDYES);
+  messages.boxes.clear();
+  messages.answer = IDYES;
   {
     UpdateList list;
     FillList(list, kVersions, {{"General", "", 999, "", {key, core}}});
@@ -215,7 +215,7 @@ TEST_F(InUseTest, KeyGroupVerdictDecidesBothScans) {
     EXPECT_EQ(kApply, list.lastVerdict());
     // Each full check asks anew.
     EXPECT_EQ(1, list.CheckAllGroups(false));
-    EXPECT_EQ(2u, messages.shown().size());
+    EXPECT_EQ(2u, messages.boxes.size());
   }
 }
 
@@ -254,7 +254,7 @@ class KeyLock {
 
 TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
   UpdateList list;
-  MessageRecorder messages;
+  SeamRecorder messages(IDOK);
   EXPECT_EQ(1, list.CanWriteProgramFolder());
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());  // no groups
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
@@ -266,8 +266,8 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
     EXPECT_EQ(0, list.CanWriteProgramFolder());  // no Uninstall key to fall back on
     EXPECT_EQ(PreflightResult::FolderNotWritable, list.PreflightInUse());
     EXPECT_EQ(0, list.CheckAllGroups(true));
-    ASSERT_EQ(1u, messages.shown().size());
-    EXPECT_EQ(ResText(IDS_CANNOT_WRITE), messages.shown()[0].text);
+    ASSERT_EQ(1u, messages.boxes.size());
+    EXPECT_EQ(ResText(IDS_CANNOT_WRITE), messages.boxes[0].text);
     HKEY uninstall = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKey(), 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, &uninstall, nullptr));
@@ -275,16 +275,16 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
     EXPECT_EQ(1, list.CanWriteProgramFolder());
     EXPECT_EQ(0, ProbeLeftovers());
   }
-  messages.Clear();
+  messages.boxes.clear();
   // A folder that cannot take a file.
   ASSERT_TRUE(InstallProductAt(folder_));
   RemoveDirectoryA(folder_.c_str());
   EXPECT_EQ(PreflightResult::FolderNotWritable, list.PreflightInUse());
-  UninstallProduct();
+  RemoveProductKeys();
   EXPECT_EQ(PreflightResult::NoProgramFolder, list.PreflightInUse());
   EXPECT_EQ(0, list.CheckAllGroups(true));
-  ASSERT_EQ(1u, messages.shown().size());
-  EXPECT_EQ(ResText(IDS_NOTHING_TO_UPDATE), messages.shown()[0].text);
+  ASSERT_EQ(1u, messages.boxes.size());
+  EXPECT_EQ(ResText(IDS_NOTHING_TO_UPDATE), messages.boxes[0].text);
   EXPECT_EQ(0, UpdateList::CanOpenKeyForWrite(AppPathsKey()));
 }
 
@@ -313,7 +313,7 @@ TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
     SCOPED_TRACE(c.name);
     UpdateList list;
     FillList(list, kVersions, {{c.name, "", 999, "", {target}, c.redirectionOff}});
-    MessageRecorder messages;
+    SeamRecorder messages(IDOK);
     EXPECT_EQ(c.seen ? PreflightResult::FileInUse : PreflightResult::NothingInUse,
               list.PreflightInUse());
     EXPECT_EQ(c.seen ? 0 : 1, list.CheckAllGroups(true));

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/UpdaterApp.h"
+#include "support/FileHolder.h"
+#include "support/Files.h"
 #include "win32/DynamicCalls.h"
 #include "win32/MessagePump.h"
 #include "win32/Platform.h"
@@ -17,80 +19,8 @@
 
 namespace {
 
-// --- a second process that holds a file open without any sharing -------
-
-constexpr const char* kHoldFlag = "--hold-file ";
-
-// When started with "--hold-file <id> <path>" this program only holds path
-// open exclusively until its parent releases it, then exits.
-struct HoldFileMode {
-  HoldFileMode() {
-    const char* flag = strstr(GetCommandLineA(), kHoldFlag);
-    if (!flag) return;
-    char* end = nullptr;
-    unsigned long id = strtoul(flag + strlen(kHoldFlag), &end, 10);
-    const char* path = end + 1;
-    char name[64];
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    snprintf(name, sizeof name, "VrHoldRelease%lu", id);
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, name);
-    snprintf(name, sizeof name, "VrHoldReady%lu", id);
-    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name);
-    if (file != INVALID_HANDLE_VALUE) SetEvent(ready);
-    WaitForSingleObject(release, 60000);
-    ExitProcess(file != INVALID_HANDLE_VALUE ? 0 : 1);
-  }
-} g_holdFileMode;
-
-class HeldFile {
- public:
-  explicit HeldFile(const std::string& path) {
-    const unsigned long id = GetCurrentProcessId();
-    char name[64];
-    snprintf(name, sizeof name, "VrHoldReady%lu", id);
-    ready_.reset(CreateEventA(nullptr, TRUE, FALSE, name));
-    snprintf(name, sizeof name, "VrHoldRelease%lu", id);
-    release_.reset(CreateEventA(nullptr, TRUE, FALSE, name));
-    char exe[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
-    std::string command =
-        std::string("\"") + exe + "\" " + kHoldFlag + std::to_string(id) + " " + path;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
-      process_.reset(info.hProcess);
-      CloseHandle(info.hThread);
-      HANDLE waitFor[2] = {ready_.get(), process_.get()};
-      held_ = WaitForMultipleObjects(2, waitFor, FALSE, 30000) == WAIT_OBJECT_0;
-    }
-  }
-  ~HeldFile() {
-    SetEvent(release_.get());
-    if (process_) WaitForSingleObject(process_.get(), 30000);
-  }
-  bool held() const { return held_; }
-
- private:
-  win32::KernelHandle ready_, release_, process_;
-  bool held_ = false;
-};
-
-std::string MakeTempFolder(const char* leaf) {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(sizeof temp, temp);
-  std::string folder = std::string(temp) + leaf;
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder + "\\";
-}
-
-bool WriteBytes(const std::string& path, const char* bytes) {
-  win32::FileHandle file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  return file && WriteFile(file.get(), bytes, static_cast<DWORD>(strlen(bytes)), &written, nullptr);
-}
+using vrtest::MakeTempFolder;
+using vrtest::WriteWholeFile;
 
 bool Is64BitPrefix() {
   DWORD attributes = GetFileAttributesA("C:\\windows\\syswow64");
@@ -142,7 +72,7 @@ TEST(Wow64FsGuard, SwitchesRedirectionOffAndBackOn) {
     // Never redirected: "off" succeeds, changes nothing and is never undone
     // behind the process's back.
     const char* real = "C:\\windows\\system32\\vr_only64.txt";
-    ASSERT_TRUE(WriteBytes(real, "x"));
+    ASSERT_TRUE(WriteWholeFile(real, "x"));
     EXPECT_TRUE(probe.EnableRedirection(FALSE));
     EXPECT_EQ(1, FileExists(real));
     {
@@ -164,7 +94,7 @@ TEST(Wow64FsGuard, SwitchesRedirectionOffAndBackOn) {
   // A file only in the real 64-bit system folder.
   const char* real = "C:\\windows\\sysnative\\vr_only64.txt";
   const char* seen = "C:\\windows\\system32\\vr_only64.txt";
-  ASSERT_TRUE(WriteBytes(real, "x"));
+  ASSERT_TRUE(WriteWholeFile(real, "x"));
   EXPECT_EQ(0, FileExists(seen));
   {
     Wow64FsGuard guard;
@@ -220,7 +150,7 @@ int ProbeBox(HWND, const char*, const char*, UINT) {
 TEST(Wow64FsGuard, NoMessageIsTakenWithRedirectionOffAndABoxHasItBackOn) {
   const bool wow64 = Is64BitPrefix() && !kSixtyFourBitProcess;
   if (wow64) {
-    ASSERT_TRUE(WriteBytes(kOnlyReal, "x"));
+    ASSERT_TRUE(WriteWholeFile(kOnlyReal, "x"));
   }
   // A message of the thread (no window: this test has no display).
   MSG msg;
@@ -315,7 +245,7 @@ TEST(DynamicCalls, LibrarySearchIsHardenedWithWhatWindowsHas) {
 TEST(FileProbes, ExistenceAndSize) {
   const std::string folder = MakeTempFolder("vrprobe");
   const std::string file = folder + "five.txt";
-  ASSERT_TRUE(WriteBytes(file, "12345"));
+  ASSERT_TRUE(WriteWholeFile(file, "12345"));
   EXPECT_EQ(1, FileExists(file.c_str()));
   EXPECT_EQ(0, FileExists(folder.c_str()));
   EXPECT_EQ(0, FileExists((folder + "missing").c_str()));
@@ -343,7 +273,7 @@ TEST(FileProbes, ExistenceAndSize) {
 TEST(FileProbes, LockedTimesAndAFileHeldByAnotherProcess) {
   const std::string folder = MakeTempFolder("vrlock");
   const std::string file = folder + "held.txt";
-  ASSERT_TRUE(WriteBytes(file, "held"));
+  ASSERT_TRUE(WriteWholeFile(file, "held"));
   EXPECT_EQ(0, IsFileLocked(file.c_str()));
   EXPECT_EQ(0, IsFileLocked(folder.c_str()));
   EXPECT_EQ(0, IsFileLocked((folder + "missing").c_str()));
@@ -361,8 +291,8 @@ TEST(FileProbes, LockedTimesAndAFileHeldByAnotherProcess) {
   EXPECT_EQ(0, GetFileTimes(nullptr, &creation, &access, &write));
 
   {
-    HeldFile held(file);
-    ASSERT_TRUE(held.held());
+    vrtest::FileHolder held(file);
+    ASSERT_TRUE(held.holding());
     EXPECT_EQ(1, IsFileLocked(file.c_str()));
     // Even reading the times fails while another process holds the file.
     EXPECT_EQ(0, GetFileTimes(file.c_str(), &creation, &access, &write));

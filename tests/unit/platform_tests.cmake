@@ -2,6 +2,7 @@
 # itself under the Windows versions the update distinguishes. Each
 # "platform_os_*" run is told the code and class it must see.
 vr_add_gtest(platform_tests SOURCES platform_classify_tests.cpp platform_probe_tests.cpp)
+add_dependencies(platform_tests replace_holder)
 vr_add_wine_test(NAME platform COMMAND platform_tests)
 vr_add_wine_test(NAME platform_win32 COMMAND platform_tests
                  --gtest_filter=Wow64FsGuard.*:FileProbes.* ARCH win32)

@@ -10,21 +10,20 @@
 #include <string>
 #include <vector>
 
+#include "support/Files.h"
+#include "support/Registry.h"
+#include "support/SeamRecorder.h"
 #include "system/ComponentRegistrar.h"
 #include "system/FilterMeritLists.h"
 #include "testbed/comserver/ComServerMark.h"
 #include "testbed/common/FilterRecord.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "testbed/installer/FilterRegistrations.h"
-#include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
 constexpr char kScratchKey[] = "SOFTWARE\\VrRegistrarTests";
-
-std::vector<DWORD> g_pauses;
-void RecordPause(DWORD ms) { g_pauses.push_back(ms); }
 
 std::string FilterKey(int n) {
   return std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
@@ -144,12 +143,8 @@ TEST_F(FilterMeritTest, RecordsTooShortOrOfAnotherTypeStayUnchanged) {
   }
 
   // A text where a record should be.
-  win32::RegKey key;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, FilterKey(0).c_str(), 0, nullptr, 0,
-                                           KEY_WRITE, nullptr, key.put(), nullptr));
   const char text[] = "not a filter record at all";
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "FilterData", 0, REG_SZ,
-                                          reinterpret_cast<const BYTE*>(text), sizeof text));
+  ASSERT_TRUE(vrtest::SetValue(FilterKey(0).c_str(), "FilterData", REG_SZ, text, sizeof text));
   EXPECT_EQ(0, registrar_.SetFilterMerit(0x200000, HKEY_LOCAL_MACHINE, FilterKey(0).c_str()));
   DWORD type = 0;
   EXPECT_EQ(sizeof text, FilterData(0, &type).size());
@@ -179,11 +174,8 @@ TEST_F(FilterMeritTest, OnlyBinaryRecordsWithRoomForTheMeritAreRewritten) {
     std::vector<BYTE> stored(c.size);
     for (DWORD i = 0; i < c.size; ++i) stored[i] = static_cast<BYTE>(i * 7 + 1);
     if (c.type == REG_MULTI_SZ) stored[c.size - 2] = stored[c.size - 1] = 0;
-    win32::RegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, FilterKey(0).c_str(), 0, nullptr,
-                                             0, KEY_WRITE, nullptr, key.put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key.get(), "FilterData", 0, c.type, stored.data(), c.size));
+    ASSERT_TRUE(
+        vrtest::SetValue(FilterKey(0).c_str(), "FilterData", c.type, stored.data(), c.size));
     EXPECT_EQ(c.rewritten ? 1 : 0,
               registrar_.SetFilterMerit(0x200000, HKEY_LOCAL_MACHINE, FilterKey(0).c_str()));
     std::vector<BYTE> expected = stored;
@@ -237,11 +229,8 @@ TEST_F(BinaryValueTest, ReadsAndWritesOnlyBinaryValues) {
   size = 2;  // too small for the value
   EXPECT_EQ(0, registrar_.ReadBinaryValue(buffer, &size, "Data", kScratchKey, HKEY_LOCAL_MACHINE));
 
-  win32::RegKey key;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_WRITE, key.put()));
   const DWORD number = 7;
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "Number", 0, REG_DWORD,
-                                          reinterpret_cast<const BYTE*>(&number), sizeof number));
+  ASSERT_TRUE(vrtest::SetValue(kScratchKey, "Number", REG_DWORD, &number, sizeof number));
   size = sizeof buffer;
   EXPECT_EQ(0,
             registrar_.ReadBinaryValue(buffer, &size, "Number", kScratchKey, HKEY_LOCAL_MACHINE));
@@ -251,22 +240,16 @@ TEST_F(BinaryValueTest, ReadsAndWritesOnlyBinaryValues) {
 class RegisterServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    seams::SetPauseHook(RecordPause);
-    g_pauses.clear();
-    char exe[MAX_PATH];
-    std::string self(exe, GetModuleFileNameA(nullptr, exe, sizeof exe));
     CreateDirectoryA("C:\\rt", nullptr);
     CreateDirectoryA("C:\\rt\\Program Files", nullptr);
     CreateDirectoryA("C:\\rt\\Program Files\\Vr Com", nullptr);
     server_ = "C:\\rt\\Program Files\\Vr Com\\VrComServer.dll";
-    ASSERT_TRUE(CopyFileA((self.substr(0, self.rfind('\\') + 1) + "VrComServer.dll").c_str(),
-                          server_.c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileA((vrtest::ExeFolder() + "VrComServer.dll").c_str(), server_.c_str(), FALSE));
     // The updater usually runs from a download folder: Regsvr32.exe must not
     // inherit it.
     ASSERT_TRUE(currentDirectory_.ChangeTo("C:\\rt\\Program Files"));
   }
-  void TearDown() override { seams::SetPauseHook(nullptr); }
-
   // The registered server path, or empty when the class is not registered.
   static std::string RegisteredPath() {
     return testbed::ReadText(testbed::kComServerInprocKey, "");
@@ -283,6 +266,7 @@ class RegisterServerTest : public ::testing::Test {
     return std::string(folder) + "\\";
   }
 
+  vrtest::SeamRecorder seams_;
   std::string server_;
   ComponentRegistrar registrar_;
   win32::ScopedCurrentDirectory currentDirectory_;
@@ -296,8 +280,8 @@ TEST_F(RegisterServerTest, RegistersAndUnregistersAServerWhosePathHasBlanks) {
   EXPECT_EQ(server_, RegisteredPath());
   EXPECT_EQ(SystemFolder(), ServerDirectory());
   EXPECT_EQ(1u, testbed::ReadDword(testbed::kMarksKey, testbed::kComServerRegisteredValue, 0));
-  ASSERT_FALSE(g_pauses.empty());
-  EXPECT_EQ(10u, g_pauses.front());
+  ASSERT_FALSE(seams_.pauses.empty());
+  EXPECT_EQ(10u, seams_.pauses.front());
 
   ASSERT_TRUE(testbed::WriteText(testbed::kMarksKey, testbed::kComServerDirectoryValue, ""));
   EXPECT_EQ(1, registrar_.RegisterServer(server_.c_str(), 1));
@@ -323,7 +307,7 @@ TEST_F(RegisterServerTest, FailingRegistrationEndsWithinItsBound) {
 
 TEST_F(RegisterServerTest, NoPathStartsNothing) {
   EXPECT_EQ(0, registrar_.RegisterServer(nullptr, 0));
-  EXPECT_TRUE(g_pauses.empty());
+  EXPECT_TRUE(seams_.pauses.empty());
 }
 
 }  // namespace

@@ -18,8 +18,11 @@
 
 #include "engine/Leftovers.h"
 #include "res/resource.h"
+#include "support/FileHolder.h"
 #include "support/Files.h"
 #include "support/ImportPatch.h"
+#include "support/Registry.h"
+#include "support/SeamRecorder.h"
 #include "system/ProductControlLibrary.h"
 #include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
@@ -39,29 +42,12 @@ constexpr FILETIME kListTime = {3252985344u, 30195786u};
 
 using testbed::kAppPathsKey;
 using testbed::kRunOnceKey;
-
-std::vector<DWORD> g_pauses;
-void RecordPause(DWORD ms) { g_pauses.push_back(ms); }
-
-struct MessageCall {
-  HWND owner;
-  std::string text;
-  bool hasCaption;
-  UINT type;
-};
-std::vector<MessageCall> g_messages;
-std::function<int()> g_answer;
-int AnswerMessage(HWND owner, const char* text, const char* caption, UINT type) {
-  g_messages.push_back({owner, text ? text : "", caption != nullptr, type});
-  return g_answer ? g_answer() : IDCANCEL;
-}
-
-std::string ExeFolder() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string s(path, n);
-  return s.substr(0, s.rfind('\\') + 1);
-}
+using vrtest::ExeFolder;
+using vrtest::FileHolder;
+using vrtest::FilesIn;
+using vrtest::KeyExists;
+using vrtest::SameTime;
+using vrtest::SetText;
 
 HMODULE Store() {
   static HMODULE store = LoadLibraryA((ExeFolder() + "replace_store.dll").c_str());
@@ -100,25 +86,12 @@ FILETIME TimeOf(WORD year) {
   return ft;
 }
 
-bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
-
 // A folder of its own under C:\rt, empty, ending in a backslash.
 std::string FreshFolder(const std::string& name) {
   CreateDirectoryA("C:\\rt", nullptr);
   std::string folder = "C:\\rt\\" + name;
   CreateDirectoryA(folder.c_str(), nullptr);
   return folder + "\\";
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA fd;
-  win32::FindHandle find(FindFirstFileA((folder + "*").c_str(), &fd));
-  if (!find) return names;
-  do {
-    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
-  } while (FindNextFileA(find.get(), &fd));
-  return names;
 }
 
 int TemporariesIn(const std::string& folder) {
@@ -128,46 +101,6 @@ int TemporariesIn(const std::string& folder) {
       ++n;
   return n;
 }
-
-// Another process holding a file open without sharing until released.
-class Holder {
- public:
-  explicit Holder(const std::string& path, DWORD share = 0) {
-    static int serial = 0;
-    ++serial;
-    const std::string readyName =
-        "vr-replace-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial);
-    const std::string releaseName = "vr-replace-release-" + std::to_string(GetCurrentProcessId()) +
-                                    "-" + std::to_string(serial);
-    ready_.reset(CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
-    release_.reset(CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str()));
-    std::string command = "\"" + ExeFolder() + "replace_holder.exe\" \"" + path + "\" " +
-                          readyName + " " + releaseName + " " + std::to_string(share);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-      return;
-    CloseHandle(pi.hThread);
-    process_.reset(pi.hProcess);
-    HANDLE both[2] = {ready_.get(), process_.get()};
-    holding_ = WaitForMultipleObjects(2, both, FALSE, 10000) == WAIT_OBJECT_0;
-  }
-  ~Holder() { Release(); }
-  bool holding() const { return holding_; }
-  // Lets go of the file and waits until the process has ended.
-  void Release() {
-    if (!process_) return;
-    SetEvent(release_.get());
-    WaitForSingleObject(process_.get(), 10000);
-    process_.reset();
-  }
-
- private:
-  win32::KernelHandle ready_, release_, process_;
-  bool holding_ = false;
-};
 
 bool ReadRunOnceValue(std::string* value) {
   win32::RegKey key;
@@ -183,31 +116,13 @@ bool ReadRunOnceValue(std::string* value) {
   return true;
 }
 
-bool SetText(const char* subkey, const char* name, const std::string& text) {
-  win32::RegKey key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
-                      nullptr) != ERROR_SUCCESS)
-    return false;
-  return RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
-}
-
 class ReplaceFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(nullptr, Store()) << "replace_store.dll beside the test program";
     seams::SetStoreModule(Store());
-    seams::SetPauseHook(RecordPause);
-    seams::SetMessageBoxHook(AnswerMessage);
-    g_pauses.clear();
-    g_messages.clear();
-    g_answer = nullptr;
   }
-  void TearDown() override {
-    seams::SetStoreModule(nullptr);
-    seams::SetPauseHook(nullptr);
-    seams::SetMessageBoxHook(nullptr);
-  }
+  void TearDown() override { seams::SetStoreModule(nullptr); }
 
   // The list under test, made once the product's folders are in place.
   UpdateList& List() {
@@ -233,6 +148,7 @@ class ReplaceFileTest : public ::testing::Test {
   }
 
   std::unique_ptr<UpdateList> list_;
+  vrtest::SeamRecorder seams_;  // pauses recorded, boxes answered Cancel unless a test says
   const std::string normal_ = Resource("NORMAL", "RAW");
   const std::string random_ = Resource("RANDOM", "RAW");
 };
@@ -255,7 +171,7 @@ TEST_F(ReplaceFileTest, ReplacesAnOlderCopyAndStampsTheListsTime) {
   EXPECT_EQ(0, List().failedFiles());
   EXPECT_EQ(0, TemporariesIn(folder));
   // One pause for the file, one after the extraction; nothing had to wait.
-  EXPECT_EQ((std::vector<DWORD>{100, 100}), g_pauses);
+  EXPECT_EQ((std::vector<DWORD>{100, 100}), seams_.pauses);
 }
 
 TEST_F(ReplaceFileTest, ReplacesMissingTargetsAndInstallsPayloadsSzddEnlarged) {
@@ -288,7 +204,7 @@ TEST_F(ReplaceFileTest, KeepsNewerInstalledCopiesExceptGlyphenAndRunmap) {
   EXPECT_EQ(0, List().ReplaceFile(1, 0, 0));
   EXPECT_EQ("newer copy", ReadAll(folder + "Help.dll"));
   EXPECT_EQ(ReplaceOutcome::Skipped, List().lastReplaceOutcome());
-  EXPECT_EQ((std::vector<DWORD>{100}), g_pauses);  // skipped files pause too
+  EXPECT_EQ((std::vector<DWORD>{100}), seams_.pauses);  // skipped files pause too
 
   EXPECT_EQ(1, List().ReplaceFile(1, 1, 0));
   EXPECT_EQ(normal_, ReadAll(folder + "Glyphen.dll"));
@@ -392,13 +308,13 @@ TEST_F(ReplaceFileTest, TargetHeldOpenElsewhereStaysIntactWithItsAttributes) {
   ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
   Target(0, 0, target);
   {
-    Holder holder(target);
+    FileHolder holder(target);
     ASSERT_TRUE(holder.holding());
     EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
     EXPECT_EQ(ReplaceOutcome::Failed, List().lastReplaceOutcome());
     EXPECT_EQ(1, List().failedFiles());
     // The replace step was tried once and then 50 more times, 100 ms apart.
-    EXPECT_EQ(std::vector<DWORD>(52, 100), g_pauses);
+    EXPECT_EQ(std::vector<DWORD>(52, 100), seams_.pauses);
     EXPECT_EQ(0, TemporariesIn(folder));
   }
   EXPECT_EQ("in use", ReadAll(target));
@@ -586,12 +502,12 @@ class ServiceProgramTest : public ReplaceFileTest {
 };
 
 TEST_F(ServiceProgramTest, RetryAsksAgainUntilTheServiceHasLetGo) {
-  auto holder = std::make_unique<Holder>(target_);
+  auto holder = std::make_unique<FileHolder>(target_);
   ASSERT_TRUE(holder->holding());
   // First Retry: still held, so the question comes again; the second Retry
   // follows the holder's exit.
-  g_answer = [&]() {
-    if (g_messages.size() == 2) holder->Release();
+  seams_.answerBox = [&](const vrtest::Box&) {
+    if (seams_.boxes.size() == 2) holder->Release();
     return IDRETRY;
   };
 
@@ -599,8 +515,8 @@ TEST_F(ServiceProgramTest, RetryAsksAgainUntilTheServiceHasLetGo) {
   EXPECT_EQ(normal_, ReadAll(target_));
   EXPECT_EQ(ReplaceOutcome::Replaced, List().lastReplaceOutcome());
   EXPECT_EQ(0, List().failedFiles());
-  ASSERT_EQ(2u, g_messages.size());
-  for (const MessageCall& m : g_messages) {
+  ASSERT_EQ(2u, seams_.boxes.size());
+  for (const vrtest::Box& m : seams_.boxes) {
     EXPECT_EQ(nullptr, m.owner);
     EXPECT_FALSE(m.hasCaption);
     EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL), m.type);
@@ -614,13 +530,12 @@ TEST_F(ServiceProgramTest, RetryAsksAgainUntilTheServiceHasLetGo) {
 }
 
 TEST_F(ServiceProgramTest, CancelKeepsTheOldServiceProgram) {
-  Holder holder(target_);
+  FileHolder holder(target_);
   ASSERT_TRUE(holder.holding());
-  g_answer = []() { return IDCANCEL; };
 
   EXPECT_EQ(0, List().ReplaceFile(1, 0, 0));
   EXPECT_EQ(ReplaceOutcome::Failed, List().lastReplaceOutcome());
-  EXPECT_EQ(1u, g_messages.size());
+  EXPECT_EQ(1u, seams_.boxes.size());
   holder.Release();
   EXPECT_EQ("running service", ReadAll(target_));
   EXPECT_EQ("<missing>", ReadAll(common_ + "Servinst.log"));
@@ -769,7 +684,7 @@ TEST_F(ReplaceFileTest, NewerCopyHeldByAScannerIsKeptOrFailsButIsNeverOverwritte
   const std::string target = folder + "Help.dll";
   WriteAll(target, "newer copy", TimeOf(2020));
   Target(0, 0, target);
-  Holder scanner(target, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  FileHolder scanner(target, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   ASSERT_TRUE(scanner.holding());
 
   EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
@@ -800,11 +715,6 @@ int RecordCount() {
   return static_cast<int>(values);
 }
 
-bool KeyExists(const char* subkey) {
-  win32::RegKey key;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
-
 // The data of the record of path, or "<none>".
 std::string RecordData(const std::string& path) {
   win32::RegKey key;
@@ -832,7 +742,7 @@ TEST_F(ReplaceFileTest, LeftoversOfAKilledRunAreSettledAtTheNextStart) {
   Target(0, 0, folder + "Help.dll");
   Target(0, 1, folder + "Gone.dll");
   Target(0, 2, folder + "Other.dll");
-  seams::SetPauseHook(RecordRecords);
+  seams_.onPause = RecordRecords;
   EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
   EXPECT_EQ(2, g_recordsDuringPause);  // the extracted and the expanded copy
   EXPECT_EQ(0, RecordCount());
@@ -1031,12 +941,8 @@ TEST(LeftoverKeys, MarksStayUntilClearedAndTheKeyGoesWhenEmpty) {
                             std::make_pair(REG_DWORD, std::string("\2\0\0\0", 4)),
                             std::make_pair(REG_BINARY, std::string("\1\0\0\0", 4))}) {
     SCOPED_TRACE(value.first);
-    win32::RegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, leftovers::kUpdaterKey, 0, nullptr,
-                                             0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "UpdateUnfinished", 0, value.first,
-                                            reinterpret_cast<const BYTE*>(value.second.data()),
-                                            static_cast<DWORD>(value.second.size())));
+    ASSERT_TRUE(vrtest::SetValue(leftovers::kUpdaterKey, "UpdateUnfinished", value.first,
+                                 value.second.data(), static_cast<DWORD>(value.second.size())));
     EXPECT_FALSE(leftovers::HasMark(Mark::UpdateUnfinished));
   }
   leftovers::SetMark(Mark::UpdateUnfinished, false);

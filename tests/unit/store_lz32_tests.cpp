@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/Lz32Library.h"
-#include "support/StoreSupport.h"
+#include "support/Files.h"
 #include "win32/UniqueHandle.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/PayloadStore.h"
-#include "support/StoreSupport.h"
+#include "support/Files.h"
 #include "win32/Seams.h"
 
 namespace {

@@ -11,14 +11,14 @@
 namespace {
 
 using vrtest::ChildProcess;
-using vrtest::Recorder;
+using vrtest::SeamRecorder;
 using vrtest::WaitUntil;
 
 HWND FindByClass() { return FindWindowA("VrOstrel", nullptr); }
 HWND FindByTitle() { return FindWindowA(nullptr, "VrOstrel"); }
 
 TEST(LauncherWindow, NoneRunningReturnsOneAtOnce) {
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(1, CloseLauncherWindow());
   EXPECT_TRUE(recorder.pauses.empty());
 }
@@ -28,7 +28,7 @@ TEST(LauncherWindow, ClosingLauncherGoesOnTheFirstRequest) {
   ASSERT_TRUE(launcher.Start("VrOstrel.exe", ""));
   ASSERT_TRUE(WaitUntil([] { return FindByClass() != nullptr; }, 10000));
 
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(0, CloseLauncherWindow());
   // The window was destroyed while the request was handled, so the first
   // poll already misses it.
@@ -46,7 +46,7 @@ TEST(LauncherWindow, LauncherThatIgnoresTheRequestGivesMinusOneAfterTenPolls) {
   ASSERT_TRUE(launcher.Start("VrOstrel.exe", "--ignore-close"));
   ASSERT_TRUE(WaitUntil([] { return FindByClass() != nullptr; }, 10000));
 
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(-1, CloseLauncherWindow());
   EXPECT_EQ(std::vector<DWORD>(10, 500), recorder.pauses);
   EXPECT_NE(nullptr, FindByClass()) << "the updater never ends the launcher itself";
@@ -83,7 +83,7 @@ TEST(LauncherWindow, LauncherHangingInItsHandlerDoesNotHoldTheCallerForEver) {
   g_paintedAt = 0;
   InvalidateRect(window, nullptr, TRUE);
 
-  Recorder recorder;  // pauses recorded, not slept
+  SeamRecorder recorder;  // pauses recorded, not slept
   const DWORD begin = GetTickCount();
   EXPECT_EQ(-1, CloseLauncherWindow());
   const DWORD elapsed = GetTickCount() - begin;
@@ -103,7 +103,7 @@ TEST(LauncherWindow, WindowOfAnotherClassTitledLikeTheLauncherIsLeftAlone) {
   ASSERT_TRUE(WaitUntil([] { return FindByTitle() != nullptr; }, 10000));
   ASSERT_EQ(nullptr, FindByClass());
 
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(1, CloseLauncherWindow());
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_NE(nullptr, FindByTitle());

@@ -21,7 +21,8 @@
 
 namespace {
 
-using vrtest::Recorder;
+using vrtest::ResText;
+using vrtest::SeamRecorder;
 using vrtest::WaitUntil;
 
 bool RegisterService(const std::string& program) {
@@ -40,12 +41,6 @@ void UnregisterService() {
   if (!manager) return;
   win32::ServiceHandle service(OpenServiceA(manager.get(), "qfsvcg", DELETE));
   if (service) DeleteService(service.get());
-}
-
-std::string LoadString(UINT id) {
-  char text[512] = {};
-  win32::LoadResString(id, text, sizeof text);
-  return text;
 }
 
 class ServiceInstallerTest : public testing::Test {
@@ -125,7 +120,8 @@ TEST_F(ServiceInstallerTest, ServiceIsSeenExactlyWhileRegistered) {
 TEST_F(ServiceInstallerTest, RemovalRunsTheInstallerWithDashDAndWaitsUntilTheServiceIsGone) {
   InstallInstaller();
   ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
-  Recorder recorder(10);  // pauses slept at a tenth, so the installer can act
+  SeamRecorder recorder;  // pauses slept at a tenth, so the installer can act
+  recorder.realSleepDivisor = 10;
 
   EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
 
@@ -141,7 +137,7 @@ TEST_F(ServiceInstallerTest, RemovalRunsTheInstallerWithDashDAndWaitsUntilTheSer
 
 TEST_F(ServiceInstallerTest, RemovalOfAnAbsentServiceDoesNotWait) {
   InstallInstaller();
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
   EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
   EXPECT_TRUE(recorder.boxes.empty());
@@ -188,7 +184,7 @@ TEST_F(ServiceInstallerTest, RemovalAndInstallationEndOnlyWhenTheInstallerHasEnd
       Sleep(100);
       testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 0);
     }
-    Recorder recorder;
+    SeamRecorder recorder;
     EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), c.install, title_));
     EXPECT_EQ(0, IsFileLocked((common_ + "Servinst.exe").c_str()));
     EXPECT_EQ(c.install, IsServiceInstalled("qfsvcg"));
@@ -199,7 +195,7 @@ TEST_F(ServiceInstallerTest, RemovalAndInstallationEndOnlyWhenTheInstallerHasEnd
 
 TEST_F(ServiceInstallerTest, InstallationRunsTheInstallerWithoutArgumentAndNoQuestion) {
   InstallInstaller();
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 1, title_));
   EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
   EXPECT_TRUE(recorder.boxes.empty());
@@ -215,7 +211,7 @@ TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSecon
   testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstRefuseValue, 1);
   const DWORD runsBefore = Runs();
 
-  Recorder recorder;
+  SeamRecorder recorder;
   recorder.answers = {IDRETRY, IDCANCEL};
   EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
 
@@ -229,10 +225,13 @@ TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSecon
   ASSERT_EQ(2u, recorder.boxes.size());
   for (const vrtest::Box& box : recorder.boxes) {
     EXPECT_EQ(nullptr, box.owner);
-    EXPECT_EQ(LoadString(IDS_APP_RUNNING), box.text);
+    EXPECT_EQ(ResText(IDS_APP_RUNNING), box.text);
     EXPECT_EQ("Vorrel Recorder 10.30 title", box.caption);
     EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL | MB_ICONINFORMATION), box.type);
   }
+  // Each question comes after the last pause of its cycle.
+  EXPECT_EQ(cycle.size(), recorder.boxes[0].pausesBefore);
+  EXPECT_EQ(expected.size(), recorder.boxes[1].pausesBefore);
   EXPECT_TRUE(WaitUntil([&] { return Runs() == runsBefore + 2; }, 10000))
       << "the installer ran once per attempt";
   EXPECT_EQ(1, IsServiceInstalled("qfsvcg"));
@@ -240,7 +239,7 @@ TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSecon
 
 TEST_F(ServiceInstallerTest, MissingInstallerStillWaitsForTheService) {
   ASSERT_TRUE(RegisterService("C:\\windows\\system32\\notepad.exe"));
-  Recorder recorder;
+  SeamRecorder recorder;
   recorder.answers = {IDCANCEL};
   EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
   EXPECT_EQ(std::vector<DWORD>(62, 1000), recorder.pauses);
@@ -249,7 +248,7 @@ TEST_F(ServiceInstallerTest, MissingInstallerStillWaitsForTheService) {
 
 TEST_F(ServiceInstallerTest, FolderNamedLikeTheInstallerIsNotStarted) {
   ASSERT_TRUE(CreateDirectoryA((common_ + "Servinst.exe").c_str(), nullptr));
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 1, title_));
   EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
   EXPECT_TRUE(recorder.pauses.empty());
@@ -259,7 +258,7 @@ TEST_F(ServiceInstallerTest, FolderNamedLikeTheInstallerIsNotStarted) {
 TEST_F(ServiceInstallerTest, UnknownCommonFolderDoesNothingAtAll) {
   InstallInstaller();
   ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(0, RunServiceInstallerIn("", 0, title_));
   EXPECT_EQ(0, RunServiceInstallerIn("", 1, title_));
   // The real entry point takes the process-wide common folder, which no
@@ -275,7 +274,7 @@ TEST_F(ServiceInstallerTest, UnknownCommonFolderDoesNothingAtAll) {
 TEST_F(ServiceInstallerTest, NinetyEightFamilyDoesNothing) {
   if (IsNtPlatform()) GTEST_SKIP() << "needs a Windows 9x version in the prefix";
   InstallInstaller();
-  Recorder recorder;
+  SeamRecorder recorder;
   EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
   EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 1, title_));
   EXPECT_TRUE(recorder.pauses.empty());

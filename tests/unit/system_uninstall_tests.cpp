@@ -10,23 +10,15 @@
 #include <string>
 
 #include "res/resource.h"
+#include "support/Registry.h"
+#include "support/SeamRecorder.h"
 #include "system/UninstallEntry.h"
 #include "win32/ResString.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
-std::string UninstallKeyText() {
-  char key[270] = {};
-  win32::LoadResString(IDS_UNINSTALL_KEY, key, sizeof key);
-  return key;
-}
-
-bool KeyExists() {
-  win32::RegKey key;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str(), 0, KEY_READ, key.put()) ==
-         ERROR_SUCCESS;
-}
+std::string UninstallKeyText() { return vrtest::ResText(IDS_UNINSTALL_KEY); }
 
 struct Value {
   bool present = false;
@@ -63,20 +55,13 @@ class UninstallEntryTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(UninstallKeyText().empty());
-    win32::RegKey key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-    Set(key.get(), "DisplayName", "Vorrel Recorder 10");
-    Set(key.get(), "DisplayVersion", "10.20.090");
-    Set(key.get(), "InstallLocation", "C:\\Program Files\\Marrowick\\Vorrel Recorder\\");
+    const std::string key = UninstallKeyText();
+    ASSERT_TRUE(vrtest::SetText(key.c_str(), "DisplayName", "Vorrel Recorder 10"));
+    ASSERT_TRUE(vrtest::SetText(key.c_str(), "DisplayVersion", "10.20.090"));
+    ASSERT_TRUE(vrtest::SetText(key.c_str(), "InstallLocation",
+                                "C:\\Program Files\\Marrowick\\Vorrel Recorder\\"));
   }
   void TearDown() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str()); }
-
-  static void Set(HKEY key, const char* name, const char* text) {
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                   static_cast<DWORD>(strlen(text) + 1));
-  }
 };
 
 TEST_F(UninstallEntryTest, NameAndVersionOfTheUpdateWithTheirTerminatingZero) {
@@ -116,10 +101,10 @@ TEST_F(UninstallEntryTest, AbsentTextsAndOverlongTextsLeaveTheirValueAlone) {
 
 TEST(UninstallEntry, MissingEntryIsNeverCreated) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKeyText().c_str());
-  ASSERT_FALSE(KeyExists());
+  ASSERT_FALSE(vrtest::KeyExists(UninstallKeyText().c_str()));
   EXPECT_EQ(0, UpdateUninstallEntry());
   EXPECT_EQ(0, WriteUninstallValues("a", "b"));
-  EXPECT_FALSE(KeyExists());
+  EXPECT_FALSE(vrtest::KeyExists(UninstallKeyText().c_str()));
 }
 
 }  // namespace

@@ -142,14 +142,8 @@ TEST(ComServer, Regsvr32SilentRegistersAndUnregistersAPathWithBlanks) {
 class ControlLibrary : public testing::Test {
  protected:
   void SetFolders(const char* common, const char* shared) {
-    win32::RegKey k;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_LOCAL_MACHINE, testbed::kFoldersKey, 0, nullptr, 0,
-                              KEY_WRITE | testbed::kProductView, nullptr, k.put(), nullptr));
-    RegSetValueExA(k.get(), "Common", 0, REG_SZ, reinterpret_cast<const BYTE*>(common),
-                   lstrlenA(common) + 1);
-    RegSetValueExA(k.get(), "Shared", 0, REG_SZ, reinterpret_cast<const BYTE*>(shared),
-                   lstrlenA(shared) + 1);
+    ASSERT_TRUE(testbed::WriteText(testbed::kFoldersKey, testbed::kCommonValue, common));
+    ASSERT_TRUE(testbed::WriteText(testbed::kFoldersKey, testbed::kSharedValue, shared));
   }
   void TearDown() override {
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, testbed::kFoldersKey, testbed::kProductView, 0);
