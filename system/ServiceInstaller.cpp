@@ -17,15 +17,19 @@ namespace {
 
 constexpr int kMessageCapacity = 512;
 
+// The installer's program in the common folder; false when it does not fit.
+bool ComposeInstallerPath(const char* commonFolder, char* path, size_t capacity) {
+  return win32::CopyText(path, capacity, commonFolder) &&
+         win32::AppendText(path, capacity, kServiceInstallerName);
+}
+
 // Starts the installer when it exists as a file; 1 when the shell reports
 // the start (a result above 32). process receives the installer's process
 // where the shell hands it out.
 int32_t StartInstaller(const char* commonFolder, int32_t install, win32::KernelHandle& process) {
   process.reset();
   char path[MAX_PATH] = {};
-  if (!win32::CopyText(path, sizeof path, commonFolder) ||
-      !win32::AppendText(path, sizeof path, kServiceInstallerName))
-    return 0;
+  if (!ComposeInstallerPath(commonFolder, path, sizeof path)) return 0;
   if (!FileExists(path)) return 0;  // missing, or a folder of that name
 
   // Started in its own folder, not in the updater's current directory
@@ -61,9 +65,7 @@ void WaitForInstallerEnd(HANDLE process, const char* commonFolder) {
     win32::WaitPumping(process, kInstallerEndWaitMs);
   const DWORD begin = GetTickCount();
   char path[MAX_PATH] = {};
-  if (!win32::CopyText(path, sizeof path, commonFolder) ||
-      !win32::AppendText(path, sizeof path, kServiceInstallerName))
-    return;
+  if (!ComposeInstallerPath(commonFolder, path, sizeof path)) return;
   while (IsFileLocked(path) && GetTickCount() - begin < kInstallerFileWaitMs)
     win32::WaitPumping(nullptr, kInstallerFilePollMs);
 }
