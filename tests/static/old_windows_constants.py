@@ -75,25 +75,28 @@ def refused_reason(name):
     return None, None
 
 
+def product_sources(root, folders=FOLDERS, endings=(".cpp", ".h")):
+    """(path relative to root, text) of every source of the updater's folders."""
+    for folder in folders:
+        for base, _, names in os.walk(os.path.join(root, folder)):
+            for name in sorted(n for n in names if n.endswith(endings)):
+                path = os.path.join(base, name)
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    yield os.path.relpath(path, root), f.read()
+
+
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "..")
     found = 0
     files = 0
-    for folder in FOLDERS + ("res",):
-        for base, _, names in os.walk(os.path.join(root, folder)):
-            for name in sorted(names):
-                if not name.endswith((".cpp", ".h", ".c", ".rc")):
-                    continue
-                path = os.path.join(base, name)
-                relative = os.path.relpath(path, root)
-                files += 1
-                text = blank_out(open(path, encoding="utf-8", errors="replace").read())
-                for number, line in enumerate(text.splitlines(), 1):
-                    for constant in NAME.findall(line):
-                        key, reason = refused_reason(constant)
-                        if key and relative not in ALLOWED.get(key, set()):
-                            found += 1
-                            print(f"old_windows_constants: {relative}:{number}: {constant}: {reason}")
+    for relative, source in product_sources(root, FOLDERS + ("res",), (".cpp", ".h", ".c", ".rc")):
+        files += 1
+        for number, line in enumerate(blank_out(source).splitlines(), 1):
+            for constant in NAME.findall(line):
+                key, reason = refused_reason(constant)
+                if key and relative not in ALLOWED.get(key, set()):
+                    found += 1
+                    print(f"old_windows_constants: {relative}:{number}: {constant}: {reason}")
     print(f"old_windows_constants: {files} files read, {found} refused constants used")
     return 1 if found or files == 0 else 0
 

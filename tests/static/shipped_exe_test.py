@@ -34,6 +34,8 @@ except ImportError:
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "unit"))
 import payload_test  # noqa: E402
+from old_windows_constants import product_sources  # noqa: E402
+from store_szdd_check import msexpand, read  # noqa: E402
 
 ENV = ("VR_UPDATER_EXE", "VR_PAYLOAD_DIR", "VR_SZDDPACK", "VR_RES_DIR", "VR_KILLABLE_EXE")
 LANG_JAPANESE = 0x411
@@ -301,11 +303,6 @@ class UserInterface(unittest.TestCase):
                 self.assertEqual([len(d) for d in images], [size])
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def verify_list():
     """[(kind, entry, source)] from the payload folder's verify.list."""
     with open(os.path.join(os.environ["VR_PAYLOAD_DIR"], "verify.list"), encoding="utf-8") as f:
@@ -346,8 +343,7 @@ class Store(unittest.TestCase):
                 self.assertEqual(self.entries.get(entry, [None])[0], read(source))
 
     def test_szdd_entries_expand_to_their_sources(self):
-        msexpand = shutil.which("msexpand")
-        self.assertIsNotNone(msexpand, "msexpand (package mscompress) is not on PATH")
+        self.assertIsNotNone(shutil.which("msexpand"), "msexpand (package mscompress) is not on PATH")
         packed = [(e, s) for kind, e, s in self.listed if kind == "szdd"]
         self.assertTrue(packed)
         folder = tempfile.mkdtemp(dir=scratch)
@@ -357,10 +353,7 @@ class Store(unittest.TestCase):
             path = os.path.join(folder, entry)
             with open(path, "wb") as f:
                 f.write(data)
-            # msexpand reads and writes a byte per system call (the slow part).
-            with open(path, "rb") as stream:
-                theirs = subprocess.run([msexpand], stdin=stream, capture_output=True,
-                                        timeout=60)
+            theirs = msexpand(path)  # bounded by the test's own time-out (ctest)
             ours = subprocess.run([os.environ["VR_SZDDPACK"], "-d", path, path + ".out"],
                                   capture_output=True, text=True, timeout=60)
             mine = read(path + ".out") if ours.returncode == 0 else b""
@@ -388,14 +381,9 @@ def kill_point_names():
     (VR_KILL_POINT, win32/KillPoint.h)."""
     root = os.path.dirname(os.path.abspath(os.environ["VR_RES_DIR"]))
     names = set()
-    for folder in ("app", "updatelist", "engine", "system", "win32"):
-        for base, _, files in os.walk(os.path.join(root, folder)):
-            for name in files:
-                if not name.endswith((".cpp", ".h")):
-                    continue
-                with open(os.path.join(base, name), encoding="utf-8", errors="replace") as f:
-                    for call in re.findall(r"VR_KILL_POINT\((.*?)\);", f.read(), re.S):
-                        names.update(re.findall(r'"([^"\\]+)"', call))
+    for _, source in product_sources(root):
+        for call in re.findall(r"VR_KILL_POINT\((.*?)\);", source, re.S):
+            names.update(re.findall(r'"([^"\\]+)"', call))
     return sorted(names)
 
 

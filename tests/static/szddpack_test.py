@@ -14,12 +14,10 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "unit"))
+from store_szdd_check import header, read  # noqa: E402
+
 SZDDPACK = os.environ.get("VR_SZDDPACK") or sys.exit("VR_SZDDPACK is not set (ctest sets it)")
-MAGIC = bytes([0x53, 0x5A, 0x44, 0x44, 0x88, 0xF0, 0x27, 0x33])
-
-
-def header(length, magic=MAGIC, method=b"A"):
-    return magic + method + b"\0" + length.to_bytes(4, "little")
 
 
 # A stream built by hand: literals "ab", a match at ring slot 0xFF0 (where the
@@ -79,10 +77,21 @@ class Expand(unittest.TestCase):
     def run_tool(self, *args):
         return subprocess.run([SZDDPACK, *args], capture_output=True, text=True, timeout=60)
 
+    def pack(self, data):
+        """data packed by the tool, checked to have succeeded."""
+        run = self.run_tool(self.path("plain", data), self.path("packed"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return read(self.path("packed"))
+
     def expand(self, packed):
         out = self.path("out")
         run = self.run_tool("-d", self.path("in.szdd", packed), out)
         return run, out
+
+    def assert_expands_to(self, packed, data):
+        run, out = self.expand(packed)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(read(out), data)
 
     def test_round_trips(self):
         rng = random.Random(1030)
@@ -105,15 +114,9 @@ class Expand(unittest.TestCase):
         }
         for why, data in cases.items():
             with self.subTest(why):
-                packed = self.path("packed")
-                run = self.run_tool(self.path("plain", data), packed)
-                self.assertEqual(run.returncode, 0, run.stderr)
-                with open(packed, "rb") as f:
-                    self.assertEqual(f.read(14), header(len(data)))
-                run = self.run_tool("-d", packed, self.path("back"))
-                self.assertEqual(run.returncode, 0, run.stderr)
-                with open(self.path("back"), "rb") as f:
-                    self.assertEqual(f.read(), data)
+                packed = self.pack(data)
+                self.assertEqual(packed[:14], header(len(data)))
+                self.assert_expands_to(packed, data)
 
     def test_parse_is_near_optimal(self):
         # Text of a small vocabulary, where the choice of items matters: the
@@ -124,19 +127,12 @@ class Expand(unittest.TestCase):
         words = [bytes(rng.choice(b"abcdefghij ") for _ in range(rng.randint(2, 9)))
                  for _ in range(300)]
         data = b" ".join(rng.choice(words) for _ in range(4000))[:20000]
-        packed = self.path("packed")
-        run = self.run_tool(self.path("plain", data), packed)
-        self.assertEqual(run.returncode, 0, run.stderr)
-        with open(packed, "rb") as f:
-            bits = item_bits(f.read()[14:])
+        bits = item_bits(self.pack(data)[14:])
         best = optimum_bits(data)
         self.assertLessEqual(bits, best * 1.002, f"{bits} bits, the optimum is {best}")
 
     def test_hand_made_stream(self):
-        run, out = self.expand(header(len(HAND_MADE_TEXT)) + HAND_MADE)
-        self.assertEqual(run.returncode, 0, run.stderr)
-        with open(out, "rb") as f:
-            self.assertEqual(f.read(), HAND_MADE_TEXT)
+        self.assert_expands_to(header(len(HAND_MADE_TEXT)) + HAND_MADE, HAND_MADE_TEXT)
 
     def test_refusals(self):
         good = header(len(HAND_MADE_TEXT)) + HAND_MADE

@@ -46,13 +46,34 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
          written == bytes.size();
 }
 
+bool CopyFromExeFolder(const char* name, const std::string& destination) {
+  std::string target = destination;
+  if (!target.empty() && target.back() == '\\') {
+    if (MakeFolder(target).empty()) return false;
+    target += name;
+  }
+  return CopyFileA((ExeFolder() + name).c_str(), target.c_str(), FALSE) != FALSE;
+}
+
+std::string SystemFolder() {
+  char path[MAX_PATH] = {};
+  const UINT n = GetSystemDirectoryA(path, sizeof path);
+  return std::string(path, n < sizeof path ? n : 0) + "\\";
+}
+
+bool Is64BitWindows() {
+  const DWORD attributes = GetFileAttributesA("C:\\windows\\syswow64");
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::string MakeFolder(const std::string& folder) {
   std::string path = folder;
   if (path.empty() || path.back() != '\\') path += '\\';
   for (size_t i = 3; i < path.size(); ++i)
     if (path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  const bool made = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  const bool made =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   return made ? path : std::string();
 }
 

@@ -24,6 +24,18 @@ bool ReadWholeFile(const std::string& path, std::string* bytes);
 // Creates or replaces path with bytes; false when that fails.
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
+// Copies the file name of the program's folder (ExeFolder) to destination:
+// a whole path, or a folder ending in a backslash (made when missing) that
+// then gets the same name. The one way tests lay the product's programs and
+// libraries, and their own test libraries, where they need them.
+bool CopyFromExeFolder(const char* name, const std::string& destination);
+
+// The system folder (GetSystemDirectoryA) ending in a backslash.
+std::string SystemFolder();
+
+// True on 64-bit Windows: the prefix has a SysWOW64 folder.
+bool Is64BitWindows();
+
 // Makes folder and its parents; the folder with a trailing backslash, or ""
 // when it is no folder afterwards.
 std::string MakeFolder(const std::string& folder);

@@ -61,4 +61,35 @@ ImportPatch::~ImportPatch() {
   if (slot_) WriteSlot(slot_, original_);
 }
 
+namespace {
+WaitRecorder* g_waitRecorder = nullptr;
+}  // namespace
+
+WaitRecorder::WaitRecorder() : patch_("user32.dll", "MsgWaitForMultipleObjects", &Record) {
+  g_waitRecorder = this;
+}
+
+WaitRecorder::~WaitRecorder() { g_waitRecorder = nullptr; }
+
+DWORD WINAPI WaitRecorder::Record(DWORD count, const HANDLE* handles, BOOL all, DWORD ms,
+                                  DWORD mask) {
+  const DWORD result = g_waitRecorder->patch_.original<decltype(MsgWaitForMultipleObjects)>()(
+      count, handles, all, ms, mask);
+  g_waitRecorder->calls.push_back({count, ms, result});
+  return result;
+}
+
+std::vector<Wait> WaitRecorder::Begun() const {
+  std::vector<Wait> begun;
+  bool goesOn = false;
+  for (const Wait& call : calls) {
+    if (goesOn)
+      begun.back().result = call.result;
+    else
+      begun.push_back(call);
+    goesOn = call.result == WAIT_OBJECT_0 + call.handles;
+  }
+  return begun;
+}
+
 }  // namespace vrtest

@@ -10,6 +10,10 @@
 //   ASSERT_TRUE(flush.active());
 #pragma once
 
+#include <windows.h>
+
+#include <vector>
+
 namespace vrtest {
 
 class ImportPatch {
@@ -36,6 +40,31 @@ class ImportPatch {
  private:
   void** slot_ = nullptr;
   void* original_ = nullptr;
+};
+
+// Every MsgWaitForMultipleObjects of the program's code (the waits of
+// win32::WaitPumping) while it lives: what each asked and how it ended. The
+// waits themselves happen as before. Not nested.
+struct Wait {
+  DWORD handles;
+  DWORD timeoutMs;
+  DWORD result;
+};
+
+class WaitRecorder {
+ public:
+  WaitRecorder();
+  ~WaitRecorder();
+  bool active() const { return patch_.active(); }
+  // The waits begun, each with the time it asked first: a call that follows
+  // one ended by a message goes on with the same wait.
+  std::vector<Wait> Begun() const;
+
+  std::vector<Wait> calls;
+
+ private:
+  static DWORD WINAPI Record(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, DWORD mask);
+  ImportPatch patch_;
 };
 
 }  // namespace vrtest

@@ -14,6 +14,10 @@ bool SetValue(const char* key, const char* name, DWORD type, const void* data, D
 // A REG_SZ value with its terminating zero.
 bool SetText(const char* key, const char* name, const std::string& text);
 bool KeyExists(const char* key);
+// The data of one value as stored, and its type; false when the key or the
+// value is missing. view adds a registry view (KEY_WOW64_64KEY, ...).
+bool ReadValue(const char* key, const char* name, std::string* data, DWORD* type = nullptr,
+               REGSAM view = 0);
 // Removes both registry entries of the product (App Paths and Uninstall):
 // the product is then not installed.
 void RemoveProductKeys();

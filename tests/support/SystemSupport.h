@@ -1,6 +1,5 @@
-// Shared pieces of the system integration tests: programs copied from the
-// folder of the test program (where the testbed's programs lie), a child
-// process that is ended when the test ends, and a wait for a condition.
+// Processes as the tests start them: a child that is ended when the test
+// ends, a program run to its end, and a wait for a condition.
 #pragma once
 
 #include <windows.h>
@@ -9,27 +8,35 @@
 
 #include "support/Files.h"
 #include "support/SeamRecorder.h"
+#include "win32/UniqueHandle.h"
 
 namespace vrtest {
 
-// Copies the program folder's file name into toFolder.
-bool CopyFromProgramFolder(const char* name, const std::string& toFolder);
+// The command line of a program of the test program's folder: its quoted
+// path, then arguments (when any).
+std::string ExeFolderCommand(const char* program, const std::string& arguments = std::string());
 
-// A process started from the program folder, terminated (if still running)
-// and waited for when the object goes.
+// A process started from a command line (in directory when given),
+// terminated (if still running) and waited for when the object goes.
 class ChildProcess {
  public:
   ChildProcess() = default;
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
-  bool Start(const char* program, const char* arguments);
+  bool Start(const std::string& commandLine, const char* directory = nullptr);
   bool WaitForExit(DWORD ms);
-  HANDLE process() const { return process_; }
+  // The exit code once ended; -1 while running or when it never started.
+  int ExitCode() const;
+  HANDLE process() const { return process_.get(); }
 
  private:
-  HANDLE process_ = nullptr;
+  win32::KernelHandle process_;
 };
+
+// Runs a command line and waits up to timeoutMs; the exit code, or -1 when
+// it could not start or did not finish.
+int RunAndWait(const std::string& commandLine, DWORD timeoutMs = 30000);
 
 // Polls (with real sleeps) until test() holds or ms have passed.
 template <typename Test>

@@ -7,39 +7,13 @@
 
 namespace vrtest {
 
-HANDLE StartProcess(const std::string& commandLine) {
-  std::vector<char> cmd(commandLine.begin(), commandLine.end());
-  cmd.push_back('\0');
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return nullptr;
-  CloseHandle(pi.hThread);
-  return pi.hProcess;
-}
-
-int RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
-  win32::KernelHandle process(StartProcess(commandLine));
-  if (!process) return -1;
-  DWORD code = 0;
-  if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0 ||
-      !GetExitCodeProcess(process.get(), &code))
-    return -1;
-  return static_cast<int>(code);
-}
-
 bool ReadBinary(const char* key, const char* name, std::vector<BYTE>* data) {
-  win32::RegKey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | testbed::kProductView, k.put()) !=
-      ERROR_SUCCESS)
+  std::string bytes;
+  DWORD type = 0;
+  if (!ReadValue(key, name, &bytes, &type, testbed::kProductView) || type != REG_BINARY)
     return false;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(k.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      type != REG_BINARY)
-    return false;
-  data->resize(size);
-  return RegQueryValueExA(k.get(), name, nullptr, &type, data->data(), &size) == ERROR_SUCCESS;
+  data->assign(bytes.begin(), bytes.end());
+  return true;
 }
 
 bool FileExists(const std::string& path) {

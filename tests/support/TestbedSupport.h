@@ -1,5 +1,5 @@
-// Helpers of the testbed tests: running a program and waiting for it,
-// registry reads in the product's view, files and versions.
+// Helpers of the testbed tests: registry reads in the product's view, files
+// and versions (processes: SystemSupport.h).
 #pragma once
 
 #include <windows.h>
@@ -7,18 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "support/Files.h"
 #include "support/Registry.h"
+#include "support/SystemSupport.h"
 #include "testbed/common/TestbedRegistry.h"
 
 namespace vrtest {
-
-// Runs a command line and waits up to timeoutMs; the exit code, or -1 when
-// it could not start or did not finish.
-int RunAndWait(const std::string& commandLine, DWORD timeoutMs = 30000);
-
-// Starts a command line; the process handle, or null.
-HANDLE StartProcess(const std::string& commandLine);
 
 // A REG_SZ value of HKLM in the product's view; empty when missing.
 using testbed::ReadText;

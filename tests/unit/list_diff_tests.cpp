@@ -9,6 +9,7 @@
 
 #include <stdio.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,13 +82,15 @@ class Comparison {
   int differences() const { return differences_; }
   int reads() const { return reads_; }
 
+  // One read each way, given the buffer and its size.
+  using Read = std::function<long(char* buffer, DWORD size)>;
+
   // Both answers with a buffer of size, filled alike; true when the system
   // gave more than an empty text.
-  template <typename System, typename Ours>
-  bool Compare(const std::string& call, DWORD size, System system, Ours ours) {
+  bool Compare(const std::string& call, DWORD size, const Read& system, const Read& ours) {
     std::string theirs(size + kSlack, '\xA5'), mine(size + kSlack, '\xA5');
-    const long theirResult = system(&theirs[0]);
-    const long myResult = ours(&mine[0]);
+    const long theirResult = system(&theirs[0], size);
+    const long myResult = ours(&mine[0], size);
     ++reads_;
     if (theirResult != myResult || theirs != mine) {
       Report(call + ", size " + std::to_string(size), theirResult, theirs, myResult, mine);
@@ -104,54 +107,43 @@ class Comparison {
   }
 
   void Texts(const std::string& section, const std::string& key) {
-    const char* s = section.c_str();
-    const char* k = key.c_str();
-    const char* file = path_.c_str();
-    const std::string call = "GetString(\"" + Escape(section) + "\", \"" + Escape(key) + "\")";
-    const auto read = [&](DWORD size) {
-      return Compare(
-          call, size,
-          [&](char* b) {
-            return static_cast<long>(GetPrivateProfileStringA(s, k, "", b, size, file));
-          },
-          [&](char* b) { return static_cast<long>(ini_.GetString(s, k, b, size)); });
+    const char *s = section.c_str(), *k = key.c_str(), *file = path_.c_str();
+    const std::string call = "(\"" + Escape(section) + "\", \"" + Escape(key) + "\")";
+    const Read system = [&](char* b, DWORD size) {
+      return static_cast<long>(GetPrivateProfileStringA(s, k, "", b, size, file));
+    };
+    const Read ours = [&](char* b, DWORD size) {
+      return static_cast<long>(ini_.GetString(s, k, b, size));
     };
     // Every size where there is a value; the smallest ones where there is none.
-    if (read(1024)) {
-      for (DWORD size : kTextSizes) read(size);
+    if (Compare("GetString" + call, 1024, system, ours)) {
+      for (DWORD size : kTextSizes) Compare("GetString" + call, size, system, ours);
     } else {
-      read(1);
-      read(2);
+      for (DWORD size : {1, 2}) Compare("GetString" + call, size, system, ours);
     }
-    const UINT theirs = GetPrivateProfileIntA(s, k, -7, file);
-    const UINT mine = static_cast<UINT>(ini_.GetInt(s, k, -7));
+    const long theirs = static_cast<long>(GetPrivateProfileIntA(s, k, -7, file));
+    const long mine = static_cast<long>(static_cast<UINT>(ini_.GetInt(s, k, -7)));
     ++reads_;
-    if (theirs != mine) {
-      Report("GetInt(\"" + Escape(section) + "\", \"" + Escape(key) + "\")",
-             static_cast<long>(theirs), "", static_cast<long>(mine), "");
-    }
+    if (theirs != mine) Report("GetInt" + call, theirs, "", mine, "");
   }
 
-  void KeyNames(const std::string& section) {
-    const char* s = section.c_str();
+  // The key names of section, or the section names when section is null.
+  void Names(const char* section) {
     const char* file = path_.c_str();
+    const std::string call =
+        section ? "GetKeyNames(\"" + Escape(section) + "\")" : std::string("GetSectionNames");
     for (DWORD size : kListSizes) {
       Compare(
-          "GetKeyNames(\"" + Escape(section) + "\")", size,
-          [&](char* b) {
-            return static_cast<long>(GetPrivateProfileStringA(s, nullptr, "", b, size, file));
+          call, size,
+          [&](char* b, DWORD n) {
+            return static_cast<long>(
+                section ? GetPrivateProfileStringA(section, nullptr, "", b, n, file)
+                        : GetPrivateProfileSectionNamesA(b, n, file));
           },
-          [&](char* b) { return static_cast<long>(ini_.GetKeyNames(s, b, size)); });
-    }
-  }
-
-  void SectionNames() {
-    const char* file = path_.c_str();
-    for (DWORD size : kListSizes) {
-      Compare(
-          "GetSectionNames", size,
-          [&](char* b) { return static_cast<long>(GetPrivateProfileSectionNamesA(b, size, file)); },
-          [&](char* b) { return static_cast<long>(ini_.GetSectionNames(b, size)); });
+          [&](char* b, DWORD n) {
+            return static_cast<long>(section ? ini_.GetKeyNames(section, b, n)
+                                             : ini_.GetSectionNames(b, n));
+          });
     }
   }
 
@@ -263,11 +255,11 @@ TEST(IniFileAgainstProfileFunctions, EveryQuirkReadsTheSame) {
     IniFile ini(quirk.text.data(), quirk.text.size());
     ASSERT_EQ(IniFile::ParseResult::Ready, ini.Parse()) << quirk.what;
     Comparison comparison(quirk, path, ini);
-    comparison.SectionNames();
+    comparison.Names(nullptr);
     const std::vector<std::string> sections = Queries(quirk.sections);
     const std::vector<std::string> keys = Queries(quirk.keys);
     for (const std::string& section : sections) {
-      comparison.KeyNames(section);
+      comparison.Names(section.c_str());
       for (const std::string& key : keys) comparison.Texts(section, key);
     }
     EXPECT_EQ(0, comparison.differences()) << quirk.what;

@@ -57,6 +57,28 @@ TEST(ClassifyOsVersion, EveryCodeOfTheTable) {
       {"Vista 32-bit", Record(2, 6, 0, 6000), false, 1, 20, 4},
       {"Vista 64-bit", Record(2, 6, 0, 6000), true, 1, 21, 5},
       {"unknown platform", Record(3, 6, 0), false, 1, 22, 0},
+      // Suite masks: datacenter wins over enterprise, on 2000 and 2003 alike;
+      // web edition only for the blade bit alone; "personal" means nothing
+      // outside 5.1; a 2000 workstation ignores suites.
+      {"2003 blade and small business", Record(2, 5, 2, 3790, 0x410, kServer), false, 1, 17, 2},
+      {"2003 personal bit", Record(2, 5, 2, 3790, 0x200, kServer), false, 1, 17, 2},
+      {"2000 Pro with server suites", Record(2, 5, 0, 2195, 0x82, 1), false, 1, 11, 2},
+      // A WOW64 process on 5.2 is told apart by product type only; WOW64
+      // changes nothing below 5.2.
+      {"2003 x64 with a blade bit", Record(2, 5, 2, 3790, 0x80, kServer), true, 1, 18, 3},
+      {"XP Pro under WOW64", Record(2, 5, 1, 2600, 0x100), true, 1, 13, 2},
+      // The 9x rules use the low word of the build number.
+      {"98, low word below 1998", Record(1, 4, 10, 0x040A07C0), false, 0, 22, 0},
+      {"95, low word 920", Record(1, 4, 0, 0x04000398), false, 0, 22, 0},
+      {"95, build 1000", Record(1, 4, 0, 1000), false, 0, 22, 0},
+      {"95, build 1001", Record(1, 4, 0, 1001), false, 1, 1, 1},
+      {"unknown 9x minor", Record(1, 4, 50, 0), false, 1, 22, 0},
+      // Newer and unknown NT versions are not classified, but Windows 8 to 10
+      // without a manifest report 6.2: Vista and later.
+      {"NT 7.0", Record(2, 7, 0), true, 0, 22, 0},
+      {"NT 10.0", Record(2, 10, 0, 19045), true, 0, 22, 0},
+      {"NT 5.3", Record(2, 5, 3), false, 0, 22, 0},
+      {"6.2 under WOW64", Record(2, 6, 2, 9200), true, 1, 21, 5},
   };
   for (const Row& row : rows) {
     int32_t code = -1;
@@ -66,60 +88,8 @@ TEST(ClassifyOsVersion, EveryCodeOfTheTable) {
   }
 }
 
-TEST(ClassifyOsVersion, SuiteMaskOrderAndExactWebTest) {
-  int32_t code = -1;
-  // Datacenter wins over enterprise, on 2000 and 2003 alike.
-  ClassifyOsVersion(Record(2, 5, 0, 2195, 0x82, kServer), false, &code);
-  EXPECT_EQ(kOsWin2000Datacenter, code);
-  ClassifyOsVersion(Record(2, 5, 2, 3790, 0x82, kServer), false, &code);
-  EXPECT_EQ(kOs2003Datacenter, code);
-  // Web edition only for the blade bit alone.
-  ClassifyOsVersion(Record(2, 5, 2, 3790, 0x410, kServer), false, &code);
-  EXPECT_EQ(kOs2003Standard, code);
-  // "Personal" means nothing outside 5.1; a 2000 workstation ignores suites.
-  ClassifyOsVersion(Record(2, 5, 2, 3790, 0x200, kServer), false, &code);
-  EXPECT_EQ(kOs2003Standard, code);
-  ClassifyOsVersion(Record(2, 5, 0, 2195, 0x82, 1), false, &code);
-  EXPECT_EQ(kOsWin2000Pro, code);
-  // A WOW64 process on 5.2 is told apart by product type only.
-  ClassifyOsVersion(Record(2, 5, 2, 3790, 0x80, kServer), true, &code);
-  EXPECT_EQ(kOs2003x64, code);
-  // WOW64 changes nothing below 5.2.
-  ClassifyOsVersion(Record(2, 5, 1, 2600, 0x100), true, &code);
-  EXPECT_EQ(kOsXpPro, code);
-}
-
-TEST(ClassifyOsVersion, NineXBuildRulesUseTheLowWord) {
-  int32_t code = -1;
-  EXPECT_EQ(1, ClassifyOsVersion(Record(1, 4, 10, 0x040A07CE), false, &code));
-  EXPECT_EQ(kOsWin98, code);
-  // Low word below 1998: not classified, although the whole number is huge.
-  EXPECT_EQ(0, ClassifyOsVersion(Record(1, 4, 10, 0x040A07C0), false, &code));
-  EXPECT_EQ(kOsUnclassified, code);
-  EXPECT_EQ(0, ClassifyOsVersion(Record(1, 4, 0, 0x04000398), false, &code));  // 920
-  EXPECT_EQ(0, ClassifyOsVersion(Record(1, 4, 0, 1000), false, &code));
-  EXPECT_EQ(1, ClassifyOsVersion(Record(1, 4, 0, 1001), false, &code));
-  EXPECT_EQ(kOsWin95Osr2, code);
-  // An unknown 9x minor is "classified" as unclassified.
-  EXPECT_EQ(1, ClassifyOsVersion(Record(1, 4, 50, 0), false, &code));
-  EXPECT_EQ(kOsUnclassified, code);
-}
-
-TEST(ClassifyOsVersion, NewerAndUnknownNtVersionsAreNotClassified) {
-  int32_t code = -1;
-  EXPECT_EQ(0, ClassifyOsVersion(Record(2, 7, 0), true, &code));
-  EXPECT_EQ(kOsUnclassified, code);
-  EXPECT_EQ(0, ClassifyOsVersion(Record(2, 10, 0, 19045), true, &code));
-  EXPECT_EQ(0, ClassifyOsVersion(Record(2, 5, 3), false, &code));
-  // Windows 8 to 10 without a manifest report 6.2: Vista and later.
-  EXPECT_EQ(1, ClassifyOsVersion(Record(2, 6, 2, 9200), true, &code));
-  EXPECT_EQ(kOsVista64, code);
-}
-
 TEST(OsClassOfCode, OutOfRangeCodesAreOther) {
-  EXPECT_EQ(OsClass::Other, OsClassOfCode(-1));
-  EXPECT_EQ(OsClass::Other, OsClassOfCode(22));
-  EXPECT_EQ(OsClass::Other, OsClassOfCode(23));
+  for (int32_t code : {-1, 22, 23}) EXPECT_EQ(OsClass::Other, OsClassOfCode(code)) << code;
 }
 
 }  // namespace

@@ -22,11 +22,6 @@ namespace {
 using vrtest::MakeTempFolder;
 using vrtest::WriteWholeFile;
 
-bool Is64BitPrefix() {
-  DWORD attributes = GetFileAttributesA("C:\\windows\\syswow64");
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // --- the running Windows -------------------------------------------------
 
 TEST(RunningWindows, ClassifiedAsTheRunExpects) {
@@ -66,8 +61,8 @@ TEST(Wow64FsGuard, SwitchesRedirectionOffAndBackOn) {
   ASSERT_NE(nullptr, probe.Bind("kernel32.dll"));  // Wine's kernel32 has both
   BOOL wow64 = TRUE;
   ASSERT_TRUE(probe.IsWow64(GetCurrentProcess(), &wow64));
-  EXPECT_EQ(Is64BitPrefix() && !kSixtyFourBitProcess, wow64 != FALSE);
-  EXPECT_EQ(Is64BitPrefix(), RunningOn64BitWindows());
+  EXPECT_EQ(vrtest::Is64BitWindows() && !kSixtyFourBitProcess, wow64 != FALSE);
+  EXPECT_EQ(vrtest::Is64BitWindows(), RunningOn64BitWindows());
   if (kSixtyFourBitProcess) {
     // Never redirected: "off" succeeds, changes nothing and is never undone
     // behind the process's back.
@@ -148,7 +143,7 @@ int ProbeBox(HWND, const char*, const char*, UINT) {
 }
 
 TEST(Wow64FsGuard, NoMessageIsTakenWithRedirectionOffAndABoxHasItBackOn) {
-  const bool wow64 = Is64BitPrefix() && !kSixtyFourBitProcess;
+  const bool wow64 = vrtest::Is64BitWindows() && !kSixtyFourBitProcess;
   if (wow64) {
     ASSERT_TRUE(WriteWholeFile(kOnlyReal, "x"));
   }
@@ -181,15 +176,11 @@ TEST(Wow64FsGuard, BindsAllOrNothingAndKeepsTheCurrentDirectory) {
   char before[MAX_PATH] = {}, after[MAX_PATH] = {};
   GetCurrentDirectoryA(sizeof before, before);
   Wow64FsGuard guard;
-  char path[MAX_PATH] = {};
-  GetSystemDirectoryA(path, sizeof path);
-  std::string kernel = std::string(path) + "\\kernel32.dll";
-  EXPECT_NE(nullptr, guard.Bind(kernel.c_str()));
+  EXPECT_NE(nullptr, guard.Bind((vrtest::SystemFolder() + "kernel32.dll").c_str()));
   GetCurrentDirectoryA(sizeof after, after);
   EXPECT_STREQ(before, after);
   // A library without the two exports leaves the guard unbound.
-  std::string version = std::string(path) + "\\version.dll";
-  EXPECT_EQ(nullptr, guard.Bind(version.c_str()));
+  EXPECT_EQ(nullptr, guard.Bind((vrtest::SystemFolder() + "version.dll").c_str()));
   EXPECT_FALSE(guard.bound());
   BOOL wow64 = 7;
   EXPECT_FALSE(guard.IsWow64(GetCurrentProcess(), &wow64));

@@ -1,8 +1,6 @@
 // LZ32.DLL binding and expansion. The binding tests use stand-in libraries of
 // the tests' own (store_fakelz_*.dll); expansion uses the system's LZ32.DLL.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -47,13 +45,7 @@ std::string ModulePath(HMODULE module) {
   return std::string(path, n);
 }
 
-std::string SystemLz32Path() {
-  char dir[MAX_PATH];
-  UINT n = GetSystemDirectoryA(dir, MAX_PATH);
-  std::string s(dir, n);
-  if (s.empty() || s.back() != '\\') s += '\\';
-  return s + "LZ32.DLL";
-}
+std::string SystemLz32Path() { return vrtest::SystemFolder() + "LZ32.DLL"; }
 
 TEST(Lz32BindingTest, LibraryMissingOneRequiredExportIsRefusedAndUnloaded) {
   std::string fake = vrtest::ExeFolder() + "store_fakelz_missing.dll";
@@ -104,8 +96,7 @@ TEST(Lz32BindingTest, SystemLibraryIsLoadedByFullPathNeverBySearch) {
   // bare name visits before the system directory.
   std::string folder = vrtest::MakeTempFolder("plant");
   std::string planted = folder + "LZ32.DLL";
-  std::string fake = vrtest::ExeFolder() + "store_fakelz_required.dll";
-  ASSERT_TRUE(CopyFileA(fake.c_str(), planted.c_str(), FALSE));
+  ASSERT_TRUE(vrtest::CopyFromExeFolder("store_fakelz_required.dll", planted));
   ASSERT_TRUE(SetDllDirectoryA(folder.c_str()));
   HMODULE bySearch = LoadLibraryA("LZ32.DLL");
   bool searchFindsPlant = bySearch && !GetProcAddress(bySearch, "LZStart");
@@ -138,30 +129,39 @@ class ExpandFileTest : public testing::Test {
   Lz32Library lz_;
 };
 
-TEST_F(ExpandFileTest, ExpandsAndReplacesExistingDestination) {
-  std::string dest = folder_ + "abc.bin";
-  ASSERT_TRUE(WriteWholeFile(dest, std::string(100000, 'z')));
-  // Not loaded beforehand: ExpandFile binds on demand.
-  ASSERT_EQ(lz_.ExpandFile(dest.c_str(), source_.c_str()), 1);
-  EXPECT_NE(lz_.module(), nullptr);
-  std::string got;
-  ASSERT_TRUE(ReadWholeFile(dest, &got));
-  EXPECT_EQ(got, kExpanded);
-  EXPECT_TRUE(vrtest::NotHeldOpen(dest));
-  EXPECT_TRUE(vrtest::NotHeldOpen(source_));
-}
-
-TEST_F(ExpandFileTest, NonCompressedSourceIsCopiedVerbatim) {
-  std::string plain = folder_ + "plain.txt";
-  std::string content = "not compressed\r\n";
-  content += std::string(3, '\0') + "SZDD";
-  ASSERT_TRUE(WriteWholeFile(plain, content));
-  std::string dest = folder_ + "plain.out";
-  ASSERT_EQ(lz_.ExpandFile(dest.c_str(), plain.c_str()), 1);
-  std::string got;
-  ASSERT_TRUE(ReadWholeFile(dest, &got));
-  EXPECT_EQ(got, content);
-  EXPECT_TRUE(vrtest::NotHeldOpen(plain));
+// Each expansion replaces whatever the destination held, leaves no file
+// open, and binds the library on demand (it is not loaded beforehand).
+TEST_F(ExpandFileTest, ExpandsOrCopiesOverTheDestination) {
+  std::string deep = folder_;
+  while (deep.size() < 170) deep += "a-rather-long-folder-name\\";
+  ASSERT_FALSE(vrtest::MakeFolder(deep).empty());
+  const std::string plain = std::string("not compressed\r\n") + std::string(3, '\0') + "SZDD";
+  const struct {
+    const char* what;
+    std::string source, dest, bytes, old, expected;
+  } kCases[] = {
+      {"packed, over a longer file", source_, folder_ + "abc.bin", kPacked,
+       std::string(100000, 'z'), kExpanded},
+      {"not compressed: copied verbatim", folder_ + "plain.txt", folder_ + "plain.out", plain, "",
+       plain},
+      {"paths of more than 128 characters", deep + "abc.bi_", deep + "abc.bin", kPacked,
+       "old contents, longer than the new ones", kExpanded},
+  };
+  ASSERT_GT(kCases[2].source.size(), 128u);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteWholeFile(c.source, c.bytes));
+    if (!c.old.empty()) {
+      ASSERT_TRUE(WriteWholeFile(c.dest, c.old));
+    }
+    ASSERT_EQ(lz_.ExpandFile(c.dest.c_str(), c.source.c_str()), 1);
+    EXPECT_NE(lz_.module(), nullptr);
+    std::string got;
+    ASSERT_TRUE(ReadWholeFile(c.dest, &got));
+    EXPECT_EQ(got, c.expected);
+    EXPECT_TRUE(vrtest::NotHeldOpen(c.dest));
+    EXPECT_TRUE(vrtest::NotHeldOpen(c.source));
+  }
 }
 
 TEST_F(ExpandFileTest, MissingSourceFailsAndLeaksNoHandle) {
@@ -199,23 +199,6 @@ TEST_F(ExpandFileTest, RepeatedExpansionsReleaseEveryLzHandle) {
   EXPECT_EQ(NextHandleValue(), before);
 }
 
-TEST_F(ExpandFileTest, PathsOfMoreThan128CharactersWork) {
-  std::string deep = folder_;
-  while (deep.size() < 170) {
-    deep += "a-rather-long-folder-name\\";
-    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
-  }
-  std::string source = deep + "abc.bi_";
-  std::string dest = deep + "abc.bin";
-  ASSERT_GT(source.size(), 128u);
-  ASSERT_TRUE(WriteWholeFile(source, kPacked));
-  ASSERT_TRUE(WriteWholeFile(dest, "old contents, longer than the new ones"));
-  ASSERT_EQ(lz_.ExpandFile(dest.c_str(), source.c_str()), 1);
-  std::string got;
-  ASSERT_TRUE(ReadWholeFile(dest, &got));
-  EXPECT_EQ(got, kExpanded);
-}
-
 TEST_F(ExpandFileTest, RefusesWhatCannotBeDone) {
   EXPECT_EQ(lz_.ExpandFile(nullptr, source_.c_str()), 0);
   EXPECT_EQ(lz_.ExpandFile((folder_ + "x").c_str(), nullptr), 0);
@@ -235,17 +218,11 @@ TEST_F(ExpandFileTest, RefusesWhatCannotBeDone) {
 // expanded here through the system's LZ32.DLL. The folder comes as
 // --szdd-dir=<Windows path>; without it these tests do not apply.
 std::string SzddFolder() {
-  for (int i = 1; i < __argc; ++i) {
-    const char* prefix = "--szdd-dir=";
-    if (strncmp(__argv[i], prefix, strlen(prefix)) == 0) {
-      std::string dir = __argv[i] + strlen(prefix);
-      for (char& c : dir)
-        if (c == '/') c = '\\';
-      if (!dir.empty() && dir.back() != '\\') dir += '\\';
-      return dir;
-    }
-  }
-  return "";
+  std::string dir = vrtest::CommandLineOption("szdd-dir");
+  for (char& c : dir)
+    if (c == '/') c = '\\';
+  if (!dir.empty() && dir.back() != '\\') dir += '\\';
+  return dir;
 }
 
 TEST(SzddRoundTrip, EveryPackExpandsByteExactlyThroughLz32) {

@@ -8,6 +8,7 @@
 #include "engine/PayloadStore.h"
 #include "support/Files.h"
 #include "win32/Seams.h"
+#include "win32/UniqueHandle.h"
 
 namespace {
 
@@ -76,57 +77,61 @@ TEST(PayloadEntryNameTest, AnyTwoIndicesFitThirtyTwoCharacters) {
   EXPECT_FALSE(PayloadStore::PayloadEntryName(0, 31, nullptr, 32));
 }
 
-TEST_F(PayloadStoreTest, ExtractFindsEntryWithoutRegardToCase) {
-  for (const char* name : {"0609.bin", "0609.BIN", "0609.Bin"}) {
-    std::string path = folder_ + name + ".out";
-    ASSERT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, name, "FILES"), 1)
-        << name;
+// The entry is found without regard to the case of its name or type, in the
+// store module when no module is named, and replaces a longer file whole.
+TEST_F(PayloadStoreTest, ExtractWritesTheWholeEntry) {
+  const struct {
+    const char* file;
+    bool fixtureNamed;
+    const char* name;
+    const char* type;
+    size_t existing;  // bytes the file held before; 0: no file
+  } kCases[] = {{"lower.out", true, "0609.bin", "FILES", 0},
+                {"upper.out", true, "0609.BIN", "FILES", 0},
+                {"mixed.out", true, "0609.Bin", "FILES", 0},
+                {"type.out", true, "0609.bin", "files", 0},
+                {"existing.bin", true, "0609.bin", "FILES", 12000},
+                {"seam.bin", false, "0609.bin", "FILES", 0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = folder_ + c.file;
+    if (c.existing) {
+      ASSERT_TRUE(WriteWholeFile(path, std::string(c.existing, 'x')));
+    }
+    ASSERT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), c.fixtureNamed ? fixture_ : nullptr,
+                                                  c.name, c.type),
+              1);
     std::string got;
     ASSERT_TRUE(ReadWholeFile(path, &got));
-    EXPECT_EQ(got, FixturePayload()) << name;
+    EXPECT_EQ(got, FixturePayload());
+    EXPECT_TRUE(vrtest::NotHeldOpen(path));
   }
-  // The type compares the same way.
-  std::string path = folder_ + "type.out";
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "0609.bin", "files"), 1);
-}
-
-TEST_F(PayloadStoreTest, ExtractReplacesLongerFileCompletely) {
-  std::string path = folder_ + "existing.bin";
-  ASSERT_TRUE(WriteWholeFile(path, std::string(12000, 'x')));
-  ASSERT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "0609.bin", "FILES"), 1);
-  std::string got;
-  ASSERT_TRUE(ReadWholeFile(path, &got));
-  EXPECT_EQ(got.size(), 5000u);
-  EXPECT_EQ(got, FixturePayload());
-  EXPECT_TRUE(vrtest::NotHeldOpen(path));
-}
-
-TEST_F(PayloadStoreTest, ExtractUsesStoreModuleWhenNoneIsNamed) {
-  std::string path = folder_ + "seam.bin";
-  ASSERT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), nullptr, "0609.bin", "FILES"), 1);
-  std::string got;
-  ASSERT_TRUE(ReadWholeFile(path, &got));
-  EXPECT_EQ(got, FixturePayload());
 }
 
 TEST_F(PayloadStoreTest, ExtractRefusesMissingEmptyOrUnwritable) {
-  std::string path = folder_ + "missing.bin";
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "0610.bin", "FILES"), 0);
-  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing created";
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "0609.bin", "OTHER"), 0);
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "EMPTY.BIN", "FILES"), 0);
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, nullptr, "FILES"), 0);
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile("", fixture_, "0609.bin", "FILES"), 0);
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile(nullptr, fixture_, "0609.bin", "FILES"), 0);
-  std::string noFolder = folder_ + "no such folder\\x.bin";
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile(noFolder.c_str(), fixture_, "0609.bin", "FILES"),
-            0);
+  const std::string missing = folder_ + "missing.bin", held = folder_ + "held.bin";
+  const std::string noFolder = folder_ + "no such folder\\x.bin";
   // A file held open without sharing cannot be replaced.
-  std::string held = folder_ + "held.bin";
-  HANDLE h = CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(PayloadStore::ExtractResourceToFile(held.c_str(), fixture_, "0609.bin", "FILES"), 0);
-  CloseHandle(h);
+  win32::FileHandle h(
+      CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(h);
+  const struct {
+    const char* path;
+    const char* name;
+    const char* type;
+  } kCases[] = {{missing.c_str(), "0610.bin", "FILES"},
+                {missing.c_str(), "0609.bin", "OTHER"},
+                {missing.c_str(), "EMPTY.BIN", "FILES"},
+                {missing.c_str(), nullptr, "FILES"},
+                {"", "0609.bin", "FILES"},
+                {nullptr, "0609.bin", "FILES"},
+                {noFolder.c_str(), "0609.bin", "FILES"},
+                {held.c_str(), "0609.bin", "FILES"}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(PayloadStore::ExtractResourceToFile(c.path, fixture_, c.name, c.type), 0)
+        << (c.path ? c.path : "(null)") << " " << (c.name ? c.name : "(null)") << " " << c.type;
+  }
+  EXPECT_EQ(GetFileAttributesA(missing.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing created";
 }
 
 TEST_F(PayloadStoreTest, TextHasExactBytesAndTerminator) {
@@ -142,11 +147,11 @@ TEST_F(PayloadStoreTest, TextHasExactBytesAndTerminator) {
 }
 
 TEST_F(PayloadStoreTest, TextFailureLeavesOutputUnchanged) {
+  const char* const kCases[][2] = {
+      {"NOPE.TXT", "FILES"}, {"EMPTY.BIN", "FILES"}, {nullptr, "FILES"}, {"MSG.TXT", nullptr}};
   std::string text = "previous";
-  EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, "NOPE.TXT", "FILES"), 0);
-  EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, "EMPTY.BIN", "FILES"), 0);
-  EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, nullptr, "FILES"), 0);
-  EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, "MSG.TXT", nullptr), 0);
+  for (const auto& c : kCases)
+    EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, c[0], c[1]), 0);
   EXPECT_EQ(text, "previous");
 }
 

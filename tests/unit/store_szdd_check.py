@@ -11,7 +11,6 @@ LZ32.DLL under Wine.
 import concurrent.futures
 import os
 import random
-import struct
 import subprocess
 import sys
 
@@ -62,43 +61,36 @@ def prepare(packer, folder):
     return 0
 
 
-def check_header(name, packed, length):
-    errors = []
-    if packed[:8] != MAGIC:
-        errors.append("magic")
-    if packed[8:9] != b"A":
-        errors.append("method")
-    if packed[9] != 0:
-        errors.append("missing-character byte")
-    if struct.unpack("<I", packed[10:14])[0] != length:
-        errors.append("expanded length")
-    return ["%s: bad %s" % (name, e) for e in errors]
+def header(length, magic=MAGIC, method=b"A"):
+    """The 14 bytes before an SZDD stream: magic, method, a zero where a
+    missing name character could go, the expanded length."""
+    return magic + method + b"\0" + length.to_bytes(4, "little")
 
 
-def msexpand(folder, name):
-    # msexpand reads and writes a byte per system call: run them side by side.
-    src = os.path.join(folder, name + ".sz")
-    dst = os.path.join(folder, name + ".msexpand")
-    with open(src, "rb") as fin, open(dst, "wb") as fout:
-        subprocess.run(["msexpand"], stdin=fin, stdout=fout, stderr=subprocess.DEVNULL)
-    with open(dst, "rb") as f:
-        out = f.read()
-    os.remove(dst)
-    return out
+def msexpand(path, timeout=None):
+    """The run of Debian's msexpand on the pack at path (stdout: what it
+    expanded). It reads and writes a byte per system call: callers run
+    several side by side."""
+    with open(path, "rb") as stream:
+        return subprocess.run(["msexpand"], stdin=stream, capture_output=True, timeout=timeout)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def check_msexpand(folder):
     failures = []
     names = [n for n, _ in inputs()]
+    packs = {n: read(os.path.join(folder, n + ".sz")) for n in names}
     with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
-        expanded = dict(zip(names, pool.map(lambda n: msexpand(folder, n), names)))
+        expanded = dict(zip(names, pool.map(
+            lambda n: msexpand(os.path.join(folder, n + ".sz")).stdout, names)))
     for name in names:
-        with open(os.path.join(folder, name), "rb") as f:
-            original = f.read()
-        with open(os.path.join(folder, name + ".sz"), "rb") as f:
-            packed = f.read()
-        failures += check_header(name, packed, len(original))
-        out = expanded[name]
+        original, packed, out = read(os.path.join(folder, name)), packs[name], expanded[name]
+        if packed[:14] != header(len(original)):
+            failures.append("%s: bad header %s" % (name, packed[:14].hex()))
         if out != original:
             failures.append("%s: msexpand gives %d bytes, expected %d%s" % (
                 name, len(out), len(original), "" if len(out) != len(original) else " (content differs)"))

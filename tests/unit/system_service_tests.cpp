@@ -85,8 +85,8 @@ class ServiceInstallerTest : public testing::Test {
   }
 
   void InstallInstaller() {
-    ASSERT_TRUE(vrtest::CopyFromProgramFolder("Servinst.exe", common_));
-    ASSERT_TRUE(vrtest::CopyFromProgramFolder("qfsvcgen.exe", common_));
+    ASSERT_TRUE(vrtest::CopyFromExeFolder("Servinst.exe", common_));
+    ASSERT_TRUE(vrtest::CopyFromExeFolder("qfsvcgen.exe", common_));
   }
   // Lines the installer logged, one per run: "Servinst [-D]" or "Servinst []".
   std::string Log() const {
@@ -96,6 +96,14 @@ class ServiceInstallerTest : public testing::Test {
   }
   DWORD Runs() const {
     return testbed::ReadDword(testbed::kMarksKey, testbed::kServinstRunsValue, 0);
+  }
+  // One run with the seams recorded: its result, its pauses, no question.
+  void ExpectRun(int32_t result, int32_t install, const std::vector<DWORD>& pauses,
+                 const std::string& folder) {
+    SeamRecorder recorder;
+    EXPECT_EQ(result, RunServiceInstallerIn(folder.c_str(), install, title_));
+    EXPECT_EQ(pauses, recorder.pauses);
+    EXPECT_TRUE(recorder.boxes.empty());
   }
   // The current directory the installer last ran in.
   static std::string InstallerDirectory() {
@@ -137,10 +145,7 @@ TEST_F(ServiceInstallerTest, RemovalRunsTheInstallerWithDashDAndWaitsUntilTheSer
 
 TEST_F(ServiceInstallerTest, RemovalOfAnAbsentServiceDoesNotWait) {
   InstallInstaller();
-  SeamRecorder recorder;
-  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
-  EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
-  EXPECT_TRUE(recorder.boxes.empty());
+  ExpectRun(1, 0, {500}, common_);
 }
 
 // The installer is one of the update's files: when a removal or an
@@ -165,20 +170,15 @@ TEST_F(ServiceInstallerTest, RemovalAndInstallationEndOnlyWhenTheInstallerHasEnd
     if (c.registered && !IsServiceInstalled("qfsvcg")) {
       ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
     }
-    win32::KernelHandle other;
+    vrtest::ChildProcess other;
     testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 1500);
     if (c.anotherRunsInstaller) {
       // The other takes 3 s; this run's own installer none at all.
       testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 3000);
       const DWORD runsBefore = Runs();
       // The same kind of run as this one, so that both agree on the service.
-      std::string command = "\"" + common_ + "Servinst.exe\"" + (c.install ? "" : " -D");
-      STARTUPINFOA si = {sizeof si};
-      PROCESS_INFORMATION pi = {};
-      ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                 common_.c_str(), &si, &pi));
-      CloseHandle(pi.hThread);
-      other.reset(pi.hProcess);
+      const std::string command = "\"" + common_ + "Servinst.exe\"" + (c.install ? "" : " -D");
+      ASSERT_TRUE(other.Start(command, common_.c_str()));
       // Once it has counted its run it has read its delay.
       ASSERT_TRUE(WaitUntil([&] { return Runs() > runsBefore; }, 10000));
       Sleep(100);
@@ -189,16 +189,13 @@ TEST_F(ServiceInstallerTest, RemovalAndInstallationEndOnlyWhenTheInstallerHasEnd
     EXPECT_EQ(0, IsFileLocked((common_ + "Servinst.exe").c_str()));
     EXPECT_EQ(c.install, IsServiceInstalled("qfsvcg"));
     EXPECT_TRUE(recorder.boxes.empty());
-    if (other) WaitForSingleObject(other.get(), 10000);
+    other.WaitForExit(10000);
   }
 }
 
 TEST_F(ServiceInstallerTest, InstallationRunsTheInstallerWithoutArgumentAndNoQuestion) {
   InstallInstaller();
-  SeamRecorder recorder;
-  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 1, title_));
-  EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
-  EXPECT_TRUE(recorder.boxes.empty());
+  ExpectRun(1, 1, {500}, common_);
   EXPECT_TRUE(WaitUntil([] { return IsServiceInstalled("qfsvcg") == 1; }, 10000));
   EXPECT_NE(std::string::npos, Log().find("Servinst []"));
   EXPECT_EQ(std::string::npos, Log().find("-D"));
@@ -248,21 +245,18 @@ TEST_F(ServiceInstallerTest, MissingInstallerStillWaitsForTheService) {
 
 TEST_F(ServiceInstallerTest, FolderNamedLikeTheInstallerIsNotStarted) {
   ASSERT_TRUE(CreateDirectoryA((common_ + "Servinst.exe").c_str(), nullptr));
-  SeamRecorder recorder;
-  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 1, title_));
-  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
-  EXPECT_TRUE(recorder.pauses.empty());
-  EXPECT_TRUE(recorder.boxes.empty());
+  ExpectRun(0, 1, {}, common_);
+  ExpectRun(0, 0, {}, common_);
 }
 
 TEST_F(ServiceInstallerTest, UnknownCommonFolderDoesNothingAtAll) {
   InstallInstaller();
   ASSERT_TRUE(RegisterService(common_ + "qfsvcgen.exe"));
-  SeamRecorder recorder;
-  EXPECT_EQ(0, RunServiceInstallerIn("", 0, title_));
-  EXPECT_EQ(0, RunServiceInstallerIn("", 1, title_));
+  ExpectRun(0, 0, {}, "");
+  ExpectRun(0, 1, {}, "");
   // The real entry point takes the process-wide common folder, which no
   // folder query has filled in this test program.
+  SeamRecorder recorder;
   EXPECT_EQ(0, RunServiceInstaller(0, title_));
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_TRUE(recorder.boxes.empty());
@@ -274,11 +268,8 @@ TEST_F(ServiceInstallerTest, UnknownCommonFolderDoesNothingAtAll) {
 TEST_F(ServiceInstallerTest, NinetyEightFamilyDoesNothing) {
   if (IsNtPlatform()) GTEST_SKIP() << "needs a Windows 9x version in the prefix";
   InstallInstaller();
-  SeamRecorder recorder;
-  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
-  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 1, title_));
-  EXPECT_TRUE(recorder.pauses.empty());
-  EXPECT_TRUE(recorder.boxes.empty());
+  ExpectRun(0, 0, {}, common_);
+  ExpectRun(0, 1, {}, common_);
   EXPECT_TRUE(Log().empty());
 }
 

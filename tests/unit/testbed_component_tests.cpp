@@ -20,10 +20,8 @@ using namespace vrtest;
 
 namespace {
 
-bool CopyFromBin(const char* name, const std::string& folder, const char* as = nullptr) {
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return CopyFileA((ExeFolder() + name).c_str(), (folder + (as ? as : name)).c_str(), FALSE);
-}
+// A counter the testbed's programs keep under the marks key.
+DWORD Mark(const char* value) { return testbed::ReadDword(testbed::kMarksKey, value, 0); }
 
 void SetOption(const char* name, DWORD value) {
   ASSERT_TRUE(testbed::WriteDword(testbed::kOptionsKey, name, value));
@@ -34,13 +32,14 @@ void SetOption(const char* name, DWORD value) {
 class ServiceInstaller : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(CopyFromBin("Servinst.exe", folder_));
-    ASSERT_TRUE(CopyFromBin("qfsvcgen.exe", folder_));
+    ASSERT_TRUE(CopyFromExeFolder("Servinst.exe", folder_));
+    ASSERT_TRUE(CopyFromExeFolder("qfsvcgen.exe", folder_));
     SetOption(testbed::kServinstRefuseValue, 0);
     SetOption(testbed::kServinstDelayValue, 0);
   }
   void TearDown() override { Run("-D"); }
-  int Run(const char* args) { return RunAndWait("\"" + folder_ + "Servinst.exe\" " + args); }
+  std::string Command(const char* args) { return "\"" + folder_ + "Servinst.exe\" " + args; }
+  int Run(const char* args) { return RunAndWait(Command(args)); }
   std::string BinaryPath() {
     win32::ServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     win32::ServiceHandle svc(OpenServiceA(scm.get(), "qfsvcg", SERVICE_QUERY_CONFIG));
@@ -90,27 +89,31 @@ TEST_F(ServiceInstaller, OptionsRefuseOrDelayTheRemoval) {
   EXPECT_EQ(3, Run("-D"));
   EXPECT_TRUE(IsServiceRegistered("qfsvcg"));
 
+  // A delay far longer than the test holds the installer before it acts: it
+  // has counted its run, and the service is still there.
   SetOption(testbed::kServinstRefuseValue, 0);
-  SetOption(testbed::kServinstDelayValue, 1500);
-  DWORD start = GetTickCount();
+  SetOption(testbed::kServinstDelayValue, 600000);
+  const DWORD runs = Mark(testbed::kServinstRunsValue);
+  {
+    ChildProcess slow;
+    ASSERT_TRUE(slow.Start(Command("-D")));
+    ASSERT_TRUE(WaitUntil([&] { return Mark(testbed::kServinstRunsValue) > runs; }, 10000));
+    EXPECT_TRUE(IsServiceRegistered("qfsvcg"));
+    EXPECT_FALSE(slow.WaitForExit(0));
+  }  // ended before it acted
+  EXPECT_TRUE(IsServiceRegistered("qfsvcg"));
+  SetOption(testbed::kServinstDelayValue, 100);  // a short one: then it acts
   EXPECT_EQ(0, Run("-D"));
-  EXPECT_GE(GetTickCount() - start, 1400u);
   EXPECT_FALSE(IsServiceRegistered("qfsvcg"));
 }
 
 TEST_F(ServiceInstaller, LogsEveryRunWithItsArguments) {
-  DWORD before = testbed::ReadDword(testbed::kMarksKey, testbed::kServinstRunsValue, 0);
+  DWORD before = Mark(testbed::kServinstRunsValue);
   Run("");
   Run("-D");
-  EXPECT_EQ(before + 2, testbed::ReadDword(testbed::kMarksKey, testbed::kServinstRunsValue, 0));
-  char log[4096] = {};
-  win32::FileHandle f(CreateFileA((folder_ + "Servinst.log").c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-  ASSERT_TRUE(f);
-  DWORD read = 0;
-  ReadFile(f.get(), log, sizeof log - 1, &read, nullptr);
-  std::string text(log, read);
+  EXPECT_EQ(before + 2, Mark(testbed::kServinstRunsValue));
+  std::string text;
+  ASSERT_TRUE(ReadWholeFile(folder_ + "Servinst.log", &text));
   EXPECT_NE(std::string::npos, text.find("Servinst []\r\nServinst [-D]\r\n")) << text;
 }
 
@@ -118,23 +121,19 @@ TEST_F(ServiceInstaller, LogsEveryRunWithItsArguments) {
 
 TEST(ComServer, Regsvr32SilentRegistersAndUnregistersAPathWithBlanks) {
   std::string folder = "C:\\Vorrel Recorder Com\\";
-  ASSERT_TRUE(CopyFromBin("VrComServer.dll", folder));
+  ASSERT_TRUE(CopyFromExeFolder("VrComServer.dll", folder));
   std::string dll = folder + "VrComServer.dll";
-  char sys[MAX_PATH];
-  GetSystemDirectoryA(sys, sizeof sys);
-  std::string regsvr = std::string(sys) + "\\regsvr32.exe";
-  DWORD regs = testbed::ReadDword(testbed::kMarksKey, testbed::kComServerRegisteredValue, 0);
+  const std::string regsvr = SystemFolder() + "regsvr32.exe";
+  DWORD regs = Mark(testbed::kComServerRegisteredValue);
 
   EXPECT_EQ(0, RunAndWait("\"" + regsvr + "\" /s \"" + dll + "\""));
   EXPECT_EQ(dll, ReadText(testbed::kComServerInprocKey, nullptr));
-  EXPECT_EQ(regs + 1,
-            testbed::ReadDword(testbed::kMarksKey, testbed::kComServerRegisteredValue, 0));
+  EXPECT_EQ(regs + 1, Mark(testbed::kComServerRegisteredValue));
 
-  DWORD unregs = testbed::ReadDword(testbed::kMarksKey, testbed::kComServerUnregisteredValue, 0);
+  DWORD unregs = Mark(testbed::kComServerUnregisteredValue);
   EXPECT_EQ(0, RunAndWait("\"" + regsvr + "\" /s /u \"" + dll + "\""));
   EXPECT_FALSE(KeyExists(testbed::kComServerKey));
-  EXPECT_EQ(unregs + 1,
-            testbed::ReadDword(testbed::kMarksKey, testbed::kComServerUnregisteredValue, 0));
+  EXPECT_EQ(unregs + 1, Mark(testbed::kComServerUnregisteredValue));
 }
 
 // --- Control library ------------------------------------------------------
@@ -238,11 +237,11 @@ TEST(SoundEffectLibrary, ReportsTheFilterCountOfItsEdition) {
 
 TEST(DriverInstaller, LeavesAMarkEachTimeItRuns) {
   std::string folder = "C:\\Drv Test\\";
-  ASSERT_TRUE(CopyFromBin("DrvInst.exe", folder));
-  DWORD runs = testbed::ReadDword(testbed::kMarksKey, testbed::kDrvInstRunsValue, 0);
+  ASSERT_TRUE(CopyFromExeFolder("DrvInst.exe", folder));
+  DWORD runs = Mark(testbed::kDrvInstRunsValue);
   EXPECT_EQ(0, RunAndWait("\"" + folder + "DrvInst.exe\" /first"));
   EXPECT_EQ(0, RunAndWait("\"" + folder + "DrvInst.exe\""));
-  EXPECT_EQ(runs + 2, testbed::ReadDword(testbed::kMarksKey, testbed::kDrvInstRunsValue, 0));
+  EXPECT_EQ(runs + 2, Mark(testbed::kDrvInstRunsValue));
   EXPECT_LT(0u, FileSize(folder + "DrvInst.log"));
   EXPECT_NE(INVALID_FILE_SIZE, FileSize(folder + "DrvInst.log"));
 }
@@ -273,22 +272,13 @@ class LauncherWindow : public testing::Test {
   void SetUp() override {
     if (CommandLineOption("display").empty()) GTEST_SKIP() << "needs a display (--display=1)";
   }
-  void TearDown() override {
-    if (process_) {
-      TerminateProcess(process_.get(), 9);
-      WaitForSingleObject(process_.get(), 5000);
-    }
-  }
   HWND Start(const char* flags, const char* cls = "VrOstrel", const char* title = nullptr) {
-    process_.reset(StartProcess("\"" + ExeFolder() + "VrOstrel.exe\" " + flags));
-    for (int i = 0; i < 100; ++i) {
-      if (HWND w = FindWindowA(cls, title)) return w;
-      Sleep(50);
-    }
-    return nullptr;
+    if (!launcher_.Start(ExeFolderCommand("VrOstrel.exe", flags))) return nullptr;
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindWindowA(cls, title)) != nullptr; }, 5000);
+    return window;
   }
-  bool Exits(DWORD ms) { return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
-  win32::KernelHandle process_;
+  ChildProcess launcher_;
 };
 
 TEST_F(LauncherWindow, ClosesOnWmClose) {
@@ -296,26 +286,27 @@ TEST_F(LauncherWindow, ClosesOnWmClose) {
   ASSERT_NE(nullptr, w);
   SendMessageA(w, WM_CLOSE, 0, 0);
   EXPECT_EQ(nullptr, FindWindowA("VrOstrel", nullptr));
-  EXPECT_TRUE(Exits(5000));
+  EXPECT_TRUE(launcher_.WaitForExit(5000));
 }
 
 TEST_F(LauncherWindow, IgnoreVariantStaysOpen) {
   HWND w = Start("--ignore-close");
   ASSERT_NE(nullptr, w);
-  SendMessageA(w, WM_CLOSE, 0, 0);
-  Sleep(500);
+  SendMessageA(w, WM_CLOSE, 0, 0);  // returns once the message was handled
   EXPECT_EQ(w, FindWindowA("VrOstrel", nullptr));
-  EXPECT_FALSE(Exits(0));
+  EXPECT_FALSE(launcher_.WaitForExit(0));
 }
 
+// The sender's own time-out ends its wait while the handler still sleeps;
+// the launcher closes once the handler is done.
 TEST_F(LauncherWindow, HangVariantHoldsTheSenderThenCloses) {
   HWND w = Start("--hang-on-close=2000");
   ASSERT_NE(nullptr, w);
   DWORD_PTR result = 0;
-  DWORD start = GetTickCount();
+  SetLastError(0);
   EXPECT_EQ(0, SendMessageTimeoutA(w, WM_CLOSE, 0, 0, SMTO_NORMAL, 300, &result));
-  EXPECT_LT(GetTickCount() - start, 1500u);
-  EXPECT_TRUE(Exits(10000));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
+  EXPECT_TRUE(launcher_.WaitForExit(10000));
 }
 
 TEST_F(LauncherWindow, DecoyHasTheTitleButAnotherClass) {
