@@ -8,7 +8,6 @@
 #include "engine/PayloadStore.h"
 #include "support/Files.h"
 #include "win32/Seams.h"
-#include "win32/UniqueHandle.h"
 
 namespace {
 
@@ -109,29 +108,23 @@ TEST_F(PayloadStoreTest, ExtractWritesTheWholeEntry) {
 }
 
 TEST_F(PayloadStoreTest, ExtractRefusesMissingEmptyOrUnwritable) {
-  const std::string missing = folder_ + "missing.bin", held = folder_ + "held.bin";
-  const std::string noFolder = folder_ + "no such folder\\x.bin";
+  std::string path = folder_ + "missing.bin";
+  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "0610.bin", "FILES"), 0);
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing created";
+  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "0609.bin", "OTHER"), 0);
+  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, "EMPTY.BIN", "FILES"), 0);
+  EXPECT_EQ(PayloadStore::ExtractResourceToFile(path.c_str(), fixture_, nullptr, "FILES"), 0);
+  EXPECT_EQ(PayloadStore::ExtractResourceToFile("", fixture_, "0609.bin", "FILES"), 0);
+  EXPECT_EQ(PayloadStore::ExtractResourceToFile(nullptr, fixture_, "0609.bin", "FILES"), 0);
+  std::string noFolder = folder_ + "no such folder\\x.bin";
+  EXPECT_EQ(PayloadStore::ExtractResourceToFile(noFolder.c_str(), fixture_, "0609.bin", "FILES"),
+            0);
   // A file held open without sharing cannot be replaced.
-  win32::FileHandle h(
-      CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  ASSERT_TRUE(h);
-  const struct {
-    const char* path;
-    const char* name;
-    const char* type;
-  } kCases[] = {{missing.c_str(), "0610.bin", "FILES"},
-                {missing.c_str(), "0609.bin", "OTHER"},
-                {missing.c_str(), "EMPTY.BIN", "FILES"},
-                {missing.c_str(), nullptr, "FILES"},
-                {"", "0609.bin", "FILES"},
-                {nullptr, "0609.bin", "FILES"},
-                {noFolder.c_str(), "0609.bin", "FILES"},
-                {held.c_str(), "0609.bin", "FILES"}};
-  for (const auto& c : kCases) {
-    EXPECT_EQ(PayloadStore::ExtractResourceToFile(c.path, fixture_, c.name, c.type), 0)
-        << (c.path ? c.path : "(null)") << " " << (c.name ? c.name : "(null)") << " " << c.type;
-  }
-  EXPECT_EQ(GetFileAttributesA(missing.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing created";
+  std::string held = folder_ + "held.bin";
+  HANDLE h = CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(PayloadStore::ExtractResourceToFile(held.c_str(), fixture_, "0609.bin", "FILES"), 0);
+  CloseHandle(h);
 }
 
 TEST_F(PayloadStoreTest, TextHasExactBytesAndTerminator) {
@@ -147,11 +140,11 @@ TEST_F(PayloadStoreTest, TextHasExactBytesAndTerminator) {
 }
 
 TEST_F(PayloadStoreTest, TextFailureLeavesOutputUnchanged) {
-  const char* const kCases[][2] = {
-      {"NOPE.TXT", "FILES"}, {"EMPTY.BIN", "FILES"}, {nullptr, "FILES"}, {"MSG.TXT", nullptr}};
   std::string text = "previous";
-  for (const auto& c : kCases)
-    EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, c[0], c[1]), 0);
+  EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, "NOPE.TXT", "FILES"), 0);
+  EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, "EMPTY.BIN", "FILES"), 0);
+  EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, nullptr, "FILES"), 0);
+  EXPECT_EQ(PayloadStore::LoadResourceText(text, fixture_, "MSG.TXT", nullptr), 0);
   EXPECT_EQ(text, "previous");
 }
 
