@@ -6,6 +6,7 @@
 #include "engine/GroupRules.h"
 #include "res/resource.h"
 #include "system/ProductDetection.h"
+#include "updatelist/ProductRules.h"
 #include "updatelist/UpdateList.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
@@ -29,7 +30,15 @@ const char* FileNameOf(const char* path) {
 }
 
 bool NameRuleNeedsRedirectionOff(const char* groupName, OsClass osClass) {
-  return NamesEqual(groupName, "driver x64") && IsSixtyFourBitClass(osClass);
+  // Only name rules ask for it, and a name rule ignores the "OS" value.
+  return product_rules::RuleTurnsRedirectionOff(product_rules::FindGroupRule(groupName, nullptr),
+                                                osClass);
+}
+
+bool FilesInRealSystemFolder(const UpdateGroup& group, OsClass osClass) {
+  return group.redirectionOff != 0 ||
+         product_rules::RuleTurnsRedirectionOff(product_rules::FindGroupRule(group.name, group.os),
+                                                osClass);
 }
 
 }  // namespace group_rules
@@ -57,40 +66,29 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* ne
   if (g.fileCount < 1 || !g.files || keyNo < 0 || keyNo >= g.fileCount) return kSkip;
   // A group in the real 64-bit system folder is read there, not in the
   // folder that WOW64 would show this 32-bit process.
-  return JudgeKeyFile(group, keyNo, keyGroup, redirectionOff || g.redirectionOff != 0, interactive);
+  return JudgeKeyFile(group, keyNo, keyGroup, group_rules::FilesInRealSystemFolder(g, GetOsClass()),
+                      interactive);
 }
 
 bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff) {
   const OsClass osClass = GetOsClass();
-  const bool sixtyFourBit = IsSixtyFourBitClass(osClass);
+  const product_rules::GroupRule& rule = product_rules::FindGroupRule(g.name, g.os);
+  if (!product_rules::RuleAppliesOn(rule, osClass, IsNtPlatform() != 0)) return false;
+  *redirectionOff = product_rules::RuleTurnsRedirectionOff(rule, osClass);
   auto keyNoIsFile = [&g]() { return g.files && g.keyNumber >= 0 && g.keyNumber < g.fileCount; };
-
-  // Name rules first; a group with one of these names ignores its "OS" value.
-  if (NamesEqual(g.name, "SoundEffectDX"))
-    return keyNoIsFile() &&
-           ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Full;
-  if (NamesEqual(g.name, "SoundEffectTenvo"))
-    return keyNoIsFile() &&
-           ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Entry;
-  if (NamesEqual(g.name, "driver 9X")) return !IsNtPlatform();
-  if (NamesEqual(g.name, "driver 2000/XP"))
-    return osClass == OsClass::Nt32 || osClass == OsClass::Vista32;
-  if (NamesEqual(g.name, "driver x64")) {
-    *redirectionOff = sixtyFourBit;
-    return sixtyFourBit;
+  switch (rule.alsoNeeds) {
+    case product_rules::AlsoNeeds::Nothing:
+      return true;
+    case product_rules::AlsoNeeds::FullSoundEffectSet:
+      return keyNoIsFile() &&
+             ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Full;
+    case product_rules::AlsoNeeds::EntrySoundEffectSet:
+      return keyNoIsFile() &&
+             ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Entry;
+    case product_rules::AlsoNeeds::DriverNotInstalled:
+      return GetDriverState() != DriverState::Present;
   }
-  if (NamesEqual(g.os, "XP64")) {
-    if (!sixtyFourBit) return false;
-    // The 64-bit control library ships with the product's own driver set:
-    // the current build never comes from this update, the old one only
-    // while that driver is absent.
-    if (NamesEqual(g.name, "QfCtrl_64") || NamesEqual(g.name, "QfCtrl_Shar_64")) return false;
-    return !((NamesEqual(g.name, "QfCtrl_64_Old") || NamesEqual(g.name, "QfCtrl_Shar_64_Old")) &&
-             GetDriverState() == DriverState::Present);
-  }
-  if (NamesEqual(g.os, "X64")) return sixtyFourBit;
-  if (NamesEqual(g.os, "X86")) return !sixtyFourBit;
-  return true;
+  return false;
 }
 
 GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGroup,

@@ -1,5 +1,6 @@
 // Small rules shared by the group checks and the in-use scans: how group and
-// file names are compared, and which Windows counts as 64-bit.
+// file names are compared, which Windows counts as 64-bit, and where a
+// group's files lie. The rules themselves are data (updatelist/ProductRules.h).
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,8 @@
 #include <stdint.h>
 
 #include "win32/Platform.h"
+
+struct UpdateGroup;
 
 namespace group_rules {
 
@@ -20,8 +23,13 @@ using ::IsSixtyFourBitClass;
 // backslash, or the whole text when it has none.
 const char* FileNameOf(const char* path);
 
-// The "driver x64" name rule asks for WOW64 redirection off on 64-bit
-// Windows; the in-use check needs the same answer without judging the group.
+// Whether the rule of the group's name asks for WOW64 redirection off on
+// this Windows ("driver x64" on 64-bit Windows), without judging the group.
 bool NameRuleNeedsRedirectionOff(const char* groupName, OsClass osClass);
+
+// The one decision where a group's files lie: in the real 64-bit system
+// folder (WOW64 redirection off) when its "Install Path" resolved there or
+// its rule says so. Every check, scan and pass reads and writes them there.
+bool FilesInRealSystemFolder(const UpdateGroup& group, OsClass osClass);
 
 }  // namespace group_rules

@@ -9,6 +9,7 @@
 #include "engine/Leftovers.h"
 #include "res/resource.h"
 #include "system/ProductDetection.h"
+#include "updatelist/ProductRules.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
@@ -20,38 +21,8 @@
 
 namespace {
 
-using group_rules::FileNameOf;
-using group_rules::NamesEqual;
-
-// Files that the product keeps open or that nothing ever holds: the quick
-// scan resets their attributes and never counts them busy. Matched against
-// the end of the full path, byte for byte.
-const char* const kNeverBusyEndings[] = {
-    "VrStartUp.bmp", "VrVDRun.exe", "Drelm.dll",    "VrComServer.dll",
-    "Vexlo.dll",     "Telvane.dll", "Mobicast.ini", ".htm",
-    ".jpg",          ".gif",
-};
-
-// Shared components that other programs may hold; both scans leave them be.
-const char* const kNeverTestedNames[] = {"MarrowickEnc.dll", "qfcodec.dll", "DSETUP.dll"};
-
-// The full check also leaves the virtual-drive runner and its library alone.
-const char* const kFullCheckExtraNames[] = {"VrVDRun.exe", "Drelm.dll"};
-
-template <size_t N>
-bool NameIsOneOf(const char* name, const char* const (&names)[N]) {
-  for (const char* candidate : names) {
-    if (NamesEqual(name, candidate)) return true;
-  }
-  return false;
-}
-
-bool IsNeverBusyPath(const char* path) {
-  for (const char* ending : kNeverBusyEndings) {
-    if (win32::EndsWith(path, ending)) return true;
-  }
-  return false;
-}
+using product_rules::FileHasRole;
+using product_rules::GroupHasRole;
 
 // Archive only: read-only, hidden and system cleared. The file's times are
 // not touched by an attribute change, so they stay as they were. A file whose
@@ -97,13 +68,11 @@ PreflightResult UpdateList::PreflightInUse() {
 int32_t UpdateList::ScanGroupInUse(int32_t group) {
   if (!groups || group < 0 || group >= groupCount) return 0;
   const UpdateGroup& g = groups[group];
-  int32_t outFlag = 0;
   // The key group is scanned only when it would be installed; every other
   // group is scanned whatever its name or OS rule says.
-  if (FindKeyFile(group) != -1 && CheckGroup(group, false, &outFlag) != kApply) return 0;
-  if (g.fileCount <= 0 || !g.files || NamesEqual(g.name, "Ostrel")) return 0;
-  const bool redirectionOff = outFlag != 0 || g.redirectionOff != 0 ||
-                              group_rules::NameRuleNeedsRedirectionOff(g.name, GetOsClass());
+  if (FindKeyFile(group) != -1 && CheckGroup(group, false, nullptr) != kApply) return 0;
+  if (g.fileCount <= 0 || !g.files || GroupHasRole(g.name, product_rules::kLauncherGroup)) return 0;
+  const bool redirectionOff = group_rules::FilesInRealSystemFolder(g, GetOsClass());
   for (int32_t f = 0; f < g.fileCount; ++f) {
     if (IsPayloadFileBusy(group, f, redirectionOff ? 1 : 0)) {
       win32::CopyText(busyFile_, sizeof busyFile_, g.files[f].targetPath);
@@ -119,11 +88,11 @@ int32_t UpdateList::IsPayloadFileBusy(int32_t group, int32_t file, int32_t redir
   const char* path = entry->targetPath;
   // The whole look at the file happens where the group's files really lie.
   ScopedRedirectionOff redirection(redirectionOff != 0);
-  if (IsNeverBusyPath(path)) {
+  if (FileHasRole(path, product_rules::kNeverBusy)) {
     ResetToArchiveOnly(path);
     return 0;
   }
-  if (NameIsOneOf(FileNameOf(path), kNeverTestedNames)) return 0;
+  if (FileHasRole(path, product_rules::kNeverTested)) return 0;
   return IsBusyForQuickScan(path);
 }
 
@@ -158,7 +127,7 @@ int32_t UpdateList::CheckGroupFiles(int32_t group, bool testInUse) {
   }
   if (g.fileCount <= 0 || !g.files) return 0;
   // The launcher's group never blocks an update; it is installed anyway.
-  if (NamesEqual(g.name, "Ostrel")) return 1;
+  if (GroupHasRole(g.name, product_rules::kLauncherGroup)) return 1;
   for (int32_t f = 0; f < g.fileCount; ++f) {
     if (!CheckFileFree(group, f, testInUse)) return 0;
     ++doneCount;
@@ -171,11 +140,11 @@ int32_t UpdateList::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
   if (!entry || !entry->targetPath[0]) return 1;
   const char* path = entry->targetPath;
   const UpdateGroup& g = groups[group];
-  ScopedRedirectionOff redirection(g.redirectionOff != 0 ||
-                                   group_rules::NameRuleNeedsRedirectionOff(g.name, GetOsClass()));
+  ScopedRedirectionOff redirection(group_rules::FilesInRealSystemFolder(g, GetOsClass()));
   if (!testInUse) return 1;
-  const char* name = FileNameOf(path);
-  if (NameIsOneOf(name, kNeverTestedNames) || NameIsOneOf(name, kFullCheckExtraNames)) return 1;
+  if (FileHasRole(path, product_rules::kNeverTested) ||
+      FileHasRole(path, product_rules::kNotTestedByFullCheck))
+    return 1;
   // A read-only copy is no obstacle: the replacement clears it as well.
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   if (!IsFileLocked(path)) return 1;

@@ -3,6 +3,7 @@
 // servers that the list flags.
 #include <stdint.h>
 
+#include "engine/GroupRules.h"
 #include "res/resource.h"
 #include "system/ComponentRegistrar.h"
 #include "updatelist/UpdateList.h"
@@ -52,15 +53,14 @@ int32_t UpdateList::InstallAll(ProgressTarget* target, ProgressFn progress) {
 }
 
 int32_t UpdateList::InstallGroup(int32_t group, ProgressTarget* target, ProgressFn progress) {
-  int32_t outFlag = 0;
-  if (CheckGroup(group, true, &outFlag) != kApply) return 0;
+  if (CheckGroup(group, true, nullptr) != kApply) return 0;
   const UpdateGroup& g = groups[group];
   // LZ32 is bound before the span below: a library loaded with redirection
   // off would come from the 64-bit system folder.
   lz32_.Load(nullptr);
   // Files of the real 64-bit system folder are installed there, whether the
   // group's name or its install path says so.
-  ScopedRedirectionOff redirection(outFlag != 0 || g.redirectionOff != 0);
+  ScopedRedirectionOff redirection(group_rules::FilesInRealSystemFolder(g, GetOsClass()));
 
   int32_t replaced = 0;
   for (int32_t f = 0; g.files && f < g.fileCount; ++f) {
@@ -90,10 +90,9 @@ int32_t UpdateList::RegisterAll(RegistrationPass pass, ProgressTarget* target, P
 
 int32_t UpdateList::RegisterGroup(int32_t group, RegistrationPass pass, ProgressTarget* target,
                                   ProgressFn progress, UINT messageId) {
-  int32_t outFlag = 0;
-  if (CheckGroup(group, false, &outFlag) != kApply) return 0;
+  if (CheckGroup(group, false, nullptr) != kApply) return 0;
   const UpdateGroup& g = groups[group];
-  ScopedRedirectionOff redirection(outFlag != 0 || g.redirectionOff != 0);
+  ScopedRedirectionOff redirection(group_rules::FilesInRealSystemFolder(g, GetOsClass()));
 
   ComponentRegistrar registrar;
   int32_t registered = 0;

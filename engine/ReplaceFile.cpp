@@ -15,6 +15,7 @@
 #include "engine/PayloadStore.h"
 #include "res/resource.h"
 #include "system/ProductControlLibrary.h"
+#include "updatelist/ProductRules.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
@@ -220,16 +221,15 @@ bool OfferServiceStop(bool* started) {
 }
 
 // Whether target is to be replaced at all. An installed copy newer than the
-// payload stays, except two files that must match this update whatever
-// their date; with "Exist" only a target that is there is replaced, apart
-// from two that are always installed. An installed copy whose time cannot be
-// read may be the newer one: *timeUnknown is set, and the replacement fails
-// rather than going ahead.
+// payload stays, except files that must match this update whatever their
+// date; with "Exist" only a target that is there is replaced, apart from the
+// files and groups that are always installed (updatelist/ProductRules.h).
+// An installed copy whose time cannot be read may be the newer one:
+// *timeUnknown is set, and the replacement fails rather than going ahead.
 bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, int32_t existOnly,
                       const char* groupName, bool* timeUnknown) {
   bool go = true;
-  if (existed && !win32::EndsWith(target, "Glyphen.dll") &&
-      !win32::EndsWith(target, "runmap.txt")) {
+  if (existed && !product_rules::FileHasRole(target, product_rules::kAlwaysReplaced)) {
     FILETIME installed;
     if (!InstalledWriteTime(target, &installed)) {
       *timeUnknown = true;
@@ -238,8 +238,9 @@ bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, 
     }
   }
   if (go && existOnly)
-    go = existed || lstrcmpiA(groupName, "VirtualQuirraVista") == 0 ||
-         win32::EndsWith(target, "Tuvexa.exe");
+    go = existed ||
+         product_rules::GroupHasRole(groupName, product_rules::kGroupInstalledDespiteExist) ||
+         product_rules::FileHasRole(target, product_rules::kInstalledDespiteExist);
   return go;
 }
 

@@ -171,22 +171,9 @@ UpdateFile* UpdateList::GetFileEntry(int32_t group, int32_t file) {
 }
 
 FolderKind UpdateList::KindOfInstallPath(const char* installPath) {
-  if (!installPath) return FolderKind::Program;
-  static const struct {
-    const char* text;
-    FolderKind kind;
-  } kKeywords[] = {
-      {"SharedLib", FolderKind::SharedLibrary},
-      {"MarrowickCommon", FolderKind::Common},
-      {"MarrowickCommon_Saffra9", FolderKind::EditionCommon},
-      {"driver", FolderKind::System},
-      {"SYS", FolderKind::System},
-      {"VirtualQuirraVista", FolderKind::VirtualDrive},
-  };
-  for (const auto& keyword : kKeywords) {
-    if (win32::EqualsIgnoringAsciiCase(installPath, keyword.text)) return keyword.kind;
-  }
-  return FolderKind::Program;
+  const product_rules::InstallPathKeyword* keyword =
+      product_rules::FindInstallPathKeyword(installPath);
+  return keyword ? keyword->kind : FolderKind::Program;
 }
 
 bool UpdateList::BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind,
@@ -336,9 +323,11 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
   group.keyNumber = ini.GetInt(section, "KeyNo", 0);
   group.existOnly = ini.GetInt(section, "Exist", 0);
 
-  const FolderKind kind = KindOfInstallPath(group.folderText);
+  const product_rules::InstallPathKeyword* keyword =
+      product_rules::FindInstallPathKeyword(group.folderText);
+  const FolderKind kind = keyword ? keyword->kind : FolderKind::Program;
   if (kind == FolderKind::System) {
-    const bool driver = win32::EqualsIgnoringAsciiCase(group.folderText, "driver");
+    const bool driver = keyword->driverFolder;
     group.folderText[0] = '\0';
     if (!ResolveSystemFolder(driver, group.folderText, sizeof group.folderText)) return false;
     group.redirectionOff = IsSixtyFourBitClass(os_.GetOsClass()) ? 1 : 0;

@@ -25,6 +25,7 @@
 #include "engine/Lz32Library.h"
 #include "engine/ProgressTarget.h"
 #include "system/ProductControlLibrary.h"
+#include "updatelist/ProductRules.h"
 #include "win32/BufferSizes.h"
 #include "win32/Platform.h"
 
@@ -82,8 +83,6 @@ enum class PreflightResult : int32_t {
 
 // The direction of a registration pass over the list's COM servers.
 enum class RegistrationPass : int32_t { Unregister = 0, Register = 1 };
-
-enum class FolderKind { Program, SharedLibrary, Common, EditionCommon, System, VirtualDrive };
 
 // How one ReplaceFile ended; the list counts failures so the driver can tell
 // a complete update from one that left files behind.
