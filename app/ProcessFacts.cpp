@@ -1,6 +1,6 @@
 #include "app/ProcessFacts.h"
 
-#include "app/Trace.h"
+#include "win32/Trace.h"
 #include "engine/Leftovers.h"
 #include "system/ProductDetection.h"
 #include "system/ServiceInstaller.h"
@@ -35,7 +35,7 @@ namespace {
 // not the user goes on to update.
 void ReinstallServiceOfAnEndedRun() {
   if (!leftovers::HasMark(leftovers::Mark::ServiceRemoved)) return;
-  const int32_t started = RunServiceInstaller(1, nullptr);
+  const int32_t started = RunServiceInstaller(1);
   TraceStep("start: service of an ended run installed again (installer %s)",
             started ? "started" : "not started");
   leftovers::SetMark(leftovers::Mark::ServiceRemoved, false);

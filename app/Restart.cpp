@@ -2,56 +2,19 @@
 // restart may have left in the Run key.
 #include <windows.h>
 
-#include "app/Trace.h"
-#include "app/UpdaterDialog.h"
+#include "app/UpdateDriver.h"
+#include "engine/UserPort.h"
 #include "res/resource.h"
-#include "win32/ResString.h"
-#include "win32/Seams.h"
+#include "win32/Trace.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
 constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char kResumeValue[] = "marrowickupdater";
-constexpr int kTextCapacity = 512;
 
-// After a restart was requested both buttons are disabled; when Windows
-// refuses or a shutdown is cancelled, Close comes back so the window can be
-// closed. Start stays disabled: the update is over.
-void EnableCloseOnly(HWND dialog) {
-  if (dialog) EnableWindow(GetDlgItem(dialog, IDCANCEL), TRUE);
-}
-
-}  // namespace
-
-int32_t UpdaterDialog::RemoveResumeEntry() {
-  // Opened with creation allowed, as the key belongs to Windows and exists
-  // anyway; the value is used at most once, so it goes whether or not the
-  // update then succeeds. A missing value is no error.
-  win32::RegKey key;
-  DWORD disposition = 0;
-  char emptyClass[] = "";
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, emptyClass, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
-    TraceStep("resume entry: Run key not writable");
-    return 0;
-  }
-  RegDeleteValueA(key.get(), kResumeValue);
-  TraceStep("resume entry removed");
-  return 1;
-}
-
-bool UpdaterDialog::AskRestart() {
-  char text[kTextCapacity] = {};
-  char caption[kTextCapacity] = {};
-  win32::LoadResString(IDS_RESTART_QUESTION, text, sizeof text);
-  win32::LoadResString(IDS_TITLE, caption, sizeof caption);
-  const int answer = seams::ShowMessage(hwnd(), text, caption, MB_YESNO | MB_ICONQUESTION);
-  TraceStep("restart question: %s", answer == IDYES ? "yes" : "no");
-  return answer == IDYES;
-}
-
-void UpdaterDialog::EnableShutdownPrivilege(const char* privilegeName) {
+// Turns one privilege of the process's token on; traced, never fatal.
+void EnableShutdownPrivilege(const char* privilegeName) {
   win32::KernelHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
     TraceStep("privilege %s: no token (%lu)", privilegeName, GetLastError());
@@ -71,7 +34,32 @@ void UpdaterDialog::EnableShutdownPrivilege(const char* privilegeName) {
   TraceStep("privilege %s: adjusted (%lu)", privilegeName, GetLastError());
 }
 
-bool UpdaterDialog::RequestRestart() {
+}  // namespace
+
+int32_t UpdateDriver::RemoveResumeEntry() {
+  // Opened with creation allowed, as the key belongs to Windows and exists
+  // anyway; the value is used at most once, so it goes whether or not the
+  // update then succeeds. A missing value is no error.
+  win32::RegKey key;
+  DWORD disposition = 0;
+  char emptyClass[] = "";
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, emptyClass, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
+    TraceStep("resume entry: Run key not writable");
+    return 0;
+  }
+  RegDeleteValueA(key.get(), kResumeValue);
+  TraceStep("resume entry removed");
+  return 1;
+}
+
+bool UpdateDriver::AskRestart() {
+  const int answer = port_.Ask(IDS_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION);
+  TraceStep("restart question: %s", answer == IDYES ? "yes" : "no");
+  return answer == IDYES;
+}
+
+bool UpdateDriver::RequestRestart() {
   EnableShutdownPrivilege("SeShutdownPrivilege");
   restartRequested_ = true;
   // A normal restart: programs are asked to close, none is forced. The call
@@ -81,14 +69,14 @@ bool UpdaterDialog::RequestRestart() {
     return true;
   }
   TraceStep("restart refused (%lu)", GetLastError());
-  EnableCloseOnly(hwnd());
+  port_.EnableCloseOnly();
   return false;
 }
 
-void UpdaterDialog::OnEndSession(bool ending) {
+void UpdateDriver::OnEndSession(bool ending) {
   // A shutdown that another program cancelled after this updater asked for
   // the restart: without Close the window could not be closed at all.
   if (ending || !restartRequested_) return;
   TraceStep("restart cancelled");
-  EnableCloseOnly(hwnd());
+  port_.EnableCloseOnly();
 }

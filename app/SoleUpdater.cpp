@@ -2,12 +2,10 @@
 
 #include <utility>
 
-#include "app/Trace.h"
+#include "win32/Trace.h"
 #include "res/resource.h"
-#include "win32/BufferSizes.h"
+#include "system/MessageBoxes.h"
 #include "win32/Platform.h"
-#include "win32/ResString.h"
-#include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -18,14 +16,6 @@ constexpr char kPlainName[] = "VrUpdater1030.Running";
 // Held until the process ends; Windows releases it then, also when the
 // process is killed.
 win32::KernelHandle g_sole;
-
-void SayAnUpdateIsRunning() {
-  char title[win32::kTitleSize] = {};
-  char text[win32::kTextSize] = {};
-  win32::LoadResString(IDS_TITLE, title, sizeof title);
-  win32::LoadResString(IDS_UPDATE_RUNNING, text, sizeof text);
-  seams::ShowMessage(nullptr, text, title, MB_OK | MB_ICONINFORMATION);
-}
 
 }  // namespace
 
@@ -42,7 +32,8 @@ bool ClaimSoleUpdater() {
   win32::KernelHandle mutex(CreateMutexA(nullptr, FALSE, SoleUpdaterMutexName(os.record())));
   if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
     TraceStep("start: another updater is running");
-    SayAnUpdateIsRunning();
+    // Before the dialog exists: a box without an owner.
+    ShowStringMessage(IDS_UPDATE_RUNNING, MB_OK | MB_ICONINFORMATION);
     return false;
   }
   g_sole = std::move(mutex);

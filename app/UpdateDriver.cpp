@@ -1,20 +1,19 @@
 // The update driver: the Start handler and the update procedure, which order
-// every other step of an update, and the dialog's thin members over the
-// system operations (launcher, service, Uninstall entry).
+// every other step of an update, and its thin members over the system
+// operations (launcher, service, Uninstall entry).
 //
 // Both handlers run to completion on the UI thread. The fixed pauses between
 // steps give the product's processes (launcher, service installer) time to
 // react; the dialog keeps answering during them (win32/MessagePump.h), and
 // ignores Start and Close until the run has ended. Every step is traced
-// (app/Trace.h).
+// (win32/Trace.h).
+#include "app/UpdateDriver.h"
+
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include "app/RunMode.h"
-#include "app/Trace.h"
-#include "app/UpdaterDialog.h"
 #include "engine/Leftovers.h"
+#include "engine/UserPort.h"
 #include "res/resource.h"
 #include "system/ComponentRegistrar.h"
 #include "system/LauncherWindow.h"
@@ -22,14 +21,12 @@
 #include "system/ServiceInstaller.h"
 #include "system/UninstallEntry.h"
 #include "updatelist/UpdateList.h"
-#include "win32/BufferSizes.h"
 #include "win32/Platform.h"
-#include "win32/ResString.h"
 #include "win32/Seams.h"
+#include "win32/Trace.h"
 
 namespace {
 
-constexpr int kMessageCapacity = 512;
 constexpr double kMinimumFreeBytes = 1e8;
 
 // Pause after the service removal and the launcher request of the Start
@@ -39,18 +36,6 @@ constexpr DWORD kStartSettlePauseMs = 300;
 constexpr DWORD kUpdateFirstPauseMs = 2000;
 constexpr DWORD kUpdateStepPauseMs = 300;
 constexpr DWORD kAfterInstallerPauseMs = 500;
-
-void ReadTitle(HWND dialog, char* title) {
-  title[0] = '\0';
-  if (dialog) GetWindowTextA(dialog, title, static_cast<int>(win32::kTitleSize));
-}
-
-int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
-  char text[kMessageCapacity] = {};
-  win32::LoadResString(id, text, sizeof text);
-  TraceStep("message %u", id);
-  return seams::ShowMessage(owner, text, caption, type);
-}
 
 // An earlier run that ended before its update had finished may have left the
 // new key file among old files, the old Uninstall entry or a failed file:
@@ -64,36 +49,53 @@ void NoticeUnfinishedUpdate(UpdateList& list) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// System members: the dialog supplies the title and remembers the service.
+// Marks Start or Update as running for its lifetime; the outermost one
+// closes the window when the run asked for it.
+class UpdateDriver::RunScope {
+ public:
+  explicit RunScope(UpdateDriver& driver) : driver_(driver) { ++driver_.runs_; }
+  ~RunScope() {
+    if (--driver_.runs_ > 0 || !driver_.closeWhenRunEnds_) return;
+    driver_.closeWhenRunEnds_ = false;
+    driver_.port_.Close();
+  }
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
 
-int32_t UpdaterDialog::CloseLauncher() {
+ private:
+  UpdateDriver& driver_;
+};
+
+// ---------------------------------------------------------------------------
+// System members: the driver remembers the service.
+
+int32_t UpdateDriver::CloseLauncher() {
   const int32_t result = CloseLauncherWindow();
   TraceStep("launcher: %d", result);
   return result;
 }
 
-int32_t UpdaterDialog::RunServiceStep(int32_t install) {
+int32_t UpdateDriver::RunServiceStep(int32_t install) {
   TraceStep("service: %s", install ? "install" : "remove");
   if (!install && !serviceRemoved_) {
     // Until the service is back, Windows may not end the session, and a
     // later start of the updater puts it back should this run end first.
     leftovers::SetMark(leftovers::Mark::ServiceRemoved, true);
-    HoldOffShutdown(true);
+    port_.HoldOffShutdown(true);
     serviceRemoved_ = true;
   }
-  const int32_t started = RunServiceInstaller(install, hwnd());
+  const int32_t started = RunServiceInstaller(install);
   TraceStep("service: installer %s", started ? "started" : "not started");
   if (install && serviceRemoved_) {
     // Installed again as well as it can be: a later start could do no more.
     leftovers::SetMark(leftovers::Mark::ServiceRemoved, false);
-    HoldOffShutdown(false);
+    port_.HoldOffShutdown(false);
     serviceRemoved_ = false;
   }
   return started;
 }
 
-int32_t UpdaterDialog::RenewUninstallEntry() {
+int32_t UpdateDriver::RenewUninstallEntry() {
   const int32_t result = UpdateUninstallEntry();
   TraceStep("uninstall entry: %s", result ? "updated" : "not updated");
   return result;
@@ -102,16 +104,14 @@ int32_t UpdaterDialog::RenewUninstallEntry() {
 // ---------------------------------------------------------------------------
 // Start handler
 
-void UpdaterDialog::OnStart() {
+void UpdateDriver::Start() {
   RunScope run(*this);
-  char title[win32::kTitleSize];
-  ReadTitle(hwnd(), title);
   TraceStep("start");
 
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
     TraceStep("start: product not installed");
-    ShowStringMessage(hwnd(), IDS_NOT_INSTALLED, title, MB_OK | MB_ICONINFORMATION);
+    port_.Ask(IDS_NOT_INSTALLED, MB_OK | MB_ICONINFORMATION);
     return;
   }
   TraceStep("start: program folder %s", folder);
@@ -121,22 +121,21 @@ void UpdaterDialog::OnStart() {
   const double freeBytes = GetDiskFree(folder, &queried);
   if (queried && freeBytes < kMinimumFreeBytes) {
     TraceStep("start: %.0f bytes free", freeBytes);
-    ShowStringMessage(hwnd(), IDS_DISK_FULL, title, MB_OK | MB_ICONINFORMATION);
+    port_.Ask(IDS_DISK_FULL, MB_OK | MB_ICONINFORMATION);
     return;
   }
 
   UpdateList list;
-  list.SetCaption(title);
-  list.SetOwner(hwnd());
+  list.SetPort(&port_);
   NoticeUnfinishedUpdate(list);
   if (!list.LoadList()) {
     TraceStep("start: update list not loadable");  // silent by design
     return;
   }
 
-  ShowWaitWindow();
-  EnableButtons(false);
-  if (hwnd()) UpdateWindow(hwnd());
+  port_.ShowWaitWindow();
+  port_.EnableButtons(false);
+  port_.Repaint();
   TraceStep("start: buttons disabled, wait window shown");
 
   CloseLauncher();
@@ -150,19 +149,17 @@ void UpdaterDialog::OnStart() {
   if (preflight == PreflightResult::FileInUse) TraceStep("start: in use: %s", list.busyFile());
   if (preflight == PreflightResult::NothingInUse) {
     TraceStep("start: nothing in the way");
-    RunUpdate();
+    Update();
   } else if (list.CheckAllGroups(false)) {
     // Everything else passes, so the only obstacle is a file in use.
     TraceStep("start: files in use");
-    DestroyWaitWindow();
-    char caption[win32::kTitleSize] = {};
-    win32::LoadResString(IDS_TITLE, caption, sizeof caption);
-    ShowStringMessage(hwnd(), IDS_FILES_IN_USE, caption, MB_OK | MB_ICONEXCLAMATION);
+    port_.DestroyWaitWindow();
+    port_.Ask(IDS_FILES_IN_USE, MB_OK | MB_ICONEXCLAMATION);
     InstallService();
   } else {
     // The checks have said why (or the user declined).
     TraceStep("start: checks refused the update");
-    DestroyWaitWindow();
+    port_.DestroyWaitWindow();
   }
 
   // A refused update never leaves the product without its service, whatever
@@ -171,7 +168,7 @@ void UpdaterDialog::OnStart() {
 
   // After an agreed restart the buttons stay disabled until Windows ends the
   // program (only Close comes back when the restart fails).
-  if (!restartRequested_) EnableButtons(true);
+  if (!restartRequested_) port_.EnableButtons(true);
   TraceStep("start: done");
 }
 
@@ -190,52 +187,49 @@ struct PassOutcome {
 // The pauses and the service removal ahead of the list, then the list
 // itself; the wait window goes either way. False when the list cannot be
 // loaded, which is said nowhere, by design.
-bool LoadListAfterPauses(UpdaterDialog& dialog, UpdateList& list) {
+bool LoadListAfterPauses(UpdateDriver& driver, UserPort& port, UpdateList& list) {
   seams::Pause(kUpdateFirstPauseMs);
   seams::Pause(kUpdateStepPauseMs);
   seams::Pause(kUpdateStepPauseMs);
-  dialog.RemoveService();
+  driver.RemoveService();
   seams::Pause(kAfterInstallerPauseMs);
   seams::Pause(kUpdateStepPauseMs);
   if (!list.LoadList()) {
     TraceStep("update: update list not loadable");
-    dialog.DestroyWaitWindow();
+    port.DestroyWaitWindow();
     return false;
   }
   for (int i = 0; i < 3; ++i) seams::Pause(kUpdateStepPauseMs);
-  dialog.DestroyWaitWindow();
+  port.DestroyWaitWindow();
   return true;
 }
 
 // One pass over the COM servers the list flags, unregistering or
 // registering them. The progress bar counts the files of
 // every applicable group.
-void RunRegistrationPass(UpdaterDialog& dialog, UpdateList& list, RegistrationPass pass) {
-  ProgressTarget& target = dialog.progressTarget();
-  target = {&dialog, list.CountApplicableFiles()};
+void RunRegistrationPass(UserPort& port, UpdateList& list, RegistrationPass pass) {
+  const int32_t total = list.CountApplicableFiles();
   TraceStep("update: %s pass (%d files)",
-            pass == RegistrationPass::Register ? "registration" : "unregistration", target.total);
-  list.RegisterAll(pass, &target, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
+            pass == RegistrationPass::Register ? "registration" : "unregistration", total);
+  list.RegisterAll(pass, &port, total, IDS_PROCESSING_FMT);
 }
 
 // The install pass. Windows may not end the session meanwhile, and a mark
 // tells every later run that this update has not finished until it has
 // (FinishInstalledUpdate clears it). Returns the files replaced.
-int32_t InstallPass(UpdaterDialog& dialog, UpdateList& list) {
-  ProgressTarget& target = dialog.progressTarget();
-  target = {&dialog, list.CountApplicableFiles()};
-  TraceStep("update: install pass (%d files)", target.total);
-  dialog.HoldOffShutdown(true);
+int32_t InstallPass(UserPort& port, UpdateList& list) {
+  const int32_t total = list.CountApplicableFiles();
+  TraceStep("update: install pass (%d files)", total);
+  port.HoldOffShutdown(true);
   leftovers::SetMark(leftovers::Mark::UpdateUnfinished, true);
-  const int32_t replaced = list.InstallAll(&target, &UpdaterDialog::ReportProgress);
-  dialog.HoldOffShutdown(false);
+  const int32_t replaced = list.InstallAll(&port, total);
+  port.HoldOffShutdown(false);
   return replaced;
 }
 
 // The full check of the loaded list, then (not in a resume run) the
 // unregistration pass, the launcher closed twice and the install pass.
-PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char* title,
-                            bool resume) {
+PassOutcome CheckAndInstall(UpdateDriver& driver, UserPort& port, UpdateList& list, bool resume) {
   PassOutcome outcome;
   if (!list.CheckAllGroups(true)) {
     TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
@@ -243,20 +237,20 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
     // After a declined re-update nothing more is said; otherwise this may
     // follow the checks' own message.
     if (list.lastVerdict() != kDeclined)
-      ShowStringMessage(dialog.hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
+      port.Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
     return outcome;
   }
   if (!resume) {
-    RunRegistrationPass(dialog, list, RegistrationPass::Unregister);
+    RunRegistrationPass(port, list, RegistrationPass::Unregister);
     outcome.unregistered = true;
   }
-  dialog.CloseLauncher();
+  driver.CloseLauncher();
   seams::Pause(kUpdateStepPauseMs);
-  if (dialog.CloseLauncher() == -1) {
+  if (driver.CloseLauncher() == -1) {
     TraceStep("update: launcher still open, nothing installed");
     return outcome;
   }
-  const int32_t replaced = InstallPass(dialog, list);
+  const int32_t replaced = InstallPass(port, list);
   outcome.failedFiles = list.failedFiles();
   // Finishing an earlier update ends with the Uninstall entry and the service
   // even where no file needed replacing any more.
@@ -267,16 +261,18 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
 
 // After files were replaced: the Uninstall entry, the service, the filter
 // merits around the restart question. True when a restart is under way.
-bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
+}  // namespace
+
+bool UpdateDriver::FinishInstalledUpdate(int32_t failedFiles) {
   // A file that could not be replaced means the product is not at the new
   // version: the entry keeps showing the old one. The rest still runs,
   // because files did change.
   bool renewed = false;
   if (failedFiles == 0)
-    renewed = dialog.RenewUninstallEntry() != 0;
+    renewed = RenewUninstallEntry() != 0;
   else
     TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
-  dialog.InstallService();
+  InstallService();
   seams::Pause(kAfterInstallerPauseMs);
 
   ComponentRegistrar registrar;
@@ -293,10 +289,10 @@ bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
   }
   bool restarting = false;
   bool restartAccepted = false;
-  if (dialog.AskRestart()) {
+  if (AskRestart()) {
     registrar.AdjustFilterMerits();
     TraceStep("update: filter merits");
-    restartAccepted = dialog.RequestRestart();
+    restartAccepted = RequestRestart();
     restarting = true;
   }
   registrar.AdjustFilterMerits();
@@ -304,58 +300,53 @@ bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
   // Closes the dialog once the run has ended; while a restart is under way
   // the disabled Close refuses it. After a refused restart it is not asked
   // for, so the window stays open with Close enabled again.
-  if (!restarting || restartAccepted) dialog.CloseWhenRunEnds();
+  if (!restarting || restartAccepted) closeWhenRunEnds_ = true;
   return restarting;
 }
 
 // The update of an installed product, from the list load to the restart
 // question. True when a restart is under way.
-bool UpdateInstalledProduct(UpdaterDialog& dialog, const char* title, bool resume) {
+bool UpdateDriver::UpdateInstalledProduct(bool resume) {
   UpdateList list;
-  list.SetCaption(title);
-  list.SetOwner(dialog.hwnd());
+  list.SetPort(&port_);
   list.SetResumeRun(resume);
   NoticeUnfinishedUpdate(list);
 
   PassOutcome outcome;
-  if (LoadListAfterPauses(dialog, list)) outcome = CheckAndInstall(dialog, list, title, resume);
+  if (LoadListAfterPauses(*this, port_, list))
+    outcome = CheckAndInstall(*this, port_, list, resume);
   // A resume run always registers: the run before the restart unregistered.
-  if (resume || outcome.unregistered) RunRegistrationPass(dialog, list, RegistrationPass::Register);
+  if (resume || outcome.unregistered) RunRegistrationPass(port_, list, RegistrationPass::Register);
   list.ClearList();
-  dialog.SetStatusText("");
+  port_.SetStatusText("");
 
-  if (outcome.installed) return FinishInstalledUpdate(dialog, outcome.failedFiles);
-  dialog.InstallService();
+  if (outcome.installed) return FinishInstalledUpdate(outcome.failedFiles);
+  InstallService();
   return false;
 }
 
-}  // namespace
-
-void UpdaterDialog::RunUpdate() {
+void UpdateDriver::Update() {
   RunScope run(*this);
-  char title[win32::kTitleSize];
-  ReadTitle(hwnd(), title);
-  if (!hwnd()) return;
   const bool resume = GetRunMode() == RunMode::Resume;
   TraceStep("update: begin (%s run)", resume ? "resume" : "normal");
 
-  EnableButtons(false);
-  UpdateWindow(hwnd());
+  port_.EnableButtons(false);
+  port_.Repaint();
   RemoveResumeEntry();
 
   bool restarting = false;
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
     TraceStep("update: product not installed");
-    DestroyWaitWindow();
-    ShowStringMessage(hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
+    port_.DestroyWaitWindow();
+    port_.Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
   } else {
-    restarting = UpdateInstalledProduct(*this, title, resume);
+    restarting = UpdateInstalledProduct(resume);
   }
 
   if (!restarting) {
-    EnableButtons(true);
-    SendDlgItemMessageA(hwnd(), IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    port_.EnableButtons(true);
+    port_.ClearProgress();
   }
   TraceStep("update: end");
 }

@@ -10,9 +10,10 @@
 
 #include "app/ProcessFacts.h"
 #include "app/RunMode.h"
-#include "app/Trace.h"
+#include "win32/Trace.h"
 #include "engine/PayloadStore.h"
 #include "res/resource.h"
+#include "system/MessageBoxes.h"
 #include "win32/BufferSizes.h"
 #include "win32/DynamicCalls.h"
 #include "win32/MessagePump.h"
@@ -34,10 +35,12 @@ BOOL WaitDialog::OnInitDialog() {
 
 UpdaterDialog::UpdaterDialog() : DialogBase(IDD_MAIN) {
   icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
-  progressTarget_.dialog = this;
 }
 
 UpdaterDialog::~UpdaterDialog() {
+  // The window goes in the base's destructor, where WM_DESTROY no longer
+  // reaches this class.
+  if (hwnd() && MessageOwner() == hwnd()) SetMessageOwner(nullptr);
   DestroyWaitWindow();
   win32::SetPumpDialog(nullptr);
 }
@@ -52,6 +55,8 @@ BOOL UpdaterDialog::OnInitDialog() {
   // facts fixed before the user can press Start.
   FixProcessWideFacts();
   win32::SetPumpDialog(dialog);
+  // Every message box from here on belongs to this dialog.
+  SetMessageOwner(dialog);
 
   HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
   SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
@@ -79,12 +84,12 @@ BOOL UpdaterDialog::OnInitDialog() {
 }
 
 void UpdaterDialog::OnCommand(int id, int code) {
-  if (running() && (id == IDC_START || id == IDCANCEL || id == IDOK)) {
+  if (driver_.running() && (id == IDC_START || id == IDCANCEL || id == IDOK)) {
     TraceStep("command %d ignored: an update is running", id);
     return;
   }
   if (id == IDC_START) {
-    if (code == BN_CLICKED) OnStart();
+    if (code == BN_CLICKED) driver_.Start();
     return;
   }
   if (id == IDCANCEL) {
@@ -101,7 +106,10 @@ INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
   switch (message) {
     case WM_RESUMEUPDATE:
       *handled = true;
-      if (!running()) RunUpdate();
+      if (!driver_.running()) driver_.Update();
+      return 0;
+    case WM_DESTROY:
+      if (MessageOwner() == hwnd()) SetMessageOwner(nullptr);
       return 0;
     case WM_CTLCOLORSTATIC:
       // A read-only edit box asks as a static control; keep the history white.
@@ -127,7 +135,7 @@ INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
       TraceStep("shutdown refused: files are being replaced");
       return FALSE;
     case WM_ENDSESSION:
-      OnEndSession(wParam != FALSE);  // default handling continues
+      driver_.OnEndSession(wParam != FALSE);  // default handling continues
       return 0;
     default:
       return 0;
@@ -149,26 +157,13 @@ void UpdaterDialog::PaintMinimised() {
   EndPaint(hwnd(), &ps);
 }
 
-RunScope::RunScope(UpdaterDialog& dialog) : dialog_(dialog) { ++dialog_.runs_; }
-
-RunScope::~RunScope() {
-  if (--dialog_.runs_ > 0 || !dialog_.closeWhenRunEnds_) return;
-  dialog_.closeWhenRunEnds_ = false;
-  if (dialog_.hwnd()) PostMessageA(dialog_.hwnd(), WM_CLOSE, 0, 0);
-}
-
 // ---------------------------------------------------------------------------
 // Progress
 
-int32_t UpdaterDialog::ReportProgress(ProgressTarget* target, int32_t done, int32_t /*reserved*/,
-                                      const char* text) {
-  if (!target || !target->dialog) return 0;
-  if (text) target->dialog->SetStatusText(text);
-  target->dialog->SetProgress(done, target->total);
-  return 1;  // there is no way to stop a pass from here
-}
+int UpdaterDialog::Ask(UINT stringId, UINT type) { return ShowStringMessage(stringId, type); }
 
-void UpdaterDialog::SetProgress(int32_t done, int32_t total) {
+bool UpdaterDialog::ReportProgress(int32_t done, int32_t total, const char* text) {
+  if (text) SetStatusText(text);
   HWND progress = hwnd() ? GetDlgItem(hwnd(), IDC_PROGRESS) : nullptr;
   if (progress) {
     if (total < 1) total = 100;
@@ -180,6 +175,11 @@ void UpdaterDialog::SetProgress(int32_t done, int32_t total) {
     SendMessageA(progress, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(percent)), 0);
   }
   PumpOneMessage();
+  return true;
+}
+
+void UpdaterDialog::ClearProgress() {
+  if (hwnd()) SendDlgItemMessageA(hwnd(), IDC_PROGRESS, PBM_SETPOS, 0, 0);
 }
 
 void UpdaterDialog::PumpOneMessage() {
@@ -200,6 +200,18 @@ void UpdaterDialog::EnableButtons(bool enable) {
   if (!hwnd()) return;
   EnableWindow(GetDlgItem(hwnd(), IDC_START), enable ? TRUE : FALSE);
   EnableWindow(GetDlgItem(hwnd(), IDCANCEL), enable ? TRUE : FALSE);
+}
+
+void UpdaterDialog::EnableCloseOnly() {
+  if (hwnd()) EnableWindow(GetDlgItem(hwnd(), IDCANCEL), TRUE);
+}
+
+void UpdaterDialog::Repaint() {
+  if (hwnd()) UpdateWindow(hwnd());
+}
+
+void UpdaterDialog::Close() {
+  if (hwnd()) PostMessageA(hwnd(), WM_CLOSE, 0, 0);
 }
 
 void UpdaterDialog::ShowWaitWindow() {

@@ -105,7 +105,7 @@ GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGrou
     haveVersion = GetFileProductVersion(keyPath, installedText, sizeof installedText);
   }
   if (!haveVersion) {
-    if (keyGroup && report) ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    if (keyGroup && report) Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
     return kNothingToUpdate;
   }
   const double installed = VersionTextToNumber(installedText);
@@ -120,7 +120,7 @@ GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGrou
     lengthMatches = KeyFileMatchesLength(group, keyNo);
   }
   if (!lengthMatches) {
-    if (report) ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    if (report) Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
     return kNothingToUpdate;
   }
 
@@ -139,7 +139,7 @@ GroupVerdict UpdateList::JudgeByVersionTable(double installed, bool report, doub
   // An unlisted older version is not this update's business; an unlisted
   // newer one must not be lowered.
   if (installed <= latest) return kNothingToUpdate;
-  if (report) ShowStringMessage(IDS_INSTALLED_NEWER, MB_OK | MB_ICONINFORMATION);
+  if (report) Ask(IDS_INSTALLED_NEWER, MB_OK | MB_ICONINFORMATION);
   return kInstalledNewer;
 }
 
@@ -151,7 +151,7 @@ GroupVerdict UpdateList::JudgeSameVersion(const char* keyPath, bool interactive)
     return kApply;
   }
   if (!resumeRun_ && !finishingInterrupted_ && interactive) {
-    if (ShowStringMessage(IDS_REUPDATE_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    if (Ask(IDS_REUPDATE_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
       return kDeclined;
     }
   }

@@ -103,11 +103,11 @@ int32_t UpdateList::CheckAllGroups(bool testInUse) {
   busyFile_[0] = '\0';
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
-    ShowStringMessage(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
     return 0;
   }
   if (!CanWriteProgramFolder()) {
-    ShowStringMessage(IDS_CANNOT_WRITE, MB_OK | MB_ICONINFORMATION);
+    Ask(IDS_CANNOT_WRITE, MB_OK | MB_ICONINFORMATION);
     return 0;
   }
   if (!groups || groupCount <= 0) return 0;
@@ -149,7 +149,7 @@ int32_t UpdateList::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   if (!IsFileLocked(path)) return 1;
   win32::CopyText(busyFile_, sizeof busyFile_, path);
-  if (reporting) ShowStringMessage(IDS_APP_RUNNING, MB_OK | MB_ICONINFORMATION);
+  if (reporting) Ask(IDS_APP_RUNNING, MB_OK | MB_ICONINFORMATION);
   return 0;
 }
 

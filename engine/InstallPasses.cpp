@@ -5,6 +5,7 @@
 
 #include "engine/GroupRules.h"
 #include "res/resource.h"
+#include "engine/UserPort.h"
 #include "system/ComponentRegistrar.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
@@ -39,20 +40,20 @@ int32_t UpdateList::CountApplicableFiles() {
   return total;
 }
 
-int32_t UpdateList::InstallAll(ProgressTarget* target, ProgressFn progress) {
+int32_t UpdateList::InstallAll(UserPort* port, int32_t total) {
   doneCount = 0;
   abort = false;
   // The version messages belong to the checks before the install, never to it.
   reporting = false;
   int32_t replaced = 0;
   for (int32_t g = 0; groups && g < groupCount; ++g) {
-    replaced += InstallGroup(g, target, progress);
+    replaced += InstallGroup(g, port, total);
     if (abort) break;
   }
   return replaced;
 }
 
-int32_t UpdateList::InstallGroup(int32_t group, ProgressTarget* target, ProgressFn progress) {
+int32_t UpdateList::InstallGroup(int32_t group, UserPort* port, int32_t total) {
   if (CheckGroup(group, true, nullptr) != kApply) return 0;
   const UpdateGroup& g = groups[group];
   // LZ32 is bound before the span below: a library loaded with redirection
@@ -65,31 +66,31 @@ int32_t UpdateList::InstallGroup(int32_t group, ProgressTarget* target, Progress
   int32_t replaced = 0;
   for (int32_t f = 0; g.files && f < g.fileCount; ++f) {
     const UpdateFile& file = g.files[f];
-    if (progress && file.targetPath[0]) {
+    if (port && file.targetPath[0]) {
       char status[kStatusCapacity];
       FormatStatus(IDS_UPDATING_FMT, file.targetPath, status, sizeof status);
-      if (!progress(target, doneCount, 0, status)) abort = true;
+      if (!port->ReportProgress(doneCount, total, status)) abort = true;
     }
     if (abort) break;
     if (ReplaceFile(group, f, g.existOnly)) ++replaced;
     ++doneCount;  // passed, replaced or not
-    if (progress && !progress(target, doneCount, 0, nullptr)) abort = true;
+    if (port && !port->ReportProgress(doneCount, total, nullptr)) abort = true;
   }
   return replaced;
 }
 
-int32_t UpdateList::RegisterAll(RegistrationPass pass, ProgressTarget* target, ProgressFn progress,
+int32_t UpdateList::RegisterAll(RegistrationPass pass, UserPort* port, int32_t total,
                                 UINT messageId) {
   doneCount = 0;
   int32_t registered = 0;
   for (int32_t g = 0; groups && g < groupCount; ++g) {
-    registered += RegisterGroup(g, pass, target, progress, messageId);
+    registered += RegisterGroup(g, pass, port, total, messageId);
   }
   return registered;
 }
 
-int32_t UpdateList::RegisterGroup(int32_t group, RegistrationPass pass, ProgressTarget* target,
-                                  ProgressFn progress, UINT messageId) {
+int32_t UpdateList::RegisterGroup(int32_t group, RegistrationPass pass, UserPort* port,
+                                  int32_t total, UINT messageId) {
   if (CheckGroup(group, false, nullptr) != kApply) return 0;
   const UpdateGroup& g = groups[group];
   ScopedRedirectionOff redirection(group_rules::FilesInRealSystemFolder(g, GetOsClass()));
@@ -105,11 +106,11 @@ int32_t UpdateList::RegisterGroup(int32_t group, RegistrationPass pass, Progress
     VR_KILL_POINT(pass == RegistrationPass::Register ? "registration: file done"
                                                      : "unregistration: file done");
     ++doneCount;
-    if (progress && file.targetPath[0] && messageId != 0) {
+    if (port && file.targetPath[0] && messageId != 0) {
       char status[kStatusCapacity];
       FormatStatus(messageId, file.targetPath, status, sizeof status);
       // Registration cannot be cancelled: the report's answer is not used.
-      progress(target, doneCount, 0, status);
+      port->ReportProgress(doneCount, total, status);
     }
   }
   return registered;

@@ -14,6 +14,7 @@
 #include "engine/Leftovers.h"
 #include "engine/PayloadStore.h"
 #include "res/resource.h"
+#include "system/MessageBoxes.h"
 #include "system/ProductControlLibrary.h"
 #include "updatelist/ProductRules.h"
 #include "updatelist/UpdateList.h"
@@ -22,7 +23,6 @@
 #include "win32/KillPoint.h"
 #include "win32/Paths.h"
 #include "win32/Platform.h"
-#include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"
 #include "win32/UniqueHandle.h"
@@ -201,13 +201,11 @@ bool InstalledWriteTime(const char* target, FILETIME* time) {
 }
 
 // Asks whether to stop the background service and try again (string 106,
-// Retry/Cancel, no owner, no caption). On Retry, on NT, with the service
+// Retry/Cancel, system/MessageBoxes.h). On Retry, on NT, with the service
 // installer present, starts it with "-D". True when the replacement should be
 // tried again; *started is set when the installer was started.
 bool OfferServiceStop(bool* started) {
-  char text[512];
-  if (!win32::LoadResString(IDS_APP_RUNNING, text, sizeof text)) text[0] = '\0';
-  if (seams::ShowMessage(nullptr, text, nullptr, MB_RETRYCANCEL) != IDRETRY) return false;
+  if (ShowStringMessage(IDS_APP_RUNNING, MB_RETRYCANCEL) != IDRETRY) return false;
   if (!IsNtPlatform()) return false;
   char installer[MAX_PATH + 1];
   if (!win32::CopyText(installer, sizeof installer, CommonFolder()) ||

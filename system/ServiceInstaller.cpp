@@ -3,19 +3,17 @@
 #include <shellapi.h>
 
 #include "res/resource.h"
+#include "system/MessageBoxes.h"
 #include "system/ProductControlLibrary.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
 #include "win32/KillPoint.h"
 #include "win32/MessagePump.h"
 #include "win32/Platform.h"
-#include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
-
-constexpr int kMessageCapacity = 512;
 
 // The installer's program in the common folder; false when it does not fit.
 bool ComposeInstallerPath(const char* commonFolder, char* path, size_t capacity) {
@@ -90,11 +88,11 @@ int32_t IsServiceInstalled(const char* name) {
   return service ? 1 : 0;
 }
 
-int32_t RunServiceInstaller(int32_t install, HWND titleSource) {
-  return RunServiceInstallerIn(CommonFolder(), install, titleSource);
+int32_t RunServiceInstaller(int32_t install) {
+  return RunServiceInstallerIn(CommonFolder(), install);
 }
 
-int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install, HWND titleSource) {
+int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install) {
   if (!IsNtPlatform()) return 0;
   if (!commonFolder || !commonFolder[0]) return 0;
 
@@ -112,15 +110,8 @@ int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install, HWND ti
     WaitForServiceRemoval();
     WaitForInstallerEnd(process.get(), commonFolder);
 
-    char message[kMessageCapacity] = {};
-    win32::LoadResString(IDS_APP_RUNNING, message, sizeof message);
-    char title[win32::kTitleSize] = {};
-    if (titleSource) GetWindowTextA(titleSource, title, sizeof title);
-
     if (!IsServiceInstalled(kServiceName)) break;
-    // Deliberately without an owner window, unlike the updater's other boxes.
-    const int answer =
-        seams::ShowMessage(nullptr, message, title, MB_RETRYCANCEL | MB_ICONINFORMATION);
+    const int answer = ShowStringMessage(IDS_APP_RUNNING, MB_RETRYCANCEL | MB_ICONINFORMATION);
     if (answer != IDRETRY) break;
     StartInstaller(commonFolder, 0, process);
   }

@@ -36,11 +36,11 @@ int32_t IsServiceInstalled(const char* name);
 // installation (non-zero, no argument). Does nothing on the 9x family or
 // while the common folder is unknown. Removal then waits for "qfsvcg" to
 // disappear and for the installer to end and, while the service is still
-// there, asks Retry/Cancel (message 106, no owner, the title of titleSource
-// as caption); Retry repeats the whole removal. Returns 1 when this call
-// started the installer, else 0.
-int32_t RunServiceInstaller(int32_t install, HWND titleSource);
+// there, asks Retry/Cancel (message 106, system/MessageBoxes.h); Retry
+// repeats the whole removal. Returns 1 when this call started the
+// installer, else 0.
+int32_t RunServiceInstaller(int32_t install);
 
 // The same with the common folder given (ends in a backslash; empty: nothing
 // is done). RunServiceInstaller passes CommonFolder().
-int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install, HWND titleSource);
+int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install);

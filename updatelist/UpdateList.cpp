@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "engine/PayloadStore.h"
+#include "engine/UserPort.h"
+#include "system/MessageBoxes.h"
 #include "system/ProductDetection.h"
 #include "updatelist/IniFile.h"
 #include "win32/AsciiCase.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
 #include "win32/Paths.h"
-#include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Sha256.h"
 
@@ -139,19 +140,8 @@ UpdateList::UpdateList() {
 
 UpdateList::~UpdateList() { ClearList(); }
 
-void UpdateList::SetCaption(const char* caption) {
-  caption_[0] = '\0';
-  if (!caption) return;
-  // A caption may be cut; it is only shown.
-  size_t length = strnlen(caption, sizeof caption_ - 1);
-  memcpy(caption_, caption, length);
-  caption_[length] = '\0';
-}
-
-int UpdateList::ShowStringMessage(UINT id, UINT type) {
-  char text[1024] = {};
-  win32::LoadResString(id, text, sizeof text);
-  return seams::ShowMessage(owner_, text, caption_, type);
+int UpdateList::Ask(UINT id, UINT type) {
+  return port_ ? port_->Ask(id, type) : ShowStringMessage(id, type);
 }
 
 void UpdateList::ClearList() {

@@ -23,13 +23,13 @@
 
 #include "engine/DriverState.h"
 #include "engine/Lz32Library.h"
-#include "engine/ProgressTarget.h"
 #include "system/ProductControlLibrary.h"
 #include "updatelist/ProductRules.h"
 #include "win32/BufferSizes.h"
 #include "win32/Platform.h"
 
 class IniFile;
+class UserPort;
 
 struct VersionEntry {
   char version[win32::kTextSize];  // "Version%d", e.g. "10,2,9,0"
@@ -98,8 +98,9 @@ class UpdateList {
   UpdateList& operator=(const UpdateList&) = delete;
 
   // --- set by the update driver before the list is used ---
-  void SetCaption(const char* caption);  // title of every message box
-  void SetOwner(HWND owner) { owner_ = owner; }
+  // Where the checks ask their questions; without one they ask through
+  // ShowStringMessage (system/MessageBoxes.h) directly.
+  void SetPort(UserPort* port) { port_ = port; }
   void SetResumeRun(bool resume) { resumeRun_ = resume; }
   // An earlier run ended inside its install pass: the key file may be new
   // among old files, and finishing that update asks no re-update question.
@@ -119,12 +120,13 @@ class UpdateList {
   // --- group selection and passes (engine/GroupCheck.cpp, InstallPasses.cpp) ---
   GroupVerdict CheckGroup(int32_t group, bool interactive, int32_t* needsRedirectionOff);
   int32_t CountApplicableFiles();
-  int32_t InstallAll(ProgressTarget* target, ProgressFn progress);
-  int32_t InstallGroup(int32_t group, ProgressTarget* target, ProgressFn progress);
-  int32_t RegisterAll(RegistrationPass pass, ProgressTarget* target, ProgressFn progress,
-                      UINT messageId);
-  int32_t RegisterGroup(int32_t group, RegistrationPass pass, ProgressTarget* target,
-                        ProgressFn progress, UINT messageId);
+  // The passes report to port (none: nothing is reported) against total
+  // files; a report answered false stops the install pass.
+  int32_t InstallAll(UserPort* port, int32_t total);
+  int32_t InstallGroup(int32_t group, UserPort* port, int32_t total);
+  int32_t RegisterAll(RegistrationPass pass, UserPort* port, int32_t total, UINT messageId);
+  int32_t RegisterGroup(int32_t group, RegistrationPass pass, UserPort* port, int32_t total,
+                        UINT messageId);
   DriverState GetDriverState() { return ProcessDriverState(GetOsClass()); }
   SoundEffectSet ProbeSoundEffectSet(const char* libraryPath);
   int32_t FindKeyFile(int32_t group);
@@ -201,11 +203,10 @@ class UpdateList {
   GroupVerdict JudgeSameVersion(const char* keyPath, bool interactive);
 
  private:
-  // Message box of the engine: owner window, caption, string-table text.
-  int ShowStringMessage(UINT id, UINT type);
+  // A question or message of the checks, through the port.
+  int Ask(UINT id, UINT type);
 
-  HWND owner_ = nullptr;
-  char caption_[win32::kTitleSize] = {};
+  UserPort* port_ = nullptr;
   bool resumeRun_ = false;
   bool finishingInterrupted_ = false;
   OsVersionInfo os_;

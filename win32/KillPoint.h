@@ -7,7 +7,7 @@
 //                        TEXT and a character that is no letter or digit
 //   VR_KILL_AT=TEXT#N    the N-th such point
 //
-// Points are reached after every step the updater traces (app/Trace.h; the
+// Points are reached after every step the updater traces (win32/Trace.h; the
 // name is the step's text) and at the named windows marked with
 // VR_KILL_POINT in the code. The process first traces
 // "VrUpdater: kill point TEXT#N at NAME" (so that a point reached can be told

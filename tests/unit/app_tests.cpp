@@ -183,46 +183,37 @@ TEST_F(DialogTest, MissingHistoryLeavesTheBoxEmpty) {
 }
 
 TEST_F(DialogTest, ReportProgressMovesTheBarAndKeepsTheStatusWithoutText) {
-  ProgressTarget target;
-  target.dialog = dialog_;
-  target.total = 7;
-  EXPECT_NE(0, UpdaterDialog::ReportProgress(&target, 3, 0, "step three"));
+  EXPECT_TRUE(dialog_->ReportProgress(3, 7, "step three"));
   EXPECT_EQ(42, Position());  // 42.857 truncated
   EXPECT_EQ("step three", ControlText(hwnd_, IDC_STATUS));
 
-  target.total = 0;  // no total: the count itself is the percentage
-  EXPECT_NE(0, UpdaterDialog::ReportProgress(&target, 37, 0, nullptr));
+  // No total: the count itself is the percentage.
+  EXPECT_TRUE(dialog_->ReportProgress(37, 0, nullptr));
   EXPECT_EQ(37, Position());
   EXPECT_EQ("step three", ControlText(hwnd_, IDC_STATUS));
 
-  target.total = -4;
-  UpdaterDialog::ReportProgress(&target, 12, 0, nullptr);
+  dialog_->ReportProgress(12, -4, nullptr);
   EXPECT_EQ(12, Position());
 
-  target.total = 7;
-  UpdaterDialog::ReportProgress(&target, 7, 0, "");
+  dialog_->ReportProgress(7, 7, "");
   EXPECT_EQ(100, Position());
   EXPECT_EQ("", ControlText(hwnd_, IDC_STATUS));
 
-  target.total = 3;  // more done than total stays at the end of the bar
-  UpdaterDialog::ReportProgress(&target, 2000000000, 0, nullptr);
+  // More done than total stays at the end of the bar.
+  dialog_->ReportProgress(2000000000, 3, nullptr);
   EXPECT_EQ(100, Position());
+  dialog_->ClearProgress();
+  EXPECT_EQ(0, Position());
 }
 
 TEST_F(DialogTest, ReportProgressWithoutDialogIsANoOp) {
-  EXPECT_EQ(0, UpdaterDialog::ReportProgress(nullptr, 1, 0, "x"));
-  ProgressTarget empty;
-  EXPECT_EQ(0, UpdaterDialog::ReportProgress(&empty, 1, 0, "x"));
-
   // After the window is gone a report still says go on.
   UpdaterDialog gone;
   ASSERT_NE(nullptr, gone.CreateModeless(nullptr));
   DestroyWindow(gone.hwnd());
   EXPECT_EQ(nullptr, gone.hwnd());
-  ProgressTarget late;
-  late.dialog = &gone;
-  late.total = 10;
-  EXPECT_EQ(1, UpdaterDialog::ReportProgress(&late, 5, 0, "late"));
+  EXPECT_TRUE(gone.ReportProgress(5, 10, "late"));
+  gone.ClearProgress();
   gone.PumpOneMessage();  // without a window there is nothing to handle
 }
 

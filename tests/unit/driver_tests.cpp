@@ -82,7 +82,7 @@ class DriverTest : public testing::Test {
 
 TEST_F(DriverTest, StartWithoutProductSaysSoAndDoesNothingElse) {
   SeamRecorder recorder;
-  dialog_.OnStart();
+  dialog_.driver().Start();
   ExpectOneBox(recorder, IDS_NOT_INSTALLED, MB_OK | MB_ICONINFORMATION);
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
@@ -94,7 +94,7 @@ TEST_F(DriverTest, StartWithoutProductSaysSoAndDoesNothingElse) {
 TEST_F(DriverTest, UpdateProcedureWithoutProductRemovesTheResumeEntryAndSays105) {
   dialog_.ShowWaitWindow();
   SeamRecorder recorder;
-  dialog_.RunUpdate();
+  dialog_.driver().Update();
   ExpectOneBox(recorder, IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
@@ -108,7 +108,7 @@ TEST_F(DriverTest, StartIsSilentWhenTheUpdateListCannotBeLoaded) {
   std::string folder = vrtest::MakeTempFolder("vrprog");
   InstallProductFolder(folder);
   SeamRecorder recorder;
-  dialog_.OnStart();
+  dialog_.driver().Start();
   EXPECT_TRUE(recorder.boxes.empty());
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_FALSE(dialog_.HasWaitWindow());
@@ -123,7 +123,7 @@ TEST_F(DriverTest, UpdateProcedureWithUnloadableListPausesInOrderAndComesBackSil
   SendDlgItemMessageA(dialog_.hwnd(), IDC_PROGRESS, PBM_SETPOS, 40, 0);
   dialog_.ShowWaitWindow();
   SeamRecorder recorder;
-  dialog_.RunUpdate();
+  dialog_.driver().Update();
   // 2 s and two short pauses, the service removal (nothing to run here: the
   // product's common folder is unknown), 500 ms and 300 ms; nothing after a
   // list that does not load.
@@ -160,7 +160,7 @@ class DriverWithStoreTest : public DriverTest {
 TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWritten) {
   dialog_.ShowWaitWindow();
   SeamRecorder recorder;
-  dialog_.RunUpdate();
+  dialog_.driver().Update();
   EXPECT_EQ((std::vector<DWORD>{2000, 300, 300, 500, 300, 300, 300, 300}), recorder.pauses);
   // The checks may have said why first; the procedure's own 105 comes last.
   ASSERT_FALSE(recorder.boxes.empty());
@@ -168,7 +168,7 @@ TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWr
   EXPECT_EQ(dialog_.hwnd(), recorder.boxes.back().owner);
   for (const vrtest::Box& box : recorder.boxes) EXPECT_NE(ResText(IDS_RESTART_QUESTION), box.text);
   EXPECT_FALSE(dialog_.HasWaitWindow());
-  EXPECT_FALSE(dialog_.restartRequested());
+  EXPECT_FALSE(dialog_.driver().restartRequested());
   EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_TRUE(Enabled(IDCANCEL));
   EXPECT_FALSE(RunValueExists(kResumeValue));
@@ -176,7 +176,7 @@ TEST_F(DriverWithStoreTest, RefusedChecksEndWith105AfterEveryPauseAndNothingIsWr
 
 TEST_F(DriverWithStoreTest, StartWithNothingInUseRunsTheUpdateProcedureAfterItsPause) {
   SeamRecorder recorder;
-  dialog_.OnStart();
+  dialog_.driver().Start();
   // 300 ms after the launcher and service steps, then the procedure's own.
   EXPECT_EQ((std::vector<DWORD>{300, 2000, 300, 300, 500, 300, 300, 300, 300}), recorder.pauses);
   ASSERT_FALSE(recorder.boxes.empty());
@@ -200,7 +200,7 @@ TEST_F(DriverWithStoreTest, ServiceSpanHoldsOffTheShutdownAndCommandsAreIgnored)
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), 0);
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   };
-  dialog_.RunUpdate();
+  dialog_.driver().Update();
   // 2 s and two short pauses, the service removal, then the rest of the
   // procedure's pauses until the checks refuse and the service comes back.
   EXPECT_EQ((std::vector<DWORD>{2000, 300, 300, 500, 300, 300, 300, 300}), recorder.pauses);
@@ -212,18 +212,18 @@ TEST_F(DriverWithStoreTest, ServiceSpanHoldsOffTheShutdownAndCommandsAreIgnored)
 }
 
 TEST_F(DriverTest, ResumeEntryIsRemovedOnceAndAbsenceIsNoError) {
-  EXPECT_EQ(1, dialog_.RemoveResumeEntry());
+  EXPECT_EQ(1, dialog_.driver().RemoveResumeEntry());
   EXPECT_FALSE(RunValueExists(kResumeValue));
   EXPECT_TRUE(RunValueExists("SomethingElse"));
-  EXPECT_EQ(1, dialog_.RemoveResumeEntry());
+  EXPECT_EQ(1, dialog_.driver().RemoveResumeEntry());
   EXPECT_TRUE(RunValueExists("SomethingElse"));
 }
 
 TEST_F(DriverTest, RestartQuestionIsYesExactlyOnYes) {
   SeamRecorder recorder;
   recorder.answers = {IDYES, IDNO};
-  EXPECT_TRUE(dialog_.AskRestart());
-  EXPECT_FALSE(dialog_.AskRestart());
+  EXPECT_TRUE(dialog_.driver().AskRestart());
+  EXPECT_FALSE(dialog_.driver().AskRestart());
   ASSERT_EQ(2u, recorder.boxes.size());
   for (const vrtest::Box& box : recorder.boxes) {
     EXPECT_EQ(dialog_.hwnd(), box.owner);
@@ -231,7 +231,7 @@ TEST_F(DriverTest, RestartQuestionIsYesExactlyOnYes) {
     EXPECT_EQ(ResText(IDS_TITLE), box.caption);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), box.type);
   }
-  EXPECT_FALSE(dialog_.restartRequested());
+  EXPECT_FALSE(dialog_.driver().restartRequested());
 }
 
 TEST_F(DriverTest, CancelledShutdownWithoutRestartRequestLeavesTheButtonsAlone) {
@@ -254,8 +254,8 @@ TEST(DriverRealRestart, AcceptedRestartLeavesBothButtonsDisabled) {
   UpdaterDialog dialog;
   ASSERT_NE(nullptr, dialog.CreateModeless(nullptr));
   dialog.EnableButtons(false);
-  EXPECT_TRUE(dialog.RequestRestart());
-  EXPECT_TRUE(dialog.restartRequested());
+  EXPECT_TRUE(dialog.driver().RequestRestart());
+  EXPECT_TRUE(dialog.driver().restartRequested());
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog.hwnd(), IDC_START)));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog.hwnd(), IDCANCEL)));
   if (!testing::Test::HasFailure()) {

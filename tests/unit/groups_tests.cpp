@@ -17,6 +17,7 @@
 #include "engine/GroupRules.h"
 #include "res/resource.h"
 #include "support/GroupsSupport.h"
+#include "support/RecordingPort.h"
 #include "testbed/common/ProductKeys.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
@@ -151,7 +152,6 @@ TEST_F(GroupsTest, KeyFileVersionsAndMessages) {
       ASSERT_TRUE(PlaceKeyFile(c.id, keyPath_, c.length));
     }
     UpdateList list;
-    list.SetCaption("caption of the test");
     FillKeyGroup(list);
     list.reporting = c.reporting;
     SeamRecorder messages(IDOK);
@@ -161,7 +161,7 @@ TEST_F(GroupsTest, KeyFileVersionsAndMessages) {
     } else {
       ASSERT_EQ(1u, messages.boxes.size());
       EXPECT_EQ(ResText(c.message), messages.boxes[0].text);
-      EXPECT_EQ("caption of the test", messages.boxes[0].caption);
+      EXPECT_EQ(ResText(IDS_TITLE), messages.boxes[0].caption);
       EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), messages.boxes[0].type);
     }
   }
@@ -407,23 +407,6 @@ TEST_F(GroupsTest, SoundEffectGroupsFollowTheInstalledSet) {
 
 // --- the install and registration passes ---
 
-struct ProgressCall {
-  int32_t done;
-  std::string text;
-  bool hasText;
-};
-std::vector<ProgressCall> g_calls;
-int32_t g_stopAtDone = -1;      // answer 0 to the report after this count
-int32_t g_stopBeforeDone = -1;  // answer 0 to the status line at this count
-
-int32_t RecordProgress(ProgressTarget*, int32_t done, int32_t reserved, const char* text) {
-  EXPECT_EQ(0, reserved);
-  g_calls.push_back({done, text ? text : "", text != nullptr});
-  if (text && done == g_stopBeforeDone) return 0;
-  if (!text && done == g_stopAtDone) return 0;
-  return 1;
-}
-
 std::string Formatted(UINT id, const std::string& path) {
   char text[600] = {};
   snprintf(text, sizeof text, ResText(id).c_str(), path.c_str());
@@ -437,8 +420,12 @@ class PassesTest : public GroupsTest {
     store_ = LoadLibraryA((ExeFolder() + "replace_store.dll").c_str());
     ASSERT_NE(nullptr, store_);
     seams::SetStoreModule(store_);
-    g_calls.clear();
-    g_stopAtDone = g_stopBeforeDone = -1;
+    // A report answered "stop": the one after the file that makes stopAtDone_
+    // files done, or the status line of file stopBeforeDone_.
+    port_.goOn = [this](const ProgressReport& r) {
+      EXPECT_EQ(4, r.total);
+      return r.done != (r.hasText ? stopBeforeDone_ : stopAtDone_);
+    };
   }
   void TearDown() override {
     seams::SetStoreModule(nullptr);
@@ -453,24 +440,27 @@ class PassesTest : public GroupsTest {
   }
   HMODULE store_ = nullptr;
   SeamRecorder pauses_;
+  RecordingPort port_;
+  std::vector<ProgressReport>& calls_ = port_.reports;
+  int32_t stopAtDone_ = -1;
+  int32_t stopBeforeDone_ = -1;
 };
 
 TEST_F(PassesTest, InstallReportsEveryFileAndReplacesIt) {
   UpdateList list;
   FillTwoGroups(list);
   list.reporting = true;
-  ProgressTarget target;
   EXPECT_EQ(4, list.CountApplicableFiles());
-  EXPECT_EQ(4, list.InstallAll(&target, RecordProgress));
+  EXPECT_EQ(4, list.InstallAll(&port_, 4));
   EXPECT_FALSE(list.reporting);
   EXPECT_EQ(4, list.doneCount);
-  ASSERT_EQ(8u, g_calls.size());
+  ASSERT_EQ(8u, calls_.size());
   const char* names[] = {"a1.bin", "a2.bin", "b1.bin", "b2.bin"};
   for (int f = 0; f < 4; ++f) {
-    EXPECT_EQ(f, g_calls[2 * f].done);
-    EXPECT_EQ(Formatted(IDS_UPDATING_FMT, folder_ + names[f]), g_calls[2 * f].text);
-    EXPECT_EQ(f + 1, g_calls[2 * f + 1].done);
-    EXPECT_FALSE(g_calls[2 * f + 1].hasText);
+    EXPECT_EQ(f, calls_[2 * f].done);
+    EXPECT_EQ(Formatted(IDS_UPDATING_FMT, folder_ + names[f]), calls_[2 * f].text);
+    EXPECT_EQ(f + 1, calls_[2 * f + 1].done);
+    EXPECT_FALSE(calls_[2 * f + 1].hasText);
     EXPECT_TRUE(FileExists((folder_ + names[f]).c_str())) << names[f];
   }
 }
@@ -510,7 +500,7 @@ TEST_F(PassesTest, NoLibraryIsLoadedWhileRedirectionIsOff) {
     // The system kind's group: its key file is read and replaced there.
     FillList(list, kVersions, {{"System", "", 0, "10,3,0,0", {target}, 1}});
     EXPECT_EQ(kApply, list.CheckGroup(0, false, nullptr));
-    EXPECT_EQ(1, list.InstallAll(nullptr, nullptr));
+    EXPECT_EQ(1, list.InstallAll(nullptr, 0));
   }
   seams::SetLoadObserver(nullptr);
   DeleteFileA(real.c_str());
@@ -521,28 +511,27 @@ TEST_F(PassesTest, NoLibraryIsLoadedWhileRedirectionIsOff) {
 TEST_F(PassesTest, StopAfterAGroupsLastFileEndsThePass) {
   UpdateList list;
   FillTwoGroups(list);
-  ProgressTarget target;
-  g_stopAtDone = 2;
-  EXPECT_EQ(2, list.InstallAll(&target, RecordProgress));
+  stopAtDone_ = 2;
+  EXPECT_EQ(2, list.InstallAll(&port_, 4));
   EXPECT_TRUE(list.abort);
   EXPECT_TRUE(FileExists((folder_ + "a2.bin").c_str()));  // kept
   EXPECT_FALSE(FileExists((folder_ + "b1.bin").c_str()));
-  EXPECT_EQ(4u, g_calls.size());
+  EXPECT_EQ(4u, calls_.size());
 
   // A stop asked at a file's status line leaves that file alone.
   UpdateList again;
   FillTwoGroups(again);
   for (const char* name : {"a1.bin", "a2.bin"}) DeleteFileA((folder_ + name).c_str());
-  g_calls.clear();
-  g_stopAtDone = -1;
-  g_stopBeforeDone = 1;
-  EXPECT_EQ(1, again.InstallAll(&target, RecordProgress));
+  calls_.clear();
+  stopAtDone_ = -1;
+  stopBeforeDone_ = 1;
+  EXPECT_EQ(1, again.InstallAll(&port_, 4));
   EXPECT_TRUE(FileExists((folder_ + "a1.bin").c_str()));
   EXPECT_FALSE(FileExists((folder_ + "a2.bin").c_str()));
   EXPECT_EQ(1, again.doneCount);
   // A new pass starts afresh.
-  g_stopBeforeDone = -1;
-  EXPECT_EQ(4, again.InstallAll(nullptr, nullptr));
+  stopBeforeDone_ = -1;
+  EXPECT_EQ(4, again.InstallAll(nullptr, 0));
   EXPECT_FALSE(again.abort);
 }
 
@@ -554,7 +543,7 @@ TEST_F(PassesTest, SystemGroupIsInstalledIntoTheRealSystemFolder) {
   UpdateList list;
   // A "SYS" group: not named "driver x64", but its files lie in System32.
   FillList(list, kVersions, {{"System", "", 999, "", {target}, 1}});
-  EXPECT_EQ(1, list.InstallAll(nullptr, nullptr));
+  EXPECT_EQ(1, list.InstallAll(nullptr, 0));
   const std::string real = std::string(testbed::kNativeSystemFolder) + "groups_sys.bin";
   EXPECT_TRUE(FileExists(real.c_str()));
   EXPECT_FALSE(FileExists("C:\\windows\\syswow64\\groups_sys.bin"));
@@ -575,19 +564,20 @@ TEST_F(PassesTest, RegistrationRunsOnlyFlaggedExistingServers) {
              0,
              {1, 1, 0}},
             {"Elsewhere", Is64() ? "X86" : "X64", 999, "", {server}, 0, 0, {1}}});
-  ProgressTarget target;
-  list.abort = true;  // the registration pass cannot be stopped and leaves abort alone
-  EXPECT_EQ(
-      1, list.RegisterAll(RegistrationPass::Register, &target, RecordProgress, IDS_PROCESSING_FMT));
+  port_.goOn = [](const ProgressReport& r) {
+    EXPECT_EQ(4, r.total);
+    return false;  // the registration pass cannot be stopped and leaves abort alone
+  };
+  list.abort = true;
+  EXPECT_EQ(1, list.RegisterAll(RegistrationPass::Register, &port_, 4, IDS_PROCESSING_FMT));
   EXPECT_TRUE(list.abort);
-  ASSERT_EQ(3u, g_calls.size());
-  EXPECT_EQ(Formatted(IDS_PROCESSING_FMT, server), g_calls[0].text);
-  EXPECT_EQ(1, g_calls[0].done);
-  EXPECT_EQ(3, g_calls[2].done);
-  g_calls.clear();
-  EXPECT_EQ(1, list.RegisterAll(RegistrationPass::Unregister, &target, RecordProgress,
-                                0));  // no status line
-  EXPECT_TRUE(g_calls.empty());
+  ASSERT_EQ(3u, calls_.size());
+  EXPECT_EQ(Formatted(IDS_PROCESSING_FMT, server), calls_[0].text);
+  EXPECT_EQ(1, calls_[0].done);
+  EXPECT_EQ(3, calls_[2].done);
+  calls_.clear();
+  EXPECT_EQ(1, list.RegisterAll(RegistrationPass::Unregister, &port_, 4, 0));  // no status line
+  EXPECT_TRUE(calls_.empty());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/IntegrationSupport.h"
+#include "support/RecordingPort.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
 
@@ -20,13 +21,12 @@ using namespace vrtest;
 
 namespace {
 
-std::vector<std::string> g_statusTexts;
-int32_t g_lastDone = -1;
-
-int32_t RecordProgress(ProgressTarget*, int32_t done, int32_t, const char* text) {
-  if (text) g_statusTexts.push_back(text);
-  g_lastDone = done;
-  return 1;
+// The status lines and the last count of the reports since `from`.
+std::vector<std::string> StatusTexts(const RecordingPort& port, size_t from) {
+  std::vector<std::string> texts;
+  for (size_t i = from; i < port.reports.size(); ++i)
+    if (port.reports[i].hasText) texts.push_back(port.reports[i].text);
+  return texts;
 }
 
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
@@ -216,26 +216,26 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
 
   UpdateList list;
   ASSERT_EQ(kTotalFiles, list.LoadList());
-  ProgressTarget target;
-  target.total = list.CountApplicableFiles();
-  EXPECT_EQ(applicableFiles, target.total);
+  RecordingPort port;
+  const int32_t total = list.CountApplicableFiles();
+  EXPECT_EQ(applicableFiles, total);
   // The list flags no COM server: both registration passes run nothing.
-  EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Unregister, &target, RecordProgress, 121));
+  EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Unregister, &port, total, 121));
 
   seams_.pauses.clear();
-  g_statusTexts.clear();
+  const size_t firstReport = port.reports.size();
   LARGE_INTEGER start, end;
   QueryPerformanceCounter(&start);
-  const int32_t installed = list.InstallAll(&target, RecordProgress);
+  const int32_t installed = list.InstallAll(&port, total);
   QueryPerformanceCounter(&end);
   const std::vector<DWORD> installPauses = seams_.pauses;
-  const int32_t lastDone = g_lastDone;
-  const std::vector<std::string> statusTexts = g_statusTexts;
+  const int32_t lastDone = port.reports.empty() ? -1 : port.reports.back().done;
+  const std::vector<std::string> statusTexts = StatusTexts(port, firstReport);
   // The times right after the install pass: the registration pass reads the
   // key file's version, which may move its last-access time.
   const std::map<std::string, FileStamps> afterInstall = TargetTimes();
 
-  EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Register, &target, RecordProgress, 121));
+  EXPECT_EQ(0, list.RegisterAll(RegistrationPass::Register, &port, total, 121));
 
   EXPECT_EQ(applicableFiles, installed);
   EXPECT_EQ(0, list.failedFiles());

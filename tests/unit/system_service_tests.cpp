@@ -13,6 +13,7 @@
 
 #include "res/resource.h"
 #include "support/SystemSupport.h"
+#include "system/MessageBoxes.h"
 #include "system/ServiceInstaller.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "win32/Platform.h"
@@ -55,13 +56,15 @@ class ServiceInstallerTest : public testing::Test {
     UnregisterService();
     testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstRefuseValue, 0);
     testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 0);
-    // A window whose title the question must carry.
-    title_ = CreateWindowExA(0, "STATIC", "Vorrel Recorder 10.30 title", WS_OVERLAPPED, 0, 0, 10,
-                             10, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, title_);
+    // The window that stands for the main dialog: every box's owner.
+    owner_ = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
+    ASSERT_NE(nullptr, owner_);
+    SetMessageOwner(owner_);
   }
   void TearDown() override {
-    DestroyWindow(title_);
+    SetMessageOwner(nullptr);
+    DestroyWindow(owner_);
     // The installer runs on after RunServiceInstaller returns (its pauses are
     // recorded, not slept); a late "-D" would remove the next test's service.
     WaitForInstallersToEnd();
@@ -101,7 +104,7 @@ class ServiceInstallerTest : public testing::Test {
   void ExpectRun(int32_t result, int32_t install, const std::vector<DWORD>& pauses,
                  const std::string& folder) {
     SeamRecorder recorder;
-    EXPECT_EQ(result, RunServiceInstallerIn(folder.c_str(), install, title_));
+    EXPECT_EQ(result, RunServiceInstallerIn(folder.c_str(), install));
     EXPECT_EQ(pauses, recorder.pauses);
     EXPECT_TRUE(recorder.boxes.empty());
   }
@@ -113,7 +116,7 @@ class ServiceInstallerTest : public testing::Test {
   std::string common_;
   std::string elsewhere_;
   win32::ScopedCurrentDirectory currentDirectory_;
-  HWND title_ = nullptr;
+  HWND owner_ = nullptr;
 };
 
 TEST_F(ServiceInstallerTest, ServiceIsSeenExactlyWhileRegistered) {
@@ -131,7 +134,7 @@ TEST_F(ServiceInstallerTest, RemovalRunsTheInstallerWithDashDAndWaitsUntilTheSer
   SeamRecorder recorder;  // pauses slept at a tenth, so the installer can act
   recorder.realSleepDivisor = 10;
 
-  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
+  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0));
 
   EXPECT_EQ(0, IsServiceInstalled("qfsvcg"));
   EXPECT_TRUE(recorder.boxes.empty());
@@ -185,7 +188,7 @@ TEST_F(ServiceInstallerTest, RemovalAndInstallationEndOnlyWhenTheInstallerHasEnd
       testbed::WriteDword(testbed::kOptionsKey, testbed::kServinstDelayValue, 0);
     }
     SeamRecorder recorder;
-    EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), c.install, title_));
+    EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), c.install));
     EXPECT_EQ(0, IsFileLocked((common_ + "Servinst.exe").c_str()));
     EXPECT_EQ(c.install, IsServiceInstalled("qfsvcg"));
     EXPECT_TRUE(recorder.boxes.empty());
@@ -210,7 +213,7 @@ TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSecon
 
   SeamRecorder recorder;
   recorder.answers = {IDRETRY, IDCANCEL};
-  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0, title_));
+  EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0));
 
   // Installer, 62 one-second pauses, the question; Retry repeats all of it.
   std::vector<DWORD> cycle{500};
@@ -221,9 +224,9 @@ TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSecon
 
   ASSERT_EQ(2u, recorder.boxes.size());
   for (const vrtest::Box& box : recorder.boxes) {
-    EXPECT_EQ(nullptr, box.owner);
+    EXPECT_EQ(owner_, box.owner);
     EXPECT_EQ(ResText(IDS_APP_RUNNING), box.text);
-    EXPECT_EQ("Vorrel Recorder 10.30 title", box.caption);
+    EXPECT_EQ(ResText(IDS_TITLE), box.caption);
     EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL | MB_ICONINFORMATION), box.type);
   }
   // Each question comes after the last pause of its cycle.
@@ -238,7 +241,7 @@ TEST_F(ServiceInstallerTest, MissingInstallerStillWaitsForTheService) {
   ASSERT_TRUE(RegisterService("C:\\windows\\system32\\notepad.exe"));
   SeamRecorder recorder;
   recorder.answers = {IDCANCEL};
-  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0, title_));
+  EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0));
   EXPECT_EQ(std::vector<DWORD>(62, 1000), recorder.pauses);
   EXPECT_EQ(1u, recorder.boxes.size());
 }
@@ -257,7 +260,7 @@ TEST_F(ServiceInstallerTest, UnknownCommonFolderDoesNothingAtAll) {
   // The real entry point takes the process-wide common folder, which no
   // folder query has filled in this test program.
   SeamRecorder recorder;
-  EXPECT_EQ(0, RunServiceInstaller(0, title_));
+  EXPECT_EQ(0, RunServiceInstaller(0));
   EXPECT_TRUE(recorder.pauses.empty());
   EXPECT_TRUE(recorder.boxes.empty());
   EXPECT_TRUE(Log().empty());

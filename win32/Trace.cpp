@@ -1,4 +1,4 @@
-#include "app/Trace.h"
+#include "win32/Trace.h"
 
 #include <windows.h>
 
