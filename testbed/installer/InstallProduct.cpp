@@ -6,8 +6,9 @@
 //     the sound-effect library and virtualQuirra\DrvInst.exe;
 //   - the common folder with the service installer and the service program,
 //     the edition's common folder and the shared library folder;
-//   - an older copy of every file of the update list (older time, other
-//     content), so an update visibly replaces it;
+//   - an older copy of every file of the update list that applies on this
+//     Windows, where the update looks for it (testbed/common/ExpectedLayout.h;
+//     older time, other content), so an update visibly replaces it;
 //   - App Paths and Uninstall entries, the folders the control library
 //     reports, the service, the filter registrations, the Run value.
 // All registry data goes to the 32-bit view, as a 32-bit installer's does.
@@ -19,7 +20,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "testbed/common/ExpectedLayout.h"
 #include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "testbed/installer/FilterRegistrations.h"
@@ -40,9 +43,7 @@ struct Folders {
   char source[MAX_PATH];   // where the installer and the built components lie
   char program[MAX_PATH];  // all of these end in a backslash
   char common[MAX_PATH];
-  char edition[MAX_PATH];
   char shared[MAX_PATH];
-  char system[MAX_PATH];
 };
 
 int g_failures = 0;
@@ -62,12 +63,13 @@ bool WithBackslash(char* text, size_t capacity) {
   return SUCCEEDED(StringCchCatA(text, capacity, "\\"));
 }
 
-// Creates folder and its missing parents; folder ends in a backslash.
+// Creates folder and its missing parents; folder ends in a backslash (a
+// doubled one, as in the edition folder, counts once).
 bool CreateFolderTree(const char* folder) {
   char path[MAX_PATH];
   if (FAILED(StringCchCopyA(path, sizeof path, folder))) return false;
   for (char* p = path + 3; *p; ++p) {  // past "C:\"
-    if (*p != '\\') continue;
+    if (*p != '\\' || p[-1] == '\\') continue;
     *p = '\0';
     if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
     *p = '\\';
@@ -147,72 +149,31 @@ const char* ComponentFor(const char* fileName, const InstallOptions& o) {
   return nullptr;
 }
 
-// One file of the update list: the folder it goes to, following the update
-// list's folder kinds.
-bool ListFolder(const Folders& f, const char* installPath, char* out, size_t capacity,
-                bool* systemKind) {
-  *systemKind = false;
-  if (!lstrcmpiA(installPath, "SharedLib"))
-    return SUCCEEDED(StringCchCopyA(out, capacity, f.shared));
-  if (!lstrcmpiA(installPath, "MarrowickCommon"))
-    return SUCCEEDED(StringCchCopyA(out, capacity, f.common));
-  if (!lstrcmpiA(installPath, "MarrowickCommon_Saffra9"))
-    return SUCCEEDED(StringCchCopyA(out, capacity, f.edition));
-  if (!lstrcmpiA(installPath, "driver")) {
-    *systemKind = true;
-    return Join(out, capacity, f.system, "drivers\\");
-  }
-  if (!lstrcmpiA(installPath, "SYS")) {
-    *systemKind = true;
-    return SUCCEEDED(StringCchCopyA(out, capacity, f.system));
-  }
-  if (!lstrcmpiA(installPath, "VirtualQuirraVista"))
-    return Join(out, capacity, f.program, "virtualQuirra\\Vista\\");
-  if (FAILED(StringCchPrintfA(out, capacity, "%s%s", f.program, installPath))) return false;
-  return installPath[0] == '\0' || WithBackslash(out, capacity);
-}
-
-// Older copies of every file of the update list (the key file excepted: it
+// Older copies of every file of the update list that applies on this
+// Windows, where the update will look for them (the key file excepted: it
 // is installed on its own).
 int InstallListFiles(const Folders& f, const InstallOptions& o) {
-  const char* ini = o.upList;
-  int groups = GetPrivateProfileIntA("General", "Group", 0, ini);
-  const bool win64 = testbed::OnSixtyFourBitWindows();
+  testbed::ExpectedLayout layout;
+  if (!layout.Load(o.upList, {f.program, f.common, f.shared}, testbed::ThisMachine())) {
+    Fail("update list", layout.problem().c_str());
+    return 0;
+  }
   int count = 0;
-  for (int g = 0; g < groups; ++g) {
-    char section[32], installPath[MAX_PATH], os[64], folder[MAX_PATH];
-    StringCchPrintfA(section, sizeof section, "Group%d", g);
-    GetPrivateProfileStringA(section, "Install Path", "", installPath, sizeof installPath, ini);
-    GetPrivateProfileStringA(section, "OS", "", os, sizeof os, ini);
-    // Only the files meant for this system's bitness, as the product does.
-    if ((!lstrcmpiA(os, "X86") && win64) || (!lstrcmpiA(os, "X64") && !win64)) continue;
-    bool systemKind = false;
-    if (!ListFolder(f, installPath, folder, sizeof folder, &systemKind)) continue;
-    testbed::RedirectionOff redirection;  // the 64-bit system folder for system files
-    if (!CreateFolderTree(folder)) {
-      Fail("folder", folder);
+  for (const testbed::ExpectedFile& file : layout.ApplicableFiles()) {
+    if (!lstrcmpiA(file.name.c_str(), kKeyFileName)) continue;
+    testbed::RedirectionOff redirection(file.redirectionOff);
+    const std::string folder = file.target.substr(0, file.target.rfind('\\') + 1);
+    if (!CreateFolderTree(folder.c_str())) {
+      Fail("folder", folder.c_str());
       continue;
     }
-    int files = GetPrivateProfileIntA(section, "Files", 0, ini);
-    for (int d = 0; d < files; ++d) {
-      char key[32], listPath[MAX_PATH], target[MAX_PATH];
-      StringCchPrintfA(key, sizeof key, "Path%d", d);
-      GetPrivateProfileStringA(section, key, "", listPath, sizeof listPath, ini);
-      const char* name = strrchr(listPath, '\\');
-      if (!name || !name[1] || !lstrcmpiA(name + 1, kKeyFileName)) continue;
-      ++name;
-      StringCchPrintfA(key, sizeof key, "PathTimeL%d", d);
-      FILETIME listTime;
-      listTime.dwLowDateTime = GetPrivateProfileIntA(section, key, 0, ini);
-      StringCchPrintfA(key, sizeof key, "PathTimeH%d", d);
-      listTime.dwHighDateTime = GetPrivateProfileIntA(section, key, 0, ini);
-      if (!Join(target, sizeof target, folder, name)) continue;
-      FILETIME time = OldTime(&listTime);
-      const char* component = ComponentFor(name, o);
-      bool ok = component ? CopyComponent(f, component, target, time)
-                          : WriteOlderCopy(target, o.version, time);
-      count += ok ? 1 : 0;
-    }
+    const FILETIME time = OldTime(&file.time);
+    const char* component = ComponentFor(file.name.c_str(), o);
+    const char* target = file.target.c_str();
+    count += (component ? CopyComponent(f, component, target, time)
+                        : WriteOlderCopy(target, o.version, time))
+                 ? 1
+                 : 0;
   }
   return count;
 }
@@ -363,11 +324,7 @@ bool ResolveFolders(const InstallOptions& o, Folders* f) {
   ok = ok && WithBackslash(f->program, MAX_PATH) && WithBackslash(f->common, MAX_PATH);
   ok = ok && (o.sharedFolder[0] ? Join(f->shared, MAX_PATH, o.sharedFolder, "")
                                 : Join(f->shared, MAX_PATH, f->common, "Shared"));
-  ok = ok && WithBackslash(f->shared, MAX_PATH);
-  ok = ok && Join(f->edition, MAX_PATH, f->common, "Saffra9\\");
-  UINT s = GetSystemDirectoryA(f->system, MAX_PATH);
-  ok = ok && s > 0 && s < MAX_PATH && WithBackslash(f->system, MAX_PATH);
-  return ok;
+  return ok && WithBackslash(f->shared, MAX_PATH);
 }
 
 }  // namespace
@@ -382,7 +339,9 @@ int main(int argc, char** argv) {
   }
   char virtualDrive[MAX_PATH];
   Join(virtualDrive, sizeof virtualDrive, f.program, "virtualQuirra\\");
-  const char* const folders[] = {f.program, f.common, f.edition, f.shared, virtualDrive};
+  const std::string edition = testbed::FolderOf(
+      "MarrowickCommon_Saffra9", {f.program, f.common, f.shared}, testbed::ThisMachine());
+  const char* const folders[] = {f.program, f.common, edition.c_str(), f.shared, virtualDrive};
   for (const char* folder : folders)
     if (!CreateFolderTree(folder)) Fail("folder", folder);
 

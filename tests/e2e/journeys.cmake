@@ -1,7 +1,7 @@
 # Journeys: a whole run of the real updater in a fresh prefix, the robot
 # answering its boxes, then the state of disk, registry and service checked
 # by e2e_check (tests/e2e/journey.sh does the plumbing).
-add_executable(e2e_check journeys_check.cpp)
+add_executable(e2e_check journeys_check.cpp ${CMAKE_SOURCE_DIR}/testbed/common/ExpectedLayout.cpp)
 vr_warnings(e2e_check)
 target_include_directories(e2e_check PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(e2e_check PRIVATE version advapi32)

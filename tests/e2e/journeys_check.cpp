@@ -35,9 +35,10 @@
 //                         copies again: the floor
 //                         the benchmark compares the updater with (needs src)
 //
-// Folders come from the installed product's registry (32-bit view), laid out
-// the way the testbed's installer does it. One line per check; exit code 0
-// when all held, 1 when any failed, 2 on a bad argument.
+// Folders come from the installed product's registry (the flavour's view);
+// which files apply and where they lie, from testbed/common/ExpectedLayout.h.
+// One line per check; exit code 0 when all held, 1 when any failed, 2 on a
+// bad argument.
 #include <windows.h>
 #include <winver.h>
 
@@ -49,15 +50,14 @@
 #include <string>
 #include <vector>
 
-#include "testbed/common/ProductKeys.h"
+#include "testbed/common/ExpectedLayout.h"
 #include "testbed/common/Flavour.h"
+#include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
-using testbed::kAppPathsKey;
-using testbed::kFoldersKey;
 using testbed::kRunKey;
 using testbed::kUninstallKey;
 constexpr char kKeyFile[] = "VRSAFFRA9.exe";
@@ -131,82 +131,16 @@ std::string TextOf(const RegValue& v) {
   return s;
 }
 
-struct Folders {
-  std::string program, common, shared, edition, system;
-};
+using testbed::ProductFolders;
+// One file of the list that applies to this system; with redirectionOff it
+// lies in the real 64-bit system folder and is looked at there.
+using ListedFile = testbed::ExpectedFile;
 
-bool LoadFolders(Folders* f) {
-  f->program = WithBackslash(TextOf(ReadValue(kAppPathsKey, "Path")));
-  f->common = WithBackslash(TextOf(ReadValue(kFoldersKey, testbed::kCommonValue)));
-  f->shared = WithBackslash(TextOf(ReadValue(kFoldersKey, testbed::kSharedValue)));
-  f->edition = f->common + "Saffra9\\";
-  char sys[MAX_PATH];
-  UINT n = GetSystemDirectoryA(sys, sizeof sys);
-  f->system = n && n < sizeof sys ? WithBackslash(sys) : "";
-  return f->program.size() > 1 && f->common.size() > 1 && !f->system.empty();
-}
-
-// One file of the list that applies to this system.
-struct ListedFile {
-  std::string target;  // where it is installed
-  std::string source;  // GGFF_<name> in the expanded payload folder
-  FILETIME time = {};
-  bool system = false;  // in the system folder: looked at without redirection
-};
-
-std::string Profile(const std::string& ini, const char* section, const char* key) {
-  char buf[MAX_PATH];
-  GetPrivateProfileStringA(section, key, "", buf, sizeof buf, ini.c_str());
-  return buf;
-}
-
-std::vector<ListedFile> ListedFiles(const std::string& ini, const Folders& f) {
-  std::vector<ListedFile> files;
-  const bool win64 = testbed::OnSixtyFourBitWindows();
-  int groups = GetPrivateProfileIntA("General", "Group", 0, ini.c_str());
-  for (int g = 0; g < groups; ++g) {
-    char section[32];
-    snprintf(section, sizeof section, "Group%d", g);
-    std::string os = Profile(ini, section, "OS");
-    if ((!lstrcmpiA(os.c_str(), "X86") && win64) || (!lstrcmpiA(os.c_str(), "X64") && !win64))
-      continue;
-    std::string where = Profile(ini, section, "Install Path"), folder;
-    bool system = false;
-    if (!lstrcmpiA(where.c_str(), "SharedLib")) {
-      folder = f.shared;
-    } else if (!lstrcmpiA(where.c_str(), "MarrowickCommon")) {
-      folder = f.common;
-    } else if (!lstrcmpiA(where.c_str(), "MarrowickCommon_Saffra9")) {
-      folder = f.edition;
-    } else if (!lstrcmpiA(where.c_str(), "driver")) {
-      folder = f.system + "drivers\\";
-      system = true;
-    } else {
-      folder = where.empty() ? f.program : WithBackslash(f.program + where);
-    }
-    int count = GetPrivateProfileIntA(section, "Files", 0, ini.c_str());
-    for (int d = 0; d < count; ++d) {
-      char key[32];
-      snprintf(key, sizeof key, "Path%d", d);
-      std::string path = Profile(ini, section, key);
-      size_t slash = path.rfind('\\');
-      std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-      ListedFile file;
-      file.target = folder + name;
-      char prefix[16];
-      snprintf(prefix, sizeof prefix, "%02d%02d_", g, d);
-      file.source = prefix + name;
-      snprintf(key, sizeof key, "PathTimeL%d", d);
-      file.time.dwLowDateTime =
-          static_cast<DWORD>(strtoul(Profile(ini, section, key).c_str(), nullptr, 10));
-      snprintf(key, sizeof key, "PathTimeH%d", d);
-      file.time.dwHighDateTime =
-          static_cast<DWORD>(strtoul(Profile(ini, section, key).c_str(), nullptr, 10));
-      file.system = system;
-      files.push_back(file);
-    }
-  }
-  return files;
+std::vector<ListedFile> ListedFiles(const std::string& ini, const ProductFolders& f) {
+  testbed::ExpectedLayout layout;
+  if (!layout.Load(ini, f, testbed::ThisMachine()))
+    Report(false, "list: %s", layout.problem().c_str());
+  return layout.ApplicableFiles();
 }
 
 struct FileState {
@@ -248,7 +182,7 @@ int CountUpdated(const std::vector<ListedFile>& files, const std::string& src, b
   int good = 0;
   for (const ListedFile& f : files) {
     FileState want = ReadState(WithBackslash(src) + f.source, false);
-    FileState have = ReadState(f.target, f.system);
+    FileState have = ReadState(f.target, f.redirectionOff);
     unsigned long long listTime =
         (static_cast<unsigned long long>(f.time.dwHighDateTime) << 32) | f.time.dwLowDateTime;
     if (want.exists && have.exists && have.bytes == want.bytes && have.time == listTime) {
@@ -286,7 +220,7 @@ double CopyFloorOnce(const std::vector<ListedFile>& files, const std::string& sr
   bool ok = true;
   bytes = 0;
   for (const ListedFile& f : files) {
-    testbed::RedirectionOff redirection(f.system);
+    testbed::RedirectionOff redirection(f.redirectionOff);
     std::string from = WithBackslash(src) + f.source, to = f.target + ".floor";
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!CopyFileA(from.c_str(), to.c_str(), FALSE) ||
@@ -300,7 +234,7 @@ double CopyFloorOnce(const std::vector<ListedFile>& files, const std::string& sr
   }
   QueryPerformanceCounter(&end);
   for (const ListedFile& f : files) {
-    testbed::RedirectionOff redirection(f.system);
+    testbed::RedirectionOff redirection(f.redirectionOff);
     DeleteFileA((f.target + ".floor").c_str());
   }
   return ok ? 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) /
@@ -328,9 +262,9 @@ bool Snapshot(const std::vector<ListedFile>& files, const std::string& out) {
   FILE* fp = fopen(out.c_str(), "w");
   if (!fp) return false;
   for (const ListedFile& f : files) {
-    FileState s = ReadState(f.target, f.system);
+    FileState s = ReadState(f.target, f.redirectionOff);
     fprintf(fp, "%d %llu %llu %016llx %d %s\n", s.exists ? 1 : 0, s.size, s.time, Fnv1a(s.bytes),
-            f.system ? 1 : 0, f.target.c_str());
+            f.redirectionOff ? 1 : 0, f.target.c_str());
   }
   fclose(fp);
   Report(true, "snapshot: %u files recorded in %s", static_cast<unsigned>(files.size()),
@@ -413,7 +347,7 @@ FileCounts CountOldAndNew(const std::vector<ListedFile>& files, const std::strin
       ++c.partial;
       continue;
     }
-    FileState have = ReadState(f.target, f.system);
+    FileState have = ReadState(f.target, f.redirectionOff);
     const Recorded& old = was->second;
     const bool oldBytes =
         have.exists == old.exists &&
@@ -482,7 +416,7 @@ std::vector<Temporary> FindTemporaries(const std::vector<ListedFile>& files,
     bool known = false;
     for (const auto& seen : folders)
       known = known || !lstrcmpiA(seen.first.c_str(), folder.c_str());
-    if (!known) folders.emplace_back(folder, f.system);
+    if (!known) folders.emplace_back(folder, f.redirectionOff);
   }
   std::vector<Temporary> found;
   for (const auto& folder : folders) {
@@ -524,7 +458,7 @@ struct KeyFileFacts {
   unsigned long long size = 0;
 };
 
-KeyFileFacts ReadKeyFile(const Folders& folders) {
+KeyFileFacts ReadKeyFile(const ProductFolders& folders) {
   KeyFileFacts k;
   k.path = folders.program + kKeyFile;
   FileState s = ReadState(k.path, false);
@@ -555,7 +489,7 @@ std::string KeyFileText(const KeyFileFacts& k) {
   return text;
 }
 
-void CheckKey(const Folders& folders, const std::string& expected) {
+void CheckKey(const ProductFolders& folders, const std::string& expected) {
   unsigned a = 0, b = 0, c = 0, d = 0;
   unsigned long long length = 0;
   if (sscanf(expected.c_str(), "%u,%u,%u,%u:%llu", &a, &b, &c, &d, &length) != 5) {
@@ -703,7 +637,7 @@ std::string Json(const std::vector<std::string>& texts) {
 
 // One line "FACTS {...}": the state an interrupted update and the run after
 // it are judged by (tests/e2e/kill-campaign.sh).
-void PrintFacts(const Folders& folders, const std::vector<ListedFile>& files,
+void PrintFacts(const ProductFolders& folders, const std::vector<ListedFile>& files,
                 const std::string& src, const std::string& snapshot) {
   const FileCounts c = CountOldAndNew(files, src, snapshot, false);
   if (!c.haveSnapshot) {
@@ -739,8 +673,8 @@ void PrintFacts(const Folders& folders, const std::vector<ListedFile>& files,
 
 int main(int argc, char** argv) {
   std::string list, src;
-  Folders folders;
-  bool haveFolders = LoadFolders(&folders);
+  ProductFolders folders;
+  bool haveFolders = testbed::ReadInstalledFolders(&folders);
   if (!haveFolders) Report(false, "folders: the product's registry entries are missing");
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];

@@ -1,9 +1,9 @@
 // The update's real list over the simulated product as install-product.sh
 // lays it out. Everything a test expects is worked out here on its own: the
-// folders from the installer's registry entries and from the installed
-// control library, the file names and times from the generated UPLIST.INI,
-// the payloads from the expanded sources of the store. Nothing here asks the
-// code under test.
+// folders from the installer's registry entries, the file names, times and
+// targets from the generated UPLIST.INI through the test side's layout
+// (testbed/common/ExpectedLayout.h), the payloads from the expanded sources
+// of the store. Nothing here asks the code under test.
 //
 // Command line: --store=<store library> --payload-dir=<folder of UPLIST.INI>
 //               --sources=<folder of the expanded payload files>
@@ -17,23 +17,10 @@
 #include "support/Files.h"
 #include "support/Registry.h"
 #include "support/SeamRecorder.h"
+#include "testbed/common/ExpectedLayout.h"
 #include "testbed/common/Flavour.h"
 
 namespace vrtest {
-
-// Folder of one group, as the list names it.
-enum class Folder { Program, Doc, Common, EditionCommon, SharedLibrary, Drivers };
-
-// The layout of the shipped list: one row per "Group%d" section.
-struct GroupLayout {
-  const char* name;
-  const char* os;
-  Folder folder;
-  int files;
-  int existOnly;
-};
-extern const GroupLayout kGroups[10];
-constexpr int kTotalFiles = 53;
 
 // Folders of the installation, each ending in one backslash (the edition
 // common folder with the doubled one the list's targets carry).
@@ -46,28 +33,18 @@ struct Installation {
   bool win64 = false;
 };
 
-// Filled once, before any test runs: the update replaces the control library
-// the folders are asked from.
+// Worked out once, with the list's layout below.
 const Installation& Installed();
-// Empty until Installed() ran; the reason it could not be worked out.
+// Empty when the installation and the list could be worked out; else why not.
 const std::string& InstallationProblem();
 
-struct ListFile {
-  int group;
-  int file;
-  std::string name;    // after the last backslash of "Path%d"
-  FILETIME time;       // "PathTimeL%d" / "PathTimeH%d"
-  std::string target;  // expected full path
-  std::string source;  // expanded payload of this entry
-};
-// Every file of the generated list, in group and file order; empty when the
-// list cannot be read.
-std::vector<ListFile> ExpectedFiles();
-
-// The groups that apply on this system: all but the other bitness's
-// settings file and driver.
-bool GroupApplies(int group);
-bool RedirectionOffExpected(int group);
+// The generated list over this installation on this Windows.
+const testbed::ExpectedLayout& Layout();
+using ListFile = testbed::ExpectedFile;
+// Every file of the list, in group and file order (source: the expanded
+// payload's full path); empty when the list cannot be read.
+const std::vector<ListFile>& ExpectedFiles();
+int TotalFiles();
 
 std::string WindowsPath(std::string path);  // '/' -> '\'
 

@@ -67,7 +67,8 @@ class RealListLeftovers : public testing::Test {
     seams::SetStoreModule(store_);
     for (const ListFile& file : ExpectedFiles()) {
       if (file.group == 0 && programTarget_.empty()) programTarget_ = file.target;
-      if (kGroups[file.group].folder == Folder::Common) commonTarget_ = file.target;
+      if (Layout().groups()[file.group].installPath == "MarrowickCommon")
+        commonTarget_ = file.target;
     }
     ASSERT_FALSE(programTarget_.empty());
     ASSERT_FALSE(commonTarget_.empty());
@@ -179,7 +180,7 @@ TEST_F(RealListLeftovers, OnlyRecordsTheUpdaterCouldHaveMadeAreActedUpon) {
       {"aside copy, its target gone", p + "tmp2.tmp", programTarget_, REG_SZ, "", false, true});
 
   UpdateList list;
-  ASSERT_EQ(kTotalFiles, list.LoadList());
+  ASSERT_EQ(TotalFiles(), list.LoadList());
   const int settled = leftovers::RemoveEarlierLeftovers(list);
 
   int expected = 1;  // the aside copy put back

@@ -4,7 +4,8 @@
 # run's records, on 64-bit Windows 7 and on 32-bit Windows XP.
 if(TARGET payload_store_1030)
   vr_add_gtest(integration_tests SOURCES integration_list_tests.cpp integration_pass_tests.cpp
-    integration_leftovers_tests.cpp ${VR_TESTS_DIR}/support/IntegrationSupport.cpp)
+    integration_leftovers_tests.cpp ${VR_TESTS_DIR}/support/IntegrationSupport.cpp
+    ${CMAKE_SOURCE_DIR}/testbed/common/ExpectedLayout.cpp)
   add_dependencies(integration_tests payload_store_1030 VrInstallProduct)
   set(integration_dir $<TARGET_PROPERTY:payload_store_1030,VR_PAYLOAD_DIR>)
   set(integration_args

@@ -115,11 +115,12 @@ class RealUpdateList(unittest.TestCase):
                     self.assertEqual(s[f"Hash{d}"], hashlib.sha256(data).hexdigest())
 
     def test_files_the_rules_single_out(self):
-        group0 = [file_name(self.ini["Group0"][f"Path{d}"]) for d in range(32)]
+        group0 = [file_name(self.ini["Group0"][f"Path{d}"]) for d in range(GROUPS[0][3])]
         self.assertEqual(group0[0], "VRSAFFRA9.exe")
         for name in SPECIAL_NAMES:
             self.assertIn(name, group0)
-        self.assertEqual(len(set(n.lower() for n in group0)), 32, "a name repeats in Group0")
+        self.assertEqual(len(set(n.lower() for n in group0)), len(group0),
+                         "a name repeats in Group0")
         self.assertEqual(file_name(self.ini["Group1"]["Path0"]), "Servinst.exe")
         self.assertEqual(file_name(self.ini["Group4"]["Path0"]),
                          file_name(self.ini["Group5"]["Path0"]))
@@ -144,7 +145,7 @@ class RealPayloadEntries(unittest.TestCase):
     def test_one_szdd_entry_per_listed_file(self):
         expected = {f"{g:02d}{d:02d}.BIN": file_name(self.ini[f"Group{g}"][f"Path{d}"])
                     for g in range(10) for d in range(int(self.ini[f"Group{g}"]["Files"]))}
-        self.assertEqual(len(expected), 53)
+        self.assertEqual(len(expected), sum(row[3] for row in GROUPS))
         self.assertEqual(sorted(os.listdir(self.bin)), sorted(expected))
         for entry, name in expected.items():
             with self.subTest(entry=entry):

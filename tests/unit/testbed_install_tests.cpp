@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/TestbedSupport.h"
+#include "testbed/common/ExpectedLayout.h"
 #include "testbed/common/FilterRecord.h"
 #include "testbed/common/Flavour.h"
 #include "testbed/common/ProductKeys.h"
@@ -123,45 +124,25 @@ TEST_F(InstalledProduct, RunValueStartsTheUpdaterInResumeMode) {
   }
 }
 
-// With --expect-uplist=<update list>: every file of the list's groups in the
-// program folder is installed, and older than the update's copy.
+// With --expect-uplist=<update list>: every file of the list that applies on
+// this Windows is installed where the update looks for it, older than the
+// update's copy.
 TEST_F(InstalledProduct, FilesOfTheUpdateListAreInstalledOlder) {
-  std::string ini = CommandLineOption("expect-uplist");
+  const std::string ini = CommandLineOption("expect-uplist");
   if (ini.empty()) GTEST_SKIP() << "no update list given";
-  int groups = GetPrivateProfileIntA("General", "Group", 0, ini.c_str());
-  ASSERT_GT(groups, 0);
-  int checked = 0;
-  for (int g = 0; g < groups; ++g) {
-    std::string section = "Group" + std::to_string(g);
-    char installPath[MAX_PATH], os[32];
-    GetPrivateProfileStringA(section.c_str(), "Install Path", "", installPath, MAX_PATH,
-                             ini.c_str());
-    GetPrivateProfileStringA(section.c_str(), "OS", "", os, sizeof os, ini.c_str());
-    if ((installPath[0] && lstrcmpiA(installPath, "Doc")) || os[0]) continue;
-    std::string folder = installPath[0] ? program_ + installPath + "\\" : program_;
-    int files = GetPrivateProfileIntA(section.c_str(), "Files", 0, ini.c_str());
-    for (int d = 0; d < files; ++d) {
-      std::string n = std::to_string(d);
-      char listPath[MAX_PATH];
-      GetPrivateProfileStringA(section.c_str(), ("Path" + n).c_str(), "", listPath, MAX_PATH,
-                               ini.c_str());
-      std::string name = listPath;
-      name = name.substr(name.find_last_of('\\') + 1);
-      ULARGE_INTEGER listTime;
-      listTime.LowPart =
-          GetPrivateProfileIntA(section.c_str(), ("PathTimeL" + n).c_str(), 0, ini.c_str());
-      listTime.HighPart =
-          GetPrivateProfileIntA(section.c_str(), ("PathTimeH" + n).c_str(), 0, ini.c_str());
-      WIN32_FILE_ATTRIBUTE_DATA data;
-      ASSERT_TRUE(GetFileAttributesExA((folder + name).c_str(), GetFileExInfoStandard, &data))
-          << folder + name;
-      ULARGE_INTEGER installed = {
-          {data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}};
-      EXPECT_LT(installed.QuadPart, listTime.QuadPart) << name;
-      ++checked;
-    }
+  testbed::ProductFolders folders;
+  ASSERT_TRUE(testbed::ReadInstalledFolders(&folders));
+  testbed::ExpectedLayout layout;
+  ASSERT_TRUE(layout.Load(ini, folders, testbed::ThisMachine())) << layout.problem();
+  const std::vector<testbed::ExpectedFile> files = layout.ApplicableFiles();
+  ASSERT_FALSE(files.empty());
+  for (const testbed::ExpectedFile& file : files) {
+    testbed::RedirectionOff real(file.redirectionOff);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(file.target.c_str(), GetFileExInfoStandard, &data))
+        << file.target;
+    EXPECT_LT(CompareFileTime(&data.ftLastWriteTime, &file.time), 0) << file.target;
   }
-  EXPECT_GT(checked, 30);
 }
 
 }  // namespace

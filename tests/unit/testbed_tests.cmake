@@ -2,7 +2,7 @@
 # product as install-product.sh installs it into a fresh prefix.
 vr_add_gtest(testbed_tests SOURCES testbed_component_tests.cpp testbed_install_tests.cpp
   ${VR_TESTS_DIR}/support/TestbedSupport.cpp ${VR_TESTS_DIR}/support/SystemSupport.cpp
-  LIBS advapi32 version)
+  ${CMAKE_SOURCE_DIR}/testbed/common/ExpectedLayout.cpp LIBS advapi32 version)
 add_dependencies(testbed_tests VrInstallProduct RegisterFilters SoundFx3 SoundFx5
   SoundFx_nogetnum)
 vr_add_wine_test(NAME testbed_components
