@@ -41,7 +41,7 @@ bool ClaimSoleUpdater() {
   // process may not open, belongs to somebody else.
   win32::KernelHandle mutex(CreateMutexA(nullptr, FALSE, SoleUpdaterMutexName(os.record())));
   if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
-    TraceStep("start: another updater is running");
+    TraceStep(steps::kStartAnotherUpdater);
     SayAnUpdateIsRunning();
     return false;
   }

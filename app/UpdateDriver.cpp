@@ -48,7 +48,7 @@ void ReadTitle(HWND dialog, char* title) {
 int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
   char text[kMessageCapacity] = {};
   win32::LoadResString(id, text, sizeof text);
-  TraceStep("message %u", id);
+  TraceStep(steps::kMessage, id);
   return seams::ShowMessage(owner, text, caption, type);
 }
 
@@ -59,7 +59,7 @@ int ShowStringMessage(HWND owner, UINT id, const char* caption, UINT type) {
 void NoticeUnfinishedUpdate(UpdateList& list) {
   if (!leftovers::HasMark(leftovers::Mark::UpdateUnfinished)) return;
   list.SetFinishingInterruptedUpdate(true);
-  TraceStep("update: an earlier update did not finish");
+  TraceStep(steps::kUpdateUnfinished);
 }
 
 }  // namespace
@@ -69,12 +69,12 @@ void NoticeUnfinishedUpdate(UpdateList& list) {
 
 int32_t UpdaterDialog::CloseLauncher() {
   const int32_t result = CloseLauncherWindow();
-  TraceStep("launcher: %d", result);
+  TraceStep(steps::kLauncher, result);
   return result;
 }
 
 int32_t UpdaterDialog::RunServiceStep(int32_t install) {
-  TraceStep("service: %s", install ? "install" : "remove");
+  TraceStep(steps::kService, install ? "install" : "remove");
   if (!install && !serviceRemoved_) {
     // Until the service is back, Windows may not end the session, and a
     // later start of the updater puts it back should this run end first.
@@ -83,7 +83,7 @@ int32_t UpdaterDialog::RunServiceStep(int32_t install) {
     serviceRemoved_ = true;
   }
   const int32_t started = RunServiceInstaller(install, hwnd());
-  TraceStep("service: installer %s", started ? "started" : "not started");
+  TraceStep(steps::kServiceInstaller, started ? "started" : "not started");
   if (install && serviceRemoved_) {
     // Installed again as well as it can be: a later start could do no more.
     leftovers::SetMark(leftovers::Mark::ServiceRemoved, false);
@@ -95,7 +95,7 @@ int32_t UpdaterDialog::RunServiceStep(int32_t install) {
 
 int32_t UpdaterDialog::RenewUninstallEntry() {
   const int32_t result = UpdateUninstallEntry();
-  TraceStep("uninstall entry: %s", result ? "updated" : "not updated");
+  TraceStep(steps::kUninstallEntry, result ? "updated" : "not updated");
   return result;
 }
 
@@ -106,21 +106,21 @@ void UpdaterDialog::OnStart() {
   RunScope run(*this);
   char title[win32::kTitleSize];
   ReadTitle(hwnd(), title);
-  TraceStep("start");
+  TraceStep(steps::kStart);
 
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
-    TraceStep("start: product not installed");
+    TraceStep(steps::kStartNotInstalled);
     ShowStringMessage(hwnd(), IDS_NOT_INSTALLED, title, MB_OK | MB_ICONINFORMATION);
     return;
   }
-  TraceStep("start: program folder %s", folder);
+  TraceStep(steps::kStartProgramFolder, folder);
 
   // A volume whose free space cannot be asked for is let through.
   int32_t queried = 0;
   const double freeBytes = GetDiskFree(folder, &queried);
   if (queried && freeBytes < kMinimumFreeBytes) {
-    TraceStep("start: %.0f bytes free", freeBytes);
+    TraceStep(steps::kStartFreeBytes, freeBytes);
     ShowStringMessage(hwnd(), IDS_DISK_FULL, title, MB_OK | MB_ICONINFORMATION);
     return;
   }
@@ -130,14 +130,14 @@ void UpdaterDialog::OnStart() {
   list.SetOwner(hwnd());
   NoticeUnfinishedUpdate(list);
   if (!list.LoadList()) {
-    TraceStep("start: update list not loadable");  // silent by design
+    TraceStep(steps::kStartListNotLoadable);  // silent by design
     return;
   }
 
   ShowWaitWindow();
   EnableButtons(false);
   if (hwnd()) UpdateWindow(hwnd());
-  TraceStep("start: buttons disabled, wait window shown");
+  TraceStep(steps::kStartButtonsDisabled);
 
   CloseLauncher();
   RemoveService();
@@ -147,13 +147,13 @@ void UpdaterDialog::OnStart() {
   // makes the full check anyway.
   const PreflightResult preflight =
       GetRunMode() == RunMode::Resume ? PreflightResult::NothingInUse : list.PreflightInUse();
-  if (preflight == PreflightResult::FileInUse) TraceStep("start: in use: %s", list.busyFile());
+  if (preflight == PreflightResult::FileInUse) TraceStep(steps::kStartInUse, list.busyFile());
   if (preflight == PreflightResult::NothingInUse) {
-    TraceStep("start: nothing in the way");
+    TraceStep(steps::kStartNothingInTheWay);
     RunUpdate();
   } else if (list.CheckAllGroups(false)) {
     // Everything else passes, so the only obstacle is a file in use.
-    TraceStep("start: files in use");
+    TraceStep(steps::kStartFilesInUse);
     DestroyWaitWindow();
     char caption[win32::kTitleSize] = {};
     win32::LoadResString(IDS_TITLE, caption, sizeof caption);
@@ -161,7 +161,7 @@ void UpdaterDialog::OnStart() {
     InstallService();
   } else {
     // The checks have said why (or the user declined).
-    TraceStep("start: checks refused the update");
+    TraceStep(steps::kStartChecksRefused);
     DestroyWaitWindow();
   }
 
@@ -172,7 +172,7 @@ void UpdaterDialog::OnStart() {
   // After an agreed restart the buttons stay disabled until Windows ends the
   // program (only Close comes back when the restart fails).
   if (!restartRequested_) EnableButtons(true);
-  TraceStep("start: done");
+  TraceStep(steps::kStartDone);
 }
 
 // ---------------------------------------------------------------------------
@@ -198,7 +198,7 @@ bool LoadListAfterPauses(UpdaterDialog& dialog, UpdateList& list) {
   seams::Pause(kAfterInstallerPauseMs);
   seams::Pause(kUpdateStepPauseMs);
   if (!list.LoadList()) {
-    TraceStep("update: update list not loadable");
+    TraceStep(steps::kUpdateListNotLoadable);
     dialog.DestroyWaitWindow();
     return false;
   }
@@ -213,7 +213,7 @@ bool LoadListAfterPauses(UpdaterDialog& dialog, UpdateList& list) {
 void RunRegistrationPass(UpdaterDialog& dialog, UpdateList& list, RegistrationPass pass) {
   ProgressTarget& target = dialog.progressTarget();
   target = {&dialog, list.CountApplicableFiles()};
-  TraceStep("update: %s pass (%d files)",
+  TraceStep(steps::kUpdateRegistrationPass,
             pass == RegistrationPass::Register ? "registration" : "unregistration", target.total);
   list.RegisterAll(pass, &target, &UpdaterDialog::ReportProgress, IDS_PROCESSING_FMT);
 }
@@ -224,7 +224,7 @@ void RunRegistrationPass(UpdaterDialog& dialog, UpdateList& list, RegistrationPa
 int32_t InstallPass(UpdaterDialog& dialog, UpdateList& list) {
   ProgressTarget& target = dialog.progressTarget();
   target = {&dialog, list.CountApplicableFiles()};
-  TraceStep("update: install pass (%d files)", target.total);
+  TraceStep(steps::kUpdateInstallPass, target.total);
   dialog.HoldOffShutdown(true);
   leftovers::SetMark(leftovers::Mark::UpdateUnfinished, true);
   const int32_t replaced = list.InstallAll(&target, &UpdaterDialog::ReportProgress);
@@ -238,8 +238,8 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
                             bool resume) {
   PassOutcome outcome;
   if (!list.CheckAllGroups(true)) {
-    TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
-    if (list.busyFile()[0]) TraceStep("update: in use: %s", list.busyFile());
+    TraceStep(steps::kUpdateChecksFailed, static_cast<int>(list.lastVerdict()));
+    if (list.busyFile()[0]) TraceStep(steps::kUpdateInUse, list.busyFile());
     // After a declined re-update nothing more is said; otherwise this may
     // follow the checks' own message.
     if (list.lastVerdict() != kDeclined)
@@ -253,7 +253,7 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
   dialog.CloseLauncher();
   seams::Pause(kUpdateStepPauseMs);
   if (dialog.CloseLauncher() == -1) {
-    TraceStep("update: launcher still open, nothing installed");
+    TraceStep(steps::kUpdateLauncherOpen);
     return outcome;
   }
   const int32_t replaced = InstallPass(dialog, list);
@@ -261,7 +261,7 @@ PassOutcome CheckAndInstall(UpdaterDialog& dialog, UpdateList& list, const char*
   // Finishing an earlier update ends with the Uninstall entry and the service
   // even where no file needed replacing any more.
   outcome.installed = replaced > 0 || list.finishingInterruptedUpdate();
-  TraceStep("update: %d replaced, %d failed", replaced, outcome.failedFiles);
+  TraceStep(steps::kUpdateReplaced, replaced, outcome.failedFiles);
   return outcome;
 }
 
@@ -275,32 +275,32 @@ bool FinishInstalledUpdate(UpdaterDialog& dialog, int32_t failedFiles) {
   if (failedFiles == 0)
     renewed = dialog.RenewUninstallEntry() != 0;
   else
-    TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
+    TraceStep(steps::kUpdateEntryKept, failedFiles);
   dialog.InstallService();
   seams::Pause(kAfterInstallerPauseMs);
 
   ComponentRegistrar registrar;
   registrar.AdjustFilterMerits();
-  TraceStep("update: filter merits");
+  TraceStep(steps::kUpdateFilterMerits);
   // Every file new, the servers registered again, the entry renewed and the
   // service back: the update has finished. Otherwise the mark stays, and
   // the next run completes the update without asking whether to update again.
   if (renewed) {
     leftovers::SetMark(leftovers::Mark::UpdateUnfinished, false);
-    TraceStep("update: finished");
+    TraceStep(steps::kUpdateFinished);
   } else {
-    TraceStep("update: not finished; the next run completes it");
+    TraceStep(steps::kUpdateNotFinished);
   }
   bool restarting = false;
   bool restartAccepted = false;
   if (dialog.AskRestart()) {
     registrar.AdjustFilterMerits();
-    TraceStep("update: filter merits");
+    TraceStep(steps::kUpdateFilterMerits);
     restartAccepted = dialog.RequestRestart();
     restarting = true;
   }
   registrar.AdjustFilterMerits();
-  TraceStep("update: filter merits");
+  TraceStep(steps::kUpdateFilterMerits);
   // Closes the dialog once the run has ended; while a restart is under way
   // the disabled Close refuses it. After a refused restart it is not asked
   // for, so the window stays open with Close enabled again.
@@ -337,7 +337,7 @@ void UpdaterDialog::RunUpdate() {
   ReadTitle(hwnd(), title);
   if (!hwnd()) return;
   const bool resume = GetRunMode() == RunMode::Resume;
-  TraceStep("update: begin (%s run)", resume ? "resume" : "normal");
+  TraceStep(steps::kUpdateBegin, resume ? "resume" : "normal");
 
   EnableButtons(false);
   UpdateWindow(hwnd());
@@ -346,7 +346,7 @@ void UpdaterDialog::RunUpdate() {
   bool restarting = false;
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
-    TraceStep("update: product not installed");
+    TraceStep(steps::kUpdateNotInstalled);
     DestroyWaitWindow();
     ShowStringMessage(hwnd(), IDS_NOTHING_TO_UPDATE, title, MB_OK | MB_ICONINFORMATION);
   } else {
@@ -357,5 +357,5 @@ void UpdaterDialog::RunUpdate() {
     EnableButtons(true);
     SendDlgItemMessageA(hwnd(), IDC_PROGRESS, PBM_SETPOS, 0, 0);
   }
-  TraceStep("update: end");
+  TraceStep(steps::kUpdateEnd);
 }

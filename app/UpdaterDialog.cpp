@@ -80,7 +80,7 @@ BOOL UpdaterDialog::OnInitDialog() {
 
 void UpdaterDialog::OnCommand(int id, int code) {
   if (running() && (id == IDC_START || id == IDCANCEL || id == IDOK)) {
-    TraceStep("command %d ignored: an update is running", id);
+    TraceStep(steps::kCommandIgnored, id);
     return;
   }
   if (id == IDC_START) {
@@ -124,7 +124,7 @@ INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
     case WM_QUERYENDSESSION:
       if (!holdingOffShutdown()) return 0;
       *handled = true;
-      TraceStep("shutdown refused: files are being replaced");
+      TraceStep(steps::kShutdownRefused);
       return FALSE;
     case WM_ENDSESSION:
       OnEndSession(wParam != FALSE);  // default handling continues
