@@ -314,6 +314,7 @@ def main(argv):
         with open(os.path.join(logs, f"{mine[0][0]}.log")) as f:
             print("".join(f.readlines()[:3]), end="")
         print(f"kill campaign {name}: skipped")
+        subprocess.run(["rm", "-rf", logs])
         return journeys.vrwine.SKIPPED
     records = [r for r in records if r]
     os.makedirs(os.path.dirname(os.path.abspath(records_path)), exist_ok=True)
