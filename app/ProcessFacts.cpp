@@ -1,6 +1,7 @@
 #include "app/ProcessFacts.h"
 
 #include "win32/Trace.h"
+#include "win32/TraceSteps.h"
 #include "engine/Leftovers.h"
 #include "system/ProductDetection.h"
 #include "system/ServiceInstaller.h"
@@ -18,11 +19,11 @@ void SettleEarlierLeftovers(UpdateList& list) {
   if (!leftovers::AnyRecords()) return;
   char programFolder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(programFolder, sizeof programFolder) || !list.LoadList()) {
-    TraceStep("start: leftovers of an earlier run kept, no update list");
+    TraceStep(steps::kStartLeftoversKept);
     return;
   }
   const int settled = leftovers::RemoveEarlierLeftovers(list);
-  if (settled > 0) TraceStep("start: %d leftovers of an earlier run settled", settled);
+  if (settled > 0) TraceStep(steps::kStartLeftoversSettled, settled);
   list.ClearList();
 }
 
@@ -36,8 +37,7 @@ namespace {
 void ReinstallServiceOfAnEndedRun() {
   if (!leftovers::HasMark(leftovers::Mark::ServiceRemoved)) return;
   const int32_t started = RunServiceInstaller(1);
-  TraceStep("start: service of an ended run installed again (installer %s)",
-            started ? "started" : "not started");
+  TraceStep(steps::kStartServiceReinstalled, started ? "started" : "not started");
   leftovers::SetMark(leftovers::Mark::ServiceRemoved, false);
 }
 

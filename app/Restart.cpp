@@ -6,6 +6,7 @@
 #include "engine/UserPort.h"
 #include "res/resource.h"
 #include "win32/Trace.h"
+#include "win32/TraceSteps.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
@@ -17,12 +18,12 @@ constexpr char kResumeValue[] = "marrowickupdater";
 void EnableShutdownPrivilege(const char* privilegeName) {
   win32::KernelHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
-    TraceStep("privilege %s: no token (%lu)", privilegeName, GetLastError());
+    TraceStep(steps::kPrivilegeNoToken, privilegeName, GetLastError());
     return;
   }
   TOKEN_PRIVILEGES privileges = {};
   if (!LookupPrivilegeValueA(nullptr, privilegeName, &privileges.Privileges[0].Luid)) {
-    TraceStep("privilege %s: unknown (%lu)", privilegeName, GetLastError());
+    TraceStep(steps::kPrivilegeUnknown, privilegeName, GetLastError());
     return;
   }
   privileges.PrivilegeCount = 1;
@@ -31,7 +32,7 @@ void EnableShutdownPrivilege(const char* privilegeName) {
   DWORD previousLength = 0;
   AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof previous, &previous,
                         &previousLength);
-  TraceStep("privilege %s: adjusted (%lu)", privilegeName, GetLastError());
+  TraceStep(steps::kPrivilegeAdjusted, privilegeName, GetLastError());
 }
 
 }  // namespace
@@ -45,17 +46,17 @@ int32_t UpdateDriver::RemoveResumeEntry() {
   char emptyClass[] = "";
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, emptyClass, REG_OPTION_NON_VOLATILE,
                       KEY_ALL_ACCESS, nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
-    TraceStep("resume entry: Run key not writable");
+    TraceStep(steps::kResumeEntryNotWritable);
     return 0;
   }
   RegDeleteValueA(key.get(), kResumeValue);
-  TraceStep("resume entry removed");
+  TraceStep(steps::kResumeEntryRemoved);
   return 1;
 }
 
 bool UpdateDriver::AskRestart() {
   const int answer = port_.Ask(IDS_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION);
-  TraceStep("restart question: %s", answer == IDYES ? "yes" : "no");
+  TraceStep(steps::kRestartQuestion, answer == IDYES ? "yes" : "no");
   return answer == IDYES;
 }
 
@@ -65,10 +66,10 @@ bool UpdateDriver::RequestRestart() {
   // A normal restart: programs are asked to close, none is forced. The call
   // only starts the restart; the update procedure goes on meanwhile.
   if (ExitWindowsEx(EWX_REBOOT, 0)) {
-    TraceStep("restart requested");
+    TraceStep(steps::kRestartRequested);
     return true;
   }
-  TraceStep("restart refused (%lu)", GetLastError());
+  TraceStep(steps::kRestartRefused, GetLastError());
   port_.EnableCloseOnly();
   return false;
 }
@@ -77,6 +78,6 @@ void UpdateDriver::OnEndSession(bool ending) {
   // A shutdown that another program cancelled after this updater asked for
   // the restart: without Close the window could not be closed at all.
   if (ending || !restartRequested_) return;
-  TraceStep("restart cancelled");
+  TraceStep(steps::kRestartCancelled);
   port_.EnableCloseOnly();
 }

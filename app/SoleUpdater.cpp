@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "win32/Trace.h"
+#include "win32/TraceSteps.h"
 #include "res/resource.h"
 #include "system/MessageBoxes.h"
 #include "win32/Platform.h"
@@ -31,7 +32,7 @@ bool ClaimSoleUpdater() {
   // process may not open, belongs to somebody else.
   win32::KernelHandle mutex(CreateMutexA(nullptr, FALSE, SoleUpdaterMutexName(os.record())));
   if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
-    TraceStep("start: another updater is running");
+    TraceStep(steps::kStartAnotherUpdater);
     // Before the dialog exists: a box without an owner.
     ShowStringMessage(IDS_UPDATE_RUNNING, MB_OK | MB_ICONINFORMATION);
     return false;

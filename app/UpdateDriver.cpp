@@ -24,6 +24,7 @@
 #include "win32/Platform.h"
 #include "win32/Seams.h"
 #include "win32/Trace.h"
+#include "win32/TraceSteps.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ constexpr DWORD kAfterInstallerPauseMs = 500;
 void NoticeUnfinishedUpdate(UpdateList& list) {
   if (!leftovers::HasMark(leftovers::Mark::UpdateUnfinished)) return;
   list.SetFinishingInterruptedUpdate(true);
-  TraceStep("update: an earlier update did not finish");
+  TraceStep(steps::kUpdateUnfinished);
 }
 
 }  // namespace
@@ -71,12 +72,12 @@ class UpdateDriver::RunScope {
 
 int32_t UpdateDriver::CloseLauncher() {
   const int32_t result = CloseLauncherWindow();
-  TraceStep("launcher: %d", result);
+  TraceStep(steps::kLauncher, result);
   return result;
 }
 
 int32_t UpdateDriver::RunServiceStep(int32_t install) {
-  TraceStep("service: %s", install ? "install" : "remove");
+  TraceStep(steps::kService, install ? "install" : "remove");
   if (!install && !serviceRemoved_) {
     // Until the service is back, Windows may not end the session, and a
     // later start of the updater puts it back should this run end first.
@@ -85,7 +86,7 @@ int32_t UpdateDriver::RunServiceStep(int32_t install) {
     serviceRemoved_ = true;
   }
   const int32_t started = RunServiceInstaller(install);
-  TraceStep("service: installer %s", started ? "started" : "not started");
+  TraceStep(steps::kServiceInstaller, started ? "started" : "not started");
   if (install && serviceRemoved_) {
     // Installed again as well as it can be: a later start could do no more.
     leftovers::SetMark(leftovers::Mark::ServiceRemoved, false);
@@ -97,7 +98,7 @@ int32_t UpdateDriver::RunServiceStep(int32_t install) {
 
 int32_t UpdateDriver::RenewUninstallEntry() {
   const int32_t result = UpdateUninstallEntry();
-  TraceStep("uninstall entry: %s", result ? "updated" : "not updated");
+  TraceStep(steps::kUninstallEntry, result ? "updated" : "not updated");
   return result;
 }
 
@@ -106,21 +107,21 @@ int32_t UpdateDriver::RenewUninstallEntry() {
 
 void UpdateDriver::Start() {
   RunScope run(*this);
-  TraceStep("start");
+  TraceStep(steps::kStart);
 
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
-    TraceStep("start: product not installed");
+    TraceStep(steps::kStartNotInstalled);
     port_.Ask(IDS_NOT_INSTALLED, MB_OK | MB_ICONINFORMATION);
     return;
   }
-  TraceStep("start: program folder %s", folder);
+  TraceStep(steps::kStartProgramFolder, folder);
 
   // A volume whose free space cannot be asked for is let through.
   int32_t queried = 0;
   const double freeBytes = GetDiskFree(folder, &queried);
   if (queried && freeBytes < kMinimumFreeBytes) {
-    TraceStep("start: %.0f bytes free", freeBytes);
+    TraceStep(steps::kStartFreeBytes, freeBytes);
     port_.Ask(IDS_DISK_FULL, MB_OK | MB_ICONINFORMATION);
     return;
   }
@@ -129,14 +130,14 @@ void UpdateDriver::Start() {
   list.SetPort(&port_);
   NoticeUnfinishedUpdate(list);
   if (!list.LoadList()) {
-    TraceStep("start: update list not loadable");  // silent by design
+    TraceStep(steps::kStartListNotLoadable);  // silent by design
     return;
   }
 
   port_.ShowWaitWindow();
   port_.EnableButtons(false);
   port_.Repaint();
-  TraceStep("start: buttons disabled, wait window shown");
+  TraceStep(steps::kStartButtonsDisabled);
 
   CloseLauncher();
   RemoveService();
@@ -146,19 +147,19 @@ void UpdateDriver::Start() {
   // makes the full check anyway.
   const PreflightResult preflight =
       GetRunMode() == RunMode::Resume ? PreflightResult::NothingInUse : list.PreflightInUse();
-  if (preflight == PreflightResult::FileInUse) TraceStep("start: in use: %s", list.busyFile());
+  if (preflight == PreflightResult::FileInUse) TraceStep(steps::kStartInUse, list.busyFile());
   if (preflight == PreflightResult::NothingInUse) {
-    TraceStep("start: nothing in the way");
+    TraceStep(steps::kStartNothingInTheWay);
     Update();
   } else if (list.CheckAllGroups(false)) {
     // Everything else passes, so the only obstacle is a file in use.
-    TraceStep("start: files in use");
+    TraceStep(steps::kStartFilesInUse);
     port_.DestroyWaitWindow();
     port_.Ask(IDS_FILES_IN_USE, MB_OK | MB_ICONEXCLAMATION);
     InstallService();
   } else {
     // The checks have said why (or the user declined).
-    TraceStep("start: checks refused the update");
+    TraceStep(steps::kStartChecksRefused);
     port_.DestroyWaitWindow();
   }
 
@@ -169,7 +170,7 @@ void UpdateDriver::Start() {
   // After an agreed restart the buttons stay disabled until Windows ends the
   // program (only Close comes back when the restart fails).
   if (!restartRequested_) port_.EnableButtons(true);
-  TraceStep("start: done");
+  TraceStep(steps::kStartDone);
 }
 
 // ---------------------------------------------------------------------------
@@ -195,7 +196,7 @@ bool LoadListAfterPauses(UpdateDriver& driver, UserPort& port, UpdateList& list)
   seams::Pause(kAfterInstallerPauseMs);
   seams::Pause(kUpdateStepPauseMs);
   if (!list.LoadList()) {
-    TraceStep("update: update list not loadable");
+    TraceStep(steps::kUpdateListNotLoadable);
     port.DestroyWaitWindow();
     return false;
   }
@@ -209,7 +210,7 @@ bool LoadListAfterPauses(UpdateDriver& driver, UserPort& port, UpdateList& list)
 // every applicable group.
 void RunRegistrationPass(UserPort& port, UpdateList& list, RegistrationPass pass) {
   const int32_t total = list.CountApplicableFiles();
-  TraceStep("update: %s pass (%d files)",
+  TraceStep(steps::kUpdateRegistrationPass,
             pass == RegistrationPass::Register ? "registration" : "unregistration", total);
   list.RegisterAll(pass, &port, total, IDS_PROCESSING_FMT);
 }
@@ -219,7 +220,7 @@ void RunRegistrationPass(UserPort& port, UpdateList& list, RegistrationPass pass
 // (FinishInstalledUpdate clears it). Returns the files replaced.
 int32_t InstallPass(UserPort& port, UpdateList& list) {
   const int32_t total = list.CountApplicableFiles();
-  TraceStep("update: install pass (%d files)", total);
+  TraceStep(steps::kUpdateInstallPass, total);
   port.HoldOffShutdown(true);
   leftovers::SetMark(leftovers::Mark::UpdateUnfinished, true);
   const int32_t replaced = list.InstallAll(&port, total);
@@ -232,8 +233,8 @@ int32_t InstallPass(UserPort& port, UpdateList& list) {
 PassOutcome CheckAndInstall(UpdateDriver& driver, UserPort& port, UpdateList& list, bool resume) {
   PassOutcome outcome;
   if (!list.CheckAllGroups(true)) {
-    TraceStep("update: checks failed (verdict %d)", static_cast<int>(list.lastVerdict()));
-    if (list.busyFile()[0]) TraceStep("update: in use: %s", list.busyFile());
+    TraceStep(steps::kUpdateChecksFailed, static_cast<int>(list.lastVerdict()));
+    if (list.busyFile()[0]) TraceStep(steps::kUpdateInUse, list.busyFile());
     // After a declined re-update nothing more is said; otherwise this may
     // follow the checks' own message.
     if (list.lastVerdict() != kDeclined)
@@ -247,7 +248,7 @@ PassOutcome CheckAndInstall(UpdateDriver& driver, UserPort& port, UpdateList& li
   driver.CloseLauncher();
   seams::Pause(kUpdateStepPauseMs);
   if (driver.CloseLauncher() == -1) {
-    TraceStep("update: launcher still open, nothing installed");
+    TraceStep(steps::kUpdateLauncherOpen);
     return outcome;
   }
   const int32_t replaced = InstallPass(port, list);
@@ -255,7 +256,7 @@ PassOutcome CheckAndInstall(UpdateDriver& driver, UserPort& port, UpdateList& li
   // Finishing an earlier update ends with the Uninstall entry and the service
   // even where no file needed replacing any more.
   outcome.installed = replaced > 0 || list.finishingInterruptedUpdate();
-  TraceStep("update: %d replaced, %d failed", replaced, outcome.failedFiles);
+  TraceStep(steps::kUpdateReplaced, replaced, outcome.failedFiles);
   return outcome;
 }
 
@@ -271,32 +272,32 @@ bool UpdateDriver::FinishInstalledUpdate(int32_t failedFiles) {
   if (failedFiles == 0)
     renewed = RenewUninstallEntry() != 0;
   else
-    TraceStep("update: %d files failed, uninstall entry kept", failedFiles);
+    TraceStep(steps::kUpdateEntryKept, failedFiles);
   InstallService();
   seams::Pause(kAfterInstallerPauseMs);
 
   ComponentRegistrar registrar;
   registrar.AdjustFilterMerits();
-  TraceStep("update: filter merits");
+  TraceStep(steps::kUpdateFilterMerits);
   // Every file new, the servers registered again, the entry renewed and the
   // service back: the update has finished. Otherwise the mark stays, and
   // the next run completes the update without asking whether to update again.
   if (renewed) {
     leftovers::SetMark(leftovers::Mark::UpdateUnfinished, false);
-    TraceStep("update: finished");
+    TraceStep(steps::kUpdateFinished);
   } else {
-    TraceStep("update: not finished; the next run completes it");
+    TraceStep(steps::kUpdateNotFinished);
   }
   bool restarting = false;
   bool restartAccepted = false;
   if (AskRestart()) {
     registrar.AdjustFilterMerits();
-    TraceStep("update: filter merits");
+    TraceStep(steps::kUpdateFilterMerits);
     restartAccepted = RequestRestart();
     restarting = true;
   }
   registrar.AdjustFilterMerits();
-  TraceStep("update: filter merits");
+  TraceStep(steps::kUpdateFilterMerits);
   // Closes the dialog once the run has ended; while a restart is under way
   // the disabled Close refuses it. After a refused restart it is not asked
   // for, so the window stays open with Close enabled again.
@@ -328,7 +329,7 @@ bool UpdateDriver::UpdateInstalledProduct(bool resume) {
 void UpdateDriver::Update() {
   RunScope run(*this);
   const bool resume = GetRunMode() == RunMode::Resume;
-  TraceStep("update: begin (%s run)", resume ? "resume" : "normal");
+  TraceStep(steps::kUpdateBegin, resume ? "resume" : "normal");
 
   port_.EnableButtons(false);
   port_.Repaint();
@@ -337,7 +338,7 @@ void UpdateDriver::Update() {
   bool restarting = false;
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
-    TraceStep("update: product not installed");
+    TraceStep(steps::kUpdateNotInstalled);
     port_.DestroyWaitWindow();
     port_.Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
   } else {
@@ -348,5 +349,5 @@ void UpdateDriver::Update() {
     port_.EnableButtons(true);
     port_.ClearProgress();
   }
-  TraceStep("update: end");
+  TraceStep(steps::kUpdateEnd);
 }

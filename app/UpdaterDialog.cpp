@@ -11,6 +11,7 @@
 #include "app/ProcessFacts.h"
 #include "app/RunMode.h"
 #include "win32/Trace.h"
+#include "win32/TraceSteps.h"
 #include "engine/PayloadStore.h"
 #include "res/resource.h"
 #include "system/MessageBoxes.h"
@@ -85,7 +86,7 @@ BOOL UpdaterDialog::OnInitDialog() {
 
 void UpdaterDialog::OnCommand(int id, int code) {
   if (driver_.running() && (id == IDC_START || id == IDCANCEL || id == IDOK)) {
-    TraceStep("command %d ignored: an update is running", id);
+    TraceStep(steps::kCommandIgnored, id);
     return;
   }
   if (id == IDC_START) {
@@ -132,7 +133,7 @@ INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
     case WM_QUERYENDSESSION:
       if (!holdingOffShutdown()) return 0;
       *handled = true;
-      TraceStep("shutdown refused: files are being replaced");
+      TraceStep(steps::kShutdownRefused);
       return FALSE;
     case WM_ENDSESSION:
       driver_.OnEndSession(wParam != FALSE);  // default handling continues

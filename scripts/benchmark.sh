@@ -77,9 +77,8 @@ update() {  # flavour, size
   VR_BIN=$dir/bin VR_UPLIST=$dir/payload/VrUpdater1030/UPLIST.INI \
     VR_PAYLOAD_SRC=$dir/payload/VrUpdater1030/src VR_WINE_TEMPLATES=$root/build-templates \
     VR_ARTIFACTS="" VR_JOURNEY_WINEDEBUG=-all,+debugstr,+timestamp \
-    tests/e2e/journey.sh "$name" --winver win7 --install "10.2.9.0" \
-    --robot "--start --expect 107 --answer 107=No --timing --memory --timeout 900" \
-    --check "updated floor" --keep-trace "$out/$name.trace" >"$out/$name.log" 2>&1 ||
+    python3 tests/e2e/journeys.py run bench_full_update --test-name "$name" \
+    --trace "$out/$name.trace" >"$out/$name.log" 2>&1 ||
     { echo "benchmark: the update failed; see $out/$name.log" >&2; return 1; }
   python3 tests/bench/summarise.py update "$out/$name.log" "$out/$name.trace"
 }

@@ -5,6 +5,7 @@
 #include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/Trace.h"
+#include "win32/TraceSteps.h"
 
 namespace {
 
@@ -42,6 +43,6 @@ int ShowStringMessage(UINT id, UINT type) {
   win32::LoadResString(id, text, sizeof text);
   win32::LoadResString(IDS_TITLE, title, sizeof title);
   const int answer = seams::ShowMessage(g_owner, text, title, type);
-  TraceStep("message %u: %s", id, AnswerName(answer));
+  TraceStep(steps::kMessage, id, AnswerName(answer));
   return answer;
 }

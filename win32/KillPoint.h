@@ -1,4 +1,4 @@
-// Deterministic interruption, for the kill campaign (tests/e2e/kill-campaign.sh).
+// Deterministic interruption, for the kill campaign (tests/e2e/killcampaign.py).
 //
 // A test-only build of the updater, compiled with VR_KILL_POINTS, ends its
 // own process when it reaches the point its environment names:

@@ -2,11 +2,13 @@
 
 #include <string.h>
 
+#include "res/resource.h"
+
 namespace robot {
 
 namespace {
-constexpr int kIdHistory = 1004;
-constexpr int kIdWaitText = 1012;
+constexpr int kIdHistory = IDC_HISTORY;
+constexpr int kIdWaitText = IDC_WAIT_TEXT;
 constexpr int kIdBoxText = 0xFFFF;
 
 struct EnumState {

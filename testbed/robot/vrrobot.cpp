@@ -2,7 +2,7 @@
 //
 //   vrrobot [options] -- updater.exe [arguments]
 //     --resume               append " /r" to the updater's command line
-//     --start                press Start (button 1000) once the main dialog shows
+//     --start                press Start (IDC_START) once the main dialog shows
 //     --answer ID=BUTTON     answer the box showing string ID with BUTTON
 //                            (OK, Cancel, Yes, No, Retry, ...); repeatable.
 //                            Default: OK, else No, else Cancel.
@@ -20,9 +20,11 @@
 //                            a second (just before Start is pressed) and
 //                            one as each box appears
 //
-// One line per event on stdout (UTF-8): MAIN, WAIT, BOX, PRESS, SHOT,
-// BUTTONS (whenever Start or Close changes between enabled and disabled),
-// MEMORY, EXIT.
+// One JSON record per event on stdout (UTF-8), its kind in "event": main,
+// wait, box (id, buttons, answer, caption, text), press (button), shot (path,
+// ok), buttons (start, close: whenever Start or Close changes between
+// enabled and disabled), memory, warn, error, timeout, mismatch and exit
+// (code, ids); "t" with --timing. tests/e2e/journeys.py reads them.
 // Exit code: 0 the updater ended (and --expect matched), 1 --expect did not
 // match, 2 timeout, 3 the updater could not be started, 4 bad arguments.
 #include <windows.h>
@@ -35,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
+#include "testbed/common/JsonText.h"
 #include "testbed/robot/Robot.h"
 
 namespace {
@@ -54,14 +58,30 @@ struct Options {
   std::string arguments;
 };
 
-void Line(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vprintf(format, args);
-  va_end(args);
-  printf("\n");
-  fflush(stdout);
-}
+// One record: {"event":EVENT, fields...}, printed when it goes.
+class Record {
+ public:
+  explicit Record(const char* event) { Raw("event", testbed::JsonText(event)); }
+  ~Record() {
+    printf("{%s}\n", fields_.c_str());
+    fflush(stdout);
+  }
+  Record(const Record&) = delete;
+  Record& operator=(const Record&) = delete;
+  Record& Text(const char* name, const std::string& value) {
+    return Raw(name, testbed::JsonText(value));
+  }
+  Record& Number(const char* name, unsigned long long value) {
+    return Raw(name, std::to_string(value));
+  }
+  Record& Raw(const char* name, const std::string& json) {
+    fields_ += (fields_.empty() ? "" : ",") + testbed::JsonField(name, json);
+    return *this;
+  }
+
+ private:
+  std::string fields_;
+};
 
 bool ParseOptions(int argc, char** argv, Options* o) {
   int i = 1;
@@ -121,36 +141,29 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 void Shot(const Options& o, const std::string& name) {
   if (o.shotDir.empty()) return;
   std::string path = o.shotDir + "\\" + name + ".bmp";
-  if (robot::SaveScreenshot(path.c_str())) {
-    Line("SHOT %s", path.c_str());
-  } else {
-    Line("SHOT %s failed", path.c_str());
-  }
+  const bool saved = robot::SaveScreenshot(path.c_str());
+  Record("shot").Text("path", path).Raw("ok", saved ? "true" : "false");
 }
 
 std::string ButtonList(const std::vector<int>& ids) {
-  std::string out;
-  for (int id : ids) {
-    if (!out.empty()) out += '/';
-    out += robot::ButtonName(id);
-  }
-  return out;
+  std::vector<std::string> names;
+  for (int id : ids) names.push_back(robot::ButtonName(id));
+  return testbed::JsonText(names);
 }
 
 // True while the main dialog's status line shows the install pass's text
-// (string 109 up to its file name).
+// (IDS_UPDATING_FMT up to its file name).
 bool InInstallPass(HWND main, const robot::StringTable& table) {
-  std::string format = table.Text(109);
+  std::string format = table.Text(IDS_UPDATING_FMT);
   size_t cut = format.find("%s");
   if (cut != std::string::npos) format.resize(cut);
   if (format.empty()) return false;
-  return robot::ControlText(main, 1005).compare(0, format.size(), format) == 0;
+  return robot::ControlText(main, IDC_STATUS).compare(0, format.size(), format) == 0;
 }
 
-// " t=MS" for --timing, else nothing.
-std::string At(const Options& o, DWORD since) {
-  if (!o.timing) return "";
-  return " t=" + std::to_string(GetTickCount() - since);
+// With --timing, "t": milliseconds since the updater was started.
+void At(const Options& o, DWORD since, DWORD now, Record& record) {
+  if (o.timing) record.Number("t", now - since);
 }
 
 // Peak and current working set and private bytes (commit charge) of the
@@ -159,15 +172,16 @@ void MemoryLine(const Options& o, HANDLE process, const char* when) {
   if (!o.memory) return;
   PROCESS_MEMORY_COUNTERS c = {};
   c.cb = sizeof c;
+  Record record("memory");
+  record.Text("when", when);
   if (!GetProcessMemoryInfo(process, &c, sizeof c)) {
-    Line("MEMORY when=%s unreadable (error %lu)", when, GetLastError());
+    record.Number("error", GetLastError());
     return;
   }
-  Line("MEMORY when=%s peak_ws=%llu ws=%llu peak_private=%llu private=%llu", when,
-       static_cast<unsigned long long>(c.PeakWorkingSetSize),
-       static_cast<unsigned long long>(c.WorkingSetSize),
-       static_cast<unsigned long long>(c.PeakPagefileUsage),
-       static_cast<unsigned long long>(c.PagefileUsage));
+  record.Number("peak_ws", c.PeakWorkingSetSize)
+      .Number("ws", c.WorkingSetSize)
+      .Number("peak_private", c.PeakPagefileUsage)
+      .Number("private", c.PagefileUsage);
 }
 
 // One run of the updater watched to its end: what has been seen of its
@@ -224,7 +238,7 @@ class Watch {
           *busy = true;
           if (!waitShown_) {
             waitShown_ = true;
-            Line("WAIT text=\"%s\"", robot::LogText(robot::ControlText(d, 1012)).c_str());
+            Record("wait").Text("text", robot::LogText(robot::ControlText(d, IDC_WAIT_TEXT)));
           }
           break;
         case robot::WindowKind::MessageBox:
@@ -239,7 +253,7 @@ class Watch {
   }
 
   void AnswerBox(HWND box) {
-    std::string shownAt = At(o_, started_);
+    const DWORD shownAt = GetTickCount();
     MemoryLine(o_, updater_.handle(), "box");
     Sleep(150);  // let the box finish painting before it is read
     std::string text = robot::ControlText(box, 0xFFFF);
@@ -251,9 +265,15 @@ class Watch {
       if (a.first == id) answer = a.second;
     }
     seen_.push_back(id);
-    Line("BOX id=%d buttons=%s answer=%s caption=\"%s\" text=\"%s\"%s", id,
-         ButtonList(buttons).c_str(), robot::ButtonName(answer), robot::LogText(caption).c_str(),
-         robot::LogText(text).c_str(), shownAt.c_str());
+    {
+      Record box("box");
+      box.Number("id", static_cast<unsigned>(id))
+          .Raw("buttons", ButtonList(buttons))
+          .Text("answer", robot::ButtonName(answer))
+          .Text("caption", robot::LogText(caption))
+          .Text("text", robot::LogText(text));
+      At(o_, started_, shownAt, box);
+    }
     char name[32];
     snprintf(name, sizeof name, "box%02u-%d", static_cast<unsigned>(seen_.size()), id);
     Shot(o_, name);
@@ -267,14 +287,14 @@ class Watch {
     if (!mainSeen_) {
       mainSeen_ = true;
       Sleep(200);  // the first paint
-      Line("MAIN title=\"%s\"", robot::LogText(robot::WindowText(main)).c_str());
+      Record("main").Text("title", robot::LogText(robot::WindowText(main)));
       Shot(o_, "main");
     }
-    int buttons = (IsWindowEnabled(GetDlgItem(main, 1000)) ? 1 : 0) |
+    int buttons = (IsWindowEnabled(GetDlgItem(main, IDC_START)) ? 1 : 0) |
                   (IsWindowEnabled(GetDlgItem(main, IDCANCEL)) ? 2 : 0);
     if (buttons != buttonState_) {
       buttonState_ = buttons;
-      Line("BUTTONS start=%d close=%d", buttons & 1, (buttons >> 1) & 1);
+      Record("buttons").Number("start", buttons & 1).Number("close", (buttons >> 1) & 1);
     }
     if (!installShot_ && !o_.shotDir.empty() && InInstallPass(main, table_)) {
       installShot_ = true;
@@ -285,21 +305,25 @@ class Watch {
       return;
     }
     waitShown_ = false;  // the next wait window is reported again
-    if (o_.start && !startPressed_ && IsWindowEnabled(GetDlgItem(main, 1000))) {
+    if (o_.start && !startPressed_ && IsWindowEnabled(GetDlgItem(main, IDC_START))) {
       if (o_.memory) {
         Sleep(1000);
         MemoryLine(o_, updater_.handle(), "idle");
       }
       startPressed_ = true;
       lastActivity_ = now;
-      Line("PRESS Start%s", At(o_, started_).c_str());
-      robot::Press(main, 1000);
+      {
+        Record press("press");
+        press.Text("button", "Start");
+        At(o_, started_, GetTickCount(), press);
+      }
+      robot::Press(main, IDC_START);
       return;
     }
     if (o_.closeWhenIdleMs && now - lastActivity_ >= o_.closeWhenIdleMs &&
         IsWindowEnabled(GetDlgItem(main, IDCANCEL))) {
       lastActivity_ = now;
-      Line("PRESS Close");
+      Record("press").Text("button", "Close");
       robot::Press(main, IDCANCEL);
     }
   }
@@ -327,27 +351,29 @@ int main(int argc, char** argv) {
     return 4;
   }
   robot::StringTable table;
-  if (!table.Load(o.exe.c_str())) Line("WARN no string table in %s", o.exe.c_str());
+  if (!table.Load(o.exe.c_str())) Record("warn").Text("detail", "no string table in " + o.exe);
 
   robot::Process updater;
   if (!updater.Start(o.exe, o.arguments, o.resume)) {
-    Line("ERROR cannot start %s (error %lu)", o.exe.c_str(), GetLastError());
+    const DWORD error = GetLastError();
+    Record("error").Text("detail", "cannot start " + o.exe).Number("error", error);
     return 3;
   }
 
   Watch watch(o, table, updater);
   DWORD exitCode = 0;
   if (!watch.Run(&exitCode)) {
-    Line("TIMEOUT after %lu s; ending the updater", o.timeoutMs / 1000);
+    Record("timeout").Number("seconds", o.timeoutMs / 1000);
     updater.Terminate();
     return 2;
   }
   std::string ids;
   for (int id : watch.seen()) ids += (ids.empty() ? "" : ",") + std::to_string(id);
-  Line("EXIT code=%lu boxes=%u ids=%s", exitCode, static_cast<unsigned>(watch.seen().size()),
-       ids.c_str());
+  Record("exit").Number("code", exitCode).Raw("ids", "[" + ids + "]");
   if (o.checkExpect && watch.seen() != o.expect) {
-    Line("MISMATCH expected other boxes");
+    std::string expected;
+    for (int id : o.expect) expected += (expected.empty() ? "" : ",") + std::to_string(id);
+    Record("mismatch").Raw("expected", "[" + expected + "]");
     return 1;
   }
   return 0;

@@ -3,7 +3,7 @@
 
     summarise.py update ROBOT_LOG TRACE   -> one JSON object
         ROBOT_LOG  the journey's output (robot lines with --timing --memory,
-                   e2e_check's "floor" line)
+                   e2e_check's "floor" record)
         TRACE      Wine's debug output with +timestamp,+debugstr
     summarise.py table RESULTS.json                 -> the table (Markdown)
 
@@ -42,13 +42,16 @@ def pause_ms(text):
 
 
 def update(robot_log, trace_path):
-    log = open(robot_log, errors="replace").read()
-    start = re.search(r"^PRESS Start t=(\d+)", log, re.M)
-    box = re.search(r"^BOX id=107 .* t=(\d+)$", log, re.M)
-    floor = re.search(r"^ok   floor: (\d+) files, (\d+) bytes copied with CopyFileA in (\d+) ms", log, re.M)
-    mem = {m.group(1): {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", m.group(2))}
-           for m in re.finditer(r"^MEMORY when=(\w+) (.*)$", log, re.M)}
-    if not (start and box and floor and "idle" in mem and "box" in mem):
+    # The robot's and e2e_check's JSON records among the log's lines.
+    records = [json.loads(line) for line in open(robot_log, errors="replace")
+               if line.startswith("{")]
+    start = next((r["t"] for r in records
+                  if r.get("event") == "press" and r["button"] == "Start"), None)
+    box = next((r["t"] for r in records if r.get("event") == "box" and r["id"] == 107), None)
+    floor = next((r for r in records if r.get("check") == "floor" and r.get("ok")), None)
+    mem = {r["when"]: {k: v for k, v in r.items() if isinstance(v, int)}
+           for r in records if r.get("event") == "memory"}
+    if start is None or box is None or not floor or "idle" not in mem or "box" not in mem:
         sys.exit("summarise: the run did not record Start, the restart question, the floor "
                  "and both memory readings")
     steps = trace(trace_path)
@@ -56,7 +59,7 @@ def update(robot_log, trace_path):
     # the updater traced up to the question.
     upto = next((i for i, (_, s) in enumerate(steps) if s.startswith("restart question")), len(steps))
     pauses = sum(pause_ms(s) for _, s in steps[:upto])
-    wall = int(box.group(1)) - int(start.group(1))
+    wall = box - start
     phases = []
     marks = [(name, next((t for t, s in steps if s.startswith(prefix)), None)) for name, prefix in PHASES]
     marks.append(("end", steps[upto][0] if upto < len(steps) else steps[-1][0]))
@@ -68,8 +71,8 @@ def update(robot_log, trace_path):
                        "overhead_ms": round(t1 - t0 - inside)})
     return {
         "wall_ms": wall, "pauses_ms": pauses, "overhead_ms": wall - pauses,
-        "floor_ms": int(floor.group(3)), "floor_files": int(floor.group(1)),
-        "floor_bytes": int(floor.group(2)), "memory_idle": mem["idle"], "memory_update": mem["box"],
+        "floor_ms": floor["ms"], "floor_files": floor["files"], "floor_bytes": floor["bytes"],
+        "memory_idle": mem["idle"], "memory_update": mem["box"],
         "phases": phases,
     }
 

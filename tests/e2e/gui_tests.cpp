@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "res/resource.h"
 #include "support/Files.h"
 #include "testbed/robot/Robot.h"
 
@@ -42,10 +43,10 @@ TEST(UpdaterWindow, ShowsTitleHistoryAndStartAsDefaultAndClosesOnClose) {
   vrtest::ReadWholeFile(g_history, &history);
   ASSERT_GT(history.size(), 100u) << g_history;
   EXPECT_NE(std::string::npos, history.find("\r\n"));
-  EXPECT_EQ(history, robot::ControlText(main, 1004));
+  EXPECT_EQ(history, robot::ControlText(main, IDC_HISTORY));
 
-  EXPECT_EQ(MAKELONG(1000, DC_HASDEFID), SendMessageA(main, DM_GETDEFID, 0, 0));
-  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, 1000)));
+  EXPECT_EQ(MAKELONG(IDC_START, DC_HASDEFID), SendMessageA(main, DM_GETDEFID, 0, 0));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, IDC_START)));
 
   ASSERT_TRUE(robot::Press(main, IDCANCEL));
   DWORD code = 0;

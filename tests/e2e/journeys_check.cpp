@@ -23,7 +23,7 @@
 //     updater-key=absent  the updater's own key, HKLM SOFTWARE\Marrowick\VrUpdater1030,
 //                         is gone: no record of a temporary, no mark, and
 //                         nothing left of the key itself; =present: it is there
-//     facts=FILE          no check: one line "FACTS {json}" with the state
+//     facts=FILE          no check: a record whose "facts" hold the state
 //                         an interrupted update is judged by (old, new, not
 //                         stamped, partial and missing files against the
 //                         snapshot FILE, temporaries, records and marks of
@@ -37,8 +37,8 @@
 //
 // Folders come from the installed product's registry (the flavour's view);
 // which files apply and where they lie, from testbed/common/ExpectedLayout.h.
-// One line per check; exit code 0 when all held, 1 when any failed, 2 on a
-// bad argument.
+// One JSON record per finding (tests/e2e/CheckRecord.h); exit code 0 when
+// all held, 1 when any failed, 2 on a bad argument.
 #include <windows.h>
 #include <winver.h>
 
@@ -51,27 +51,41 @@
 #include <vector>
 
 #include "testbed/common/ExpectedLayout.h"
+#include "testbed/common/JsonText.h"
 #include "testbed/common/Flavour.h"
 #include "testbed/common/ProductKeys.h"
 #include "testbed/common/TestbedRegistry.h"
+#include "tests/e2e/CheckRecord.h"
 #include "win32/UniqueHandle.h"
 
 namespace {
 
+using testbed::JsonField;
+using testbed::JsonText;
 using testbed::kRunKey;
 using testbed::kUninstallKey;
 constexpr char kKeyFile[] = "VRSAFFRA9.exe";
 
 int g_failed = 0;
 
+// One record: {"check":NAME,"ok":true|false|null,"detail":TEXT} from a text
+// "NAME: TEXT", plus fields already JSON (tests/e2e/CheckRecord.h).
+void PrintRecord(const char* ok, const char* format, va_list args, const std::string& more = "") {
+  char text[2048];
+  vsnprintf(text, sizeof text, format, args);
+  const char* colon = strstr(text, ": ");
+  const std::string check = colon ? std::string(text, static_cast<size_t>(colon - text)) : text;
+  printf("{%s,%s,%s%s}\n", JsonField(check_record::kCheck, JsonText(check)).c_str(),
+         JsonField(check_record::kOk, ok).c_str(),
+         JsonField(check_record::kDetail, JsonText(colon ? colon + 2 : "")).c_str(), more.c_str());
+  fflush(stdout);
+}
+
 void Report(bool ok, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  printf("%s ", ok ? "ok  " : "FAIL");
-  vprintf(format, args);
-  printf("\n");
+  PrintRecord(ok ? "true" : "false", format, args);
   va_end(args);
-  fflush(stdout);
   if (!ok) ++g_failed;
 }
 
@@ -79,11 +93,16 @@ void Report(bool ok, const char* format, ...) {
 void Note(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  printf("note ");
-  vprintf(format, args);
-  printf("\n");
+  PrintRecord("null", format, args);
   va_end(args);
-  fflush(stdout);
+}
+
+// A record that held, with fields of its own (",\"name\":value...").
+void Fields(const std::string& more, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  PrintRecord("true", format, args, more);
+  va_end(args);
 }
 
 std::string WindowsPath(const std::string& path) {
@@ -253,7 +272,10 @@ void MeasureFloor(const std::vector<ListedFile>& files, const std::string& src) 
     if (ms < 0) return;
     if (best < 0 || ms < best) best = ms;
   }
-  Report(!files.empty(),
+  if (files.empty()) return Report(false, "floor: no files");
+  Fields("," + JsonField(check_record::kFiles, std::to_string(files.size())) + "," +
+             JsonField(check_record::kBytes, std::to_string(bytes)) + "," +
+             JsonField(check_record::kMs, std::to_string(static_cast<long long>(best + 0.5))),
          "floor: %u files, %llu bytes copied with CopyFileA in %.0f ms (fastest of %d)",
          static_cast<unsigned>(files.size()), bytes, best, passes);
 }
@@ -611,32 +633,8 @@ void CheckUpdaterKey(const std::string& want) {
          static_cast<unsigned>(f.marks.size()), static_cast<unsigned>(f.records.size()));
 }
 
-// A JSON string of text (code page bytes above 127 pass as they are).
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string Json(const std::vector<std::string>& texts) {
-  std::string out = "[";
-  for (const std::string& t : texts) out += (out.size() > 1 ? "," : "") + Json(t);
-  return out + "]";
-}
-
-// One line "FACTS {...}": the state an interrupted update and the run after
-// it are judged by (tests/e2e/kill-campaign.sh).
+// The facts record: the state an interrupted update and the run after it
+// are judged by (the kill campaign, tests/e2e/journeys.py).
 void PrintFacts(const ProductFolders& folders, const std::vector<ListedFile>& files,
                 const std::string& src, const std::string& snapshot) {
   const FileCounts c = CountOldAndNew(files, src, snapshot, false);
@@ -651,22 +649,31 @@ void PrintFacts(const ProductFolders& folders, const std::vector<ListedFile>& fi
   bool asked = false;
   const bool service = ServicePresent(&asked);
   const KeyFileFacts keyFile = ReadKeyFile(folders);
-  printf(
-      "FACTS {\"files\":%d,\"updated\":%d,\"old\":%d,\"new\":%d,\"unstamped\":%d,"
-      "\"partial\":%d,\"missing\":%d,\"temporaries\":%s,\"updater_key\":%s,\"marks\":%s,"
-      "\"records\":%s,\"service\":%s,\"uninstall_name\":%s,\"uninstall_version\":%s,"
-      "\"key_file\":%s}\n",
-      c.files, CountUpdated(files, src, false), c.oldCount, c.newCount, c.unstamped, c.partial,
-      c.missing, Json(temporaries).c_str(), key.present ? "true" : "false", Json(key.marks).c_str(),
-      Json(key.records).c_str(),
-      Json(!asked    ? "unknown"
-           : service ? "present"
-                     : "absent")
-          .c_str(),
-      Json(TextOf(ReadValue(kUninstallKey, "DisplayName"))).c_str(),
-      Json(TextOf(ReadValue(kUninstallKey, "DisplayVersion"))).c_str(),
-      Json(keyFile.exists && keyFile.haveVersion ? KeyFileText(keyFile) : "").c_str());
-  fflush(stdout);
+  namespace f = check_record;
+  const std::pair<const char*, std::string> fields[] = {
+      {f::kFiles, std::to_string(c.files)},
+      {f::kUpdated, std::to_string(CountUpdated(files, src, false))},
+      {f::kOld, std::to_string(c.oldCount)},
+      {f::kNew, std::to_string(c.newCount)},
+      {f::kUnstamped, std::to_string(c.unstamped)},
+      {f::kPartial, std::to_string(c.partial)},
+      {f::kMissing, std::to_string(c.missing)},
+      {f::kTemporaries, JsonText(temporaries)},
+      {f::kUpdaterKey, key.present ? "true" : "false"},
+      {f::kMarks, JsonText(key.marks)},
+      {f::kRecords, JsonText(key.records)},
+      {f::kService, JsonText(!asked    ? "unknown"
+                             : service ? "present"
+                                       : "absent")},
+      {f::kUninstallName, JsonText(TextOf(ReadValue(kUninstallKey, "DisplayName")))},
+      {f::kUninstallVersion, JsonText(TextOf(ReadValue(kUninstallKey, "DisplayVersion")))},
+      {f::kKeyFile, JsonText(keyFile.exists && keyFile.haveVersion ? KeyFileText(keyFile) : "")},
+  };
+  std::string object;
+  for (const auto& field : fields)
+    object += (object.empty() ? "" : ",") + JsonField(field.first, field.second);
+  Fields("," + JsonField(f::kFacts, "{" + object + "}"), "facts: %d files, %d old, %d new", c.files,
+         c.oldCount, c.newCount);
 }
 
 }  // namespace
