@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "engine/GroupRules.h"
+#include "engine/ProductEnvironment.h"
 #include "res/resource.h"
 #include "system/ProductDetection.h"
 #include "updatelist/ProductRules.h"
@@ -86,7 +87,7 @@ bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff
       return keyNoIsFile() &&
              ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Entry;
     case product_rules::AlsoNeeds::DriverNotInstalled:
-      return GetDriverState() != DriverState::Present;
+      return environment_.driverState() != DriverState::Present;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Environment.h"
 #include "support/IntegrationSupport.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
@@ -50,7 +51,7 @@ TEST_F(RealList, TheInstallationHasTheFoldersOfAThirtyTwoBitInstaller) {
 }
 
 TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
-  UpdateList list;
+  vrtest::DetectedList list;
   // The two prefixes this runs in: 64-bit Windows 7 and 32-bit Windows XP.
   EXPECT_EQ(Installed().win64 ? OsClass::Vista64 : OsClass::Nt32, list.GetOsClass());
   ASSERT_EQ(kTotalFiles, list.LoadList());
