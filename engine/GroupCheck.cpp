@@ -37,9 +37,8 @@ bool NameRuleNeedsRedirectionOff(const char* groupName, OsClass osClass) {
 }
 
 bool FilesInRealSystemFolder(const UpdateGroup& group, OsClass osClass) {
-  return group.redirectionOff != 0 ||
-         product_rules::RuleTurnsRedirectionOff(product_rules::FindGroupRule(group.name, group.os),
-                                                osClass);
+  return group.redirectionOff || product_rules::RuleTurnsRedirectionOff(
+                                     product_rules::FindGroupRule(group.name, group.os), osClass);
 }
 
 }  // namespace group_rules
@@ -47,13 +46,13 @@ bool FilesInRealSystemFolder(const UpdateGroup& group, OsClass osClass) {
 using group_rules::IsSixtyFourBitClass;
 using group_rules::NamesEqual;
 
-GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* needsRedirectionOff) {
-  if (needsRedirectionOff) *needsRedirectionOff = 0;
+GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, bool* needsRedirectionOff) {
+  if (needsRedirectionOff) *needsRedirectionOff = false;
   if (!groups || group < 0 || group >= groupCount) return kSkip;
   const UpdateGroup& g = groups[group];
   bool redirectionOff = false;
   if (!PassesNameAndOsRules(g, &redirectionOff)) return kSkip;
-  if (redirectionOff && needsRedirectionOff) *needsRedirectionOff = 1;
+  if (redirectionOff && needsRedirectionOff) *needsRedirectionOff = true;
 
   int32_t keyNo = g.keyNumber;
   bool keyGroup = false;

@@ -223,7 +223,7 @@ bool OfferServiceStop(const char* commonFolder, bool* started) {
 // files and groups that are always installed (updatelist/ProductRules.h).
 // An installed copy whose time cannot be read may be the newer one:
 // *timeUnknown is set, and the replacement fails rather than going ahead.
-bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, int32_t existOnly,
+bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, bool existOnly,
                       const char* groupName, bool* timeUnknown) {
   bool go = true;
   if (existed && !product_rules::FileHasRole(target, product_rules::kAlwaysReplaced)) {
@@ -304,7 +304,7 @@ bool PutInPlace(const char* expanded, const char* target, bool existed, bool dri
 
 }  // namespace
 
-int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) {
+int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, bool existOnly) {
   lastReplaceOutcome_ = ReplaceOutcome::Skipped;
   lastExpansions_ = 0;
   const UpdateFile* entry = GetFileEntry(group, file);

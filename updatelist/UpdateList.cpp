@@ -281,7 +281,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     return false;
   }
   group.keyNumber = ini.GetInt(section, "KeyNo", 0);
-  group.existOnly = ini.GetInt(section, "Exist", 0);
+  group.existOnly = ini.GetInt(section, "Exist", 0) != 0;
 
   const product_rules::InstallPathKeyword* keyword =
       product_rules::FindInstallPathKeyword(group.folderText);
@@ -290,7 +290,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     const bool driver = keyword->driverFolder;
     group.folderText[0] = '\0';
     if (!ResolveSystemFolder(driver, group.folderText, sizeof group.folderText)) return false;
-    group.redirectionOff = IsSixtyFourBitClass(osClass_) ? 1 : 0;
+    group.redirectionOff = IsSixtyFourBitClass(osClass_);
   }
 
   const int32_t declaredFiles = ini.GetInt(section, "Files", 0);

@@ -67,8 +67,8 @@ struct UpdateGroup {
   char name[win32::kTextSize];        // "Name"
   char os[win32::kTextSize];          // "OS"
   char folderText[win32::kPathSize];  // "Install Path"; the resolved folder for "driver"/"SYS"
-  int32_t existOnly;                  // "Exist"
-  int32_t redirectionOff;             // 1: files lie in the real 64-bit system folder
+  bool existOnly;                     // "Exist" not 0: only files already installed are replaced
+  bool redirectionOff;                // its files lie in the real 64-bit system folder
 };
 
 enum GroupVerdict : int32_t {
@@ -127,7 +127,7 @@ class UpdateList {
   static FolderKind KindOfInstallPath(const char* installPath);
 
   // --- group selection and passes (engine/GroupCheck.cpp, InstallPasses.cpp) ---
-  GroupVerdict CheckGroup(int32_t group, bool interactive, int32_t* needsRedirectionOff);
+  GroupVerdict CheckGroup(int32_t group, bool interactive, bool* needsRedirectionOff);
   int32_t CountApplicableFiles();
   // The passes report to port (none: nothing is reported) against total
   // files; a report answered false stops the install pass.
@@ -142,12 +142,12 @@ class UpdateList {
   bool KeyFileMatchesLength(int32_t group, int32_t file);
 
   // --- file replacement (engine/ReplaceFile.cpp) ---
-  int32_t ReplaceFile(int32_t group, int32_t file, int32_t existOnly);
+  int32_t ReplaceFile(int32_t group, int32_t file, bool existOnly);
 
   // --- in-use checks (engine/InUseChecks.cpp) ---
   PreflightResult PreflightInUse();
   int32_t ScanGroupInUse(int32_t group);
-  int32_t IsPayloadFileBusy(int32_t group, int32_t file, int32_t redirectionOff);
+  int32_t IsPayloadFileBusy(int32_t group, int32_t file, bool redirectionOff);
   int32_t CheckAllGroups(bool testInUse);
   int32_t CheckGroupFiles(int32_t group, bool testInUse);
   int32_t CheckFileFree(int32_t group, int32_t file, bool testInUse);

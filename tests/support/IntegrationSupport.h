@@ -30,7 +30,7 @@ struct GroupLayout {
   const char* os;
   Folder folder;
   int files;
-  int existOnly;
+  bool existOnly;
 };
 extern const GroupLayout kGroups[10];
 constexpr int kTotalFiles = 53;

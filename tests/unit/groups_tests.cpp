@@ -79,17 +79,17 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
   int32_t expectedFiles = 0;
   for (int g = 0; g < list.groupCount; ++g) {
     const bool applies = std::find(applying.begin(), applying.end(), g) != applying.end();
-    int32_t redirection = -1;
+    bool redirection = g != 4;  // the opposite of what CheckGroup must write
     EXPECT_EQ(applies ? kApply : kSkip, list.CheckGroup(g, true, &redirection)) << "group " << g;
     // Only the 64-bit driver's name asks for the real system folder.
-    EXPECT_EQ(g == 4 && sixtyFour ? 1 : 0, redirection) << "group " << g;
+    EXPECT_EQ(g == 4 && sixtyFour, redirection) << "group " << g;
     EXPECT_EQ(g == 0 ? 0 : -1, list.FindKeyFile(g)) << "group " << g;
     if (applies) expectedFiles += list.groups[g].fileCount;
   }
   EXPECT_EQ(expectedFiles, list.CountApplicableFiles());
   // The driver folders lie in the system directory; only 64-bit Windows
   // needs redirection off to reach them.
-  EXPECT_EQ(sixtyFour ? 1 : 0, list.groups[4].redirectionOff);
+  EXPECT_EQ(sixtyFour, list.groups[4].redirectionOff);
   EXPECT_NE(nullptr, strstr(list.groups[5].files[0].targetPath, "\\drivers\\cdrvrdrv.sys"));
   EXPECT_TRUE(messages.boxes.empty());
 }
@@ -106,16 +106,16 @@ TEST_F(GroupsTest, NameAndOsRules) {
             {"Other", "x64", 999, "", {file}},
             {"Other", "X86", 999, "", {file}},
             {"Other", "anything", 999, "", {file}}});
-  int32_t redirection = -1;
+  bool redirection = !sixtyFour;  // the opposite of what CheckGroup(2) must write
   EXPECT_EQ(kSkip, list.CheckGroup(0, false, nullptr));  // every tested Windows is NT
   EXPECT_EQ(osClass == OsClass::Nt32 || osClass == OsClass::Vista32 ? kApply : kSkip,
             list.CheckGroup(1, false, nullptr));
   EXPECT_EQ(sixtyFour ? kApply : kSkip, list.CheckGroup(2, false, &redirection));
   if (sixtyFour) {
-    EXPECT_EQ(1, redirection);
+    EXPECT_TRUE(redirection);
   }
   EXPECT_EQ(sixtyFour ? kApply : kSkip, list.CheckGroup(3, false, &redirection));
-  EXPECT_EQ(0, redirection);
+  EXPECT_FALSE(redirection);
   EXPECT_EQ(sixtyFour ? kSkip : kApply, list.CheckGroup(4, false, nullptr));
   EXPECT_EQ(kApply, list.CheckGroup(5, false, nullptr));
   EXPECT_EQ(kSkip, list.CheckGroup(6, false, nullptr));

@@ -68,7 +68,7 @@ TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
     EXPECT_EQ(kGroups[g].files, group.fileCount);
     EXPECT_EQ(kGroups[g].existOnly, group.existOnly);
     EXPECT_EQ(999, group.keyNumber);
-    EXPECT_EQ(RedirectionOffExpected(g) ? 1 : 0, group.redirectionOff);
+    EXPECT_EQ(RedirectionOffExpected(g), group.redirectionOff);
   }
   // The system kind keeps its resolved folder as the group's folder text.
   EXPECT_TRUE(SamePath(Installed().drivers, list.groups[4].folderText))

@@ -304,12 +304,12 @@ TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
   ASSERT_TRUE(holder.holding());
   struct {
     const char* name;
-    int32_t redirectionOff;
+    bool redirectionOff;
     bool seen;
-  } const cases[] = {{"System", 1, true},
-                     {"driver x64", 0, true},
+  } const cases[] = {{"System", true, true},
+                     {"driver x64", false, true},
                      // A 64-bit process is never redirected: it sees the held copy.
-                     {"Redirected", 0, testbed::kSixtyFourBitProcess}};
+                     {"Redirected", false, testbed::kSixtyFourBitProcess}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     vrtest::DetectedList list;

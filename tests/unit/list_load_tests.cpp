@@ -61,19 +61,19 @@ TEST_F(LoadListTest, EveryFolderKind) {
   EXPECT_EQ(999, list.groups[0].keyNumber);
 
   EXPECT_STREQ("C:\\VrTest\\Shared\\a.ax", Target(list, 1, 0));  // "sharedlib"
-  EXPECT_EQ(1, list.groups[1].existOnly);
+  EXPECT_TRUE(list.groups[1].existOnly);
   EXPECT_STREQ("C:\\VrTest\\Common\\Servinst.exe", Target(list, 2, 0));
   EXPECT_STREQ("C:\\VrTest\\Common\\\\Saffra9\\preset.ini", Target(list, 3, 0));
 
   const std::string system = SystemFolder();
-  const int32_t off = Is64BitPrefix() ? 1 : 0;
+  const bool off = Is64BitPrefix();
   const std::string driverFolder = system + (IsNtPlatform() ? "drivers\\" : "IOSUBSYS\\");
   EXPECT_EQ(driverFolder, list.groups[4].folderText);
   EXPECT_EQ(driverFolder + "vrdrv.sys", Target(list, 4, 0));
   EXPECT_EQ(off, list.groups[4].redirectionOff);
   EXPECT_EQ(system + "vrsys.dll", Target(list, 5, 0));
   EXPECT_EQ(off, list.groups[5].redirectionOff);
-  EXPECT_EQ(0, list.groups[0].redirectionOff);
+  EXPECT_FALSE(list.groups[0].redirectionOff);
 
   EXPECT_STREQ("C:\\vrprog\\virtualQuirra\\Vista\\vq.sys", Target(list, 6, 0));
   DWORD vista = GetFileAttributesA("C:\\vrprog\\virtualQuirra\\Vista");
