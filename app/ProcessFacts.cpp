@@ -3,6 +3,7 @@
 #include "win32/Trace.h"
 #include "win32/TraceSteps.h"
 #include "engine/Leftovers.h"
+#include "engine/ProductEnvironment.h"
 #include "system/ProductDetection.h"
 #include "system/ServiceInstaller.h"
 #include "updatelist/UpdateList.h"
@@ -34,20 +35,18 @@ namespace {
 // A run that ended between removing the product's service and installing it
 // again left the product without it: it comes back first thing, whether or
 // not the user goes on to update.
-void ReinstallServiceOfAnEndedRun() {
+void ReinstallServiceOfAnEndedRun(const ProductEnvironment& environment) {
   if (!leftovers::HasMark(leftovers::Mark::ServiceRemoved)) return;
-  const int32_t started = RunServiceInstaller(1);
+  const int32_t started = RunServiceInstallerIn(environment.folders().common, 1);
   TraceStep(steps::kStartServiceReinstalled, started ? "started" : "not started");
   leftovers::SetMark(leftovers::Mark::ServiceRemoved, false);
 }
 
 }  // namespace
 
-// Building a list classifies the running Windows, caches the driver state
-// and, the first time in the process, queries the product's folders; the
-// list itself is thrown away again.
-void FixProcessWideFacts() {
-  UpdateList list;
-  ReinstallServiceOfAnEndedRun();
+void FixProcessWideFacts(ProductEnvironment& environment) {
+  environment.Detect();
+  ReinstallServiceOfAnEndedRun(environment);
+  UpdateList list(environment);
   SettleEarlierLeftovers(list);
 }

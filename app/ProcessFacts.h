@@ -5,4 +5,8 @@
 // initialises, once this process is the only updater (app/SoleUpdater.h).
 #pragma once
 
-void FixProcessWideFacts();
+class ProductEnvironment;
+
+// Detects the environment (engine/ProductEnvironment.h), installs a service
+// that an ended run removed again and settles a killed run's leftovers.
+void FixProcessWideFacts(ProductEnvironment& environment);

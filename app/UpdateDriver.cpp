@@ -85,7 +85,7 @@ int32_t UpdateDriver::RunServiceStep(int32_t install) {
     port_.HoldOffShutdown(true);
     serviceRemoved_ = true;
   }
-  const int32_t started = RunServiceInstaller(install);
+  const int32_t started = RunServiceInstallerIn(environment_.folders().common, install);
   TraceStep(steps::kServiceInstaller, started ? "started" : "not started");
   if (install && serviceRemoved_) {
     // Installed again as well as it can be: a later start could do no more.
@@ -126,7 +126,10 @@ void UpdateDriver::Start() {
     return;
   }
 
-  UpdateList list;
+  // What is still unknown of the machine is asked again for every list,
+  // as when the dialog started.
+  environment_.Detect();
+  UpdateList list(environment_);
   list.SetPort(&port_);
   NoticeUnfinishedUpdate(list);
   if (!list.LoadList()) {
@@ -308,7 +311,8 @@ bool UpdateDriver::FinishInstalledUpdate(int32_t failedFiles) {
 // The update of an installed product, from the list load to the restart
 // question. True when a restart is under way.
 bool UpdateDriver::UpdateInstalledProduct(bool resume) {
-  UpdateList list;
+  environment_.Detect();
+  UpdateList list(environment_);
   list.SetPort(&port_);
   list.SetResumeRun(resume);
   NoticeUnfinishedUpdate(list);

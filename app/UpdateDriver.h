@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "engine/ProductEnvironment.h"
+
 class UserPort;
 
 class UpdateDriver {
@@ -25,6 +27,9 @@ class UpdateDriver {
   // messages, so a Start or Close command (posted by another program, or by
   // a keyboard path) can arrive meanwhile: the dialog ignores it.
   bool running() const { return runs_ > 0; }
+  // The facts of this machine, detected while the dialog initialises
+  // (FixProcessWideFacts, app/ProcessFacts.h); every list of a run reads them.
+  ProductEnvironment& environment() { return environment_; }
 
   // --- restart and resume (app/Restart.cpp) ---
   int32_t RemoveResumeEntry();
@@ -40,7 +45,7 @@ class UpdateDriver {
   // --- system steps, traced ---
   // CloseLauncherWindow's result (1, 0 or -1).
   int32_t CloseLauncher();
-  // RunServiceInstaller for removal or installation: 1 when the installer
+  // RunServiceInstallerIn (the common folder) for removal or installation: 1 when the installer
   // was started. The driver remembers whether the service is removed.
   int32_t RemoveService() { return RunServiceStep(0); }
   int32_t InstallService() { return RunServiceStep(1); }
@@ -54,6 +59,7 @@ class UpdateDriver {
   bool FinishInstalledUpdate(int32_t failedFiles);
 
   UserPort& port_;
+  ProductEnvironment environment_;
   // The user agreed to restart and the request was made: the buttons stay
   // disabled from then on (only Close comes back if the restart fails).
   bool restartRequested_ = false;

@@ -51,10 +51,10 @@ BOOL UpdaterDialog::OnInitDialog() {
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
-  // Classifies Windows, caches the 64-bit driver state and asks the control
+  // Classifies Windows, fixes the 64-bit driver state and asks the control
   // library for the product's folders, so every later group check relies on
   // facts fixed before the user can press Start.
-  FixProcessWideFacts();
+  FixProcessWideFacts(driver_.environment());
   win32::SetPumpDialog(dialog);
   // Every message box from here on belongs to this dialog.
   SetMessageOwner(dialog);

@@ -1,5 +1,6 @@
-// The product's 64-bit driver, looked for once per process: the old 64-bit
-// control library is installed only while the driver is absent.
+// The product's 64-bit driver: the old 64-bit control library is installed
+// only while the driver is absent. The product environment
+// (engine/ProductEnvironment.h) keeps the answer.
 #pragma once
 
 #include <stdint.h>
@@ -14,9 +15,6 @@ enum class DriverState : int32_t {
   Absent = 3,           // 64-bit Windows without it
 };
 
-// The state on Windows of the given OsClass, computed at the first call that
-// finds an answer and kept for the whole process.
-DriverState ProcessDriverState(OsClass osClass);
-
-// Tests only: forget the kept state so the next call computes it again.
-void ResetDriverStateForTest();
+// Looks for the driver on Windows of the given OsClass, with WOW64
+// redirection off; Unknown when the system folder cannot be had.
+DriverState ProbeDriverState(OsClass osClass);

@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "engine/GroupRules.h"
+#include "engine/ProductEnvironment.h"
 #include "res/resource.h"
 #include "system/ProductDetection.h"
 #include "updatelist/ProductRules.h"
@@ -36,9 +37,8 @@ bool NameRuleNeedsRedirectionOff(const char* groupName, OsClass osClass) {
 }
 
 bool FilesInRealSystemFolder(const UpdateGroup& group, OsClass osClass) {
-  return group.redirectionOff != 0 ||
-         product_rules::RuleTurnsRedirectionOff(product_rules::FindGroupRule(group.name, group.os),
-                                                osClass);
+  return group.redirectionOff || product_rules::RuleTurnsRedirectionOff(
+                                     product_rules::FindGroupRule(group.name, group.os), osClass);
 }
 
 }  // namespace group_rules
@@ -46,13 +46,13 @@ bool FilesInRealSystemFolder(const UpdateGroup& group, OsClass osClass) {
 using group_rules::IsSixtyFourBitClass;
 using group_rules::NamesEqual;
 
-GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, int32_t* needsRedirectionOff) {
-  if (needsRedirectionOff) *needsRedirectionOff = 0;
+GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, bool* needsRedirectionOff) {
+  if (needsRedirectionOff) *needsRedirectionOff = false;
   if (!groups || group < 0 || group >= groupCount) return kSkip;
   const UpdateGroup& g = groups[group];
   bool redirectionOff = false;
   if (!PassesNameAndOsRules(g, &redirectionOff)) return kSkip;
-  if (redirectionOff && needsRedirectionOff) *needsRedirectionOff = 1;
+  if (redirectionOff && needsRedirectionOff) *needsRedirectionOff = true;
 
   int32_t keyNo = g.keyNumber;
   bool keyGroup = false;
@@ -86,7 +86,7 @@ bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff
       return keyNoIsFile() &&
              ProbeSoundEffectSet(g.files[g.keyNumber].targetPath) == SoundEffectSet::Entry;
     case product_rules::AlsoNeeds::DriverNotInstalled:
-      return GetDriverState() != DriverState::Present;
+      return environment_.driverState() != DriverState::Present;
   }
   return false;
 }

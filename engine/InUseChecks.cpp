@@ -74,7 +74,7 @@ int32_t UpdateList::ScanGroupInUse(int32_t group) {
   if (g.fileCount <= 0 || !g.files || GroupHasRole(g.name, product_rules::kLauncherGroup)) return 0;
   const bool redirectionOff = group_rules::FilesInRealSystemFolder(g, GetOsClass());
   for (int32_t f = 0; f < g.fileCount; ++f) {
-    if (IsPayloadFileBusy(group, f, redirectionOff ? 1 : 0)) {
+    if (IsPayloadFileBusy(group, f, redirectionOff)) {
       win32::CopyText(busyFile_, sizeof busyFile_, g.files[f].targetPath);
       return 1;
     }
@@ -82,12 +82,12 @@ int32_t UpdateList::ScanGroupInUse(int32_t group) {
   return 0;
 }
 
-int32_t UpdateList::IsPayloadFileBusy(int32_t group, int32_t file, int32_t redirectionOff) {
+int32_t UpdateList::IsPayloadFileBusy(int32_t group, int32_t file, bool redirectionOff) {
   const UpdateFile* entry = GetFileEntry(group, file);
   if (!entry || !entry->targetPath[0]) return 0;
   const char* path = entry->targetPath;
   // The whole look at the file happens where the group's files really lie.
-  ScopedRedirectionOff redirection(redirectionOff != 0);
+  ScopedRedirectionOff redirection(redirectionOff);
   if (FileHasRole(path, product_rules::kNeverBusy)) {
     ResetToArchiveOnly(path);
     return 0;

@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "engine/GroupRules.h"
+#include "engine/ProductEnvironment.h"
 #include "res/resource.h"
 #include "engine/UserPort.h"
 #include "system/ComponentRegistrar.h"
@@ -58,7 +59,7 @@ int32_t UpdateList::InstallGroup(int32_t group, UserPort* port, int32_t total) {
   const UpdateGroup& g = groups[group];
   // LZ32 is bound before the span below: a library loaded with redirection
   // off would come from the 64-bit system folder.
-  lz32_.Load(nullptr);
+  environment_.lz32().Load(nullptr);
   // Files of the real 64-bit system folder are installed there, whether the
   // group's name or its install path says so.
   ScopedRedirectionOff redirection(group_rules::FilesInRealSystemFolder(g, GetOsClass()));

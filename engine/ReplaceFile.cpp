@@ -15,7 +15,7 @@
 #include "engine/PayloadStore.h"
 #include "res/resource.h"
 #include "system/MessageBoxes.h"
-#include "system/ProductControlLibrary.h"
+#include "engine/ProductEnvironment.h"
 #include "updatelist/ProductRules.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
@@ -202,18 +202,17 @@ bool InstalledWriteTime(const char* target, FILETIME* time) {
 
 // Asks whether to stop the background service and try again (string 106,
 // Retry/Cancel, system/MessageBoxes.h). On Retry, on NT, with the service
-// installer present, starts it with "-D". True when the replacement should be
+// installer present in commonFolder, starts it there with "-D". True when the replacement should be
 // tried again; *started is set when the installer was started.
-bool OfferServiceStop(bool* started) {
+bool OfferServiceStop(const char* commonFolder, bool* started) {
   if (ShowStringMessage(IDS_APP_RUNNING, MB_RETRYCANCEL) != IDRETRY) return false;
   if (!IsNtPlatform()) return false;
   char installer[MAX_PATH + 1];
-  if (!win32::CopyText(installer, sizeof installer, CommonFolder()) ||
+  if (!win32::CopyText(installer, sizeof installer, commonFolder) ||
       !win32::AppendText(installer, sizeof installer, kServiceInstaller) || !FileExists(installer))
     return false;
   // In its own folder, as when the update driver starts it.
-  const HINSTANCE r =
-      ShellExecuteA(nullptr, "open", installer, "-D", CommonFolder(), SW_SHOWNORMAL);
+  const HINSTANCE r = ShellExecuteA(nullptr, "open", installer, "-D", commonFolder, SW_SHOWNORMAL);
   *started = reinterpret_cast<INT_PTR>(r) > 32;
   return true;
 }
@@ -224,7 +223,7 @@ bool OfferServiceStop(bool* started) {
 // files and groups that are always installed (updatelist/ProductRules.h).
 // An installed copy whose time cannot be read may be the newer one:
 // *timeUnknown is set, and the replacement fails rather than going ahead.
-bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, int32_t existOnly,
+bool WantsReplacement(const char* target, const FILETIME& stored, bool existed, bool existOnly,
                       const char* groupName, bool* timeUnknown) {
   bool go = true;
   if (existed && !product_rules::FileHasRole(target, product_rules::kAlwaysReplaced)) {
@@ -279,9 +278,10 @@ bool StageExpandedCopy(Lz32Library& lz32, int32_t group, int32_t file, const Upd
 // replaced too; their attributes come back if the old copy has to stay. The
 // driver installer's RunOnce value is written right before every attempt on
 // it (no value, no replacement); for the service program the user may stop
-// the service and try again. False when the old copy stays.
+// the service (its installer in commonFolder) and try again. False when the
+// old copy stays.
 bool PutInPlace(const char* expanded, const char* target, bool existed, bool driverInstaller,
-                bool serviceProgram) {
+                bool serviceProgram, const char* commonFolder) {
   const DWORD oldAttributes = GetFileAttributesA(target);
   if (existed) SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
   auto keepOldFile = [&]() {
@@ -294,7 +294,7 @@ bool PutInPlace(const char* expanded, const char* target, bool existed, bool dri
   for (;;) {
     if (driverInstaller && !SetDriverInstallerRunOnce(target)) return keepOldFile();
     if (ReplaceWithRetries(expanded, target, nt)) return true;
-    if (!serviceProgram || !OfferServiceStop(&installerStarted)) {
+    if (!serviceProgram || !OfferServiceStop(commonFolder, &installerStarted)) {
       // Give a service installer that was started the moment it needs.
       if (installerStarted) seams::Pause(kServiceInstallerPauseMs);
       return keepOldFile();
@@ -304,7 +304,7 @@ bool PutInPlace(const char* expanded, const char* target, bool existed, bool dri
 
 }  // namespace
 
-int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) {
+int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, bool existOnly) {
   lastReplaceOutcome_ = ReplaceOutcome::Skipped;
   lastExpansions_ = 0;
   const UpdateFile* entry = GetFileEntry(group, file);
@@ -333,16 +333,18 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, int32_t existOnly) 
   if (timeUnknown) return fail();
 
   RecordedTemporary compressedGuard, expandedGuard;
-  if (!StageExpandedCopy(lz32_, group, file, *entry, stored, compressedGuard, expandedGuard,
-                         &lastExpansions_))
+  if (!StageExpandedCopy(environment_.lz32(), group, file, *entry, stored, compressedGuard,
+                         expandedGuard, &lastExpansions_))
     return fail();
   VR_KILL_POINT("replace: stamped, not renamed");
 
   const OsClass osClass = GetOsClass();
   const bool driverInstaller = (osClass == OsClass::Vista32 || osClass == OsClass::Vista64) &&
                                IsFolderFile(target, programFolder, kDriverInstaller);
-  const bool serviceProgram = IsFolderFile(target, CommonFolder(), kServiceProgram);
-  if (!PutInPlace(expandedGuard.path(), target, existed, driverInstaller, serviceProgram))
+  const char* commonFolder = folders_.common;
+  const bool serviceProgram = IsFolderFile(target, commonFolder, kServiceProgram);
+  if (!PutInPlace(expandedGuard.path(), target, existed, driverInstaller, serviceProgram,
+                  commonFolder))
     return fail();
   // NTFS tunnelling gives a file renamed over another within seconds the
   // old file's creation time: the list's time once more. Best effort: the

@@ -1,6 +1,4 @@
-// Run-time binding of the product's control library, and the one query the
-// updater makes of it: where the maker's common folder and the product's
-// shared library folder are.
+// Run-time binding of the product's control library.
 #include "system/ProductControlLibrary.h"
 
 #include <string.h>
@@ -23,15 +21,7 @@ constexpr const char* kExportNames[7] = {
 };
 constexpr int kGetFolder = 1;
 constexpr int kGetCommonPath = 5;
-constexpr size_t kCommonPathBytes = win32::kPathSize;
-constexpr int32_t kSharedLibraryFolderNumber = 17;
-
-// Folder texts of the process: 259 characters, a backslash and, for the
-// edition folder, "\Saffra9\" fit.
-constexpr size_t kFolderCapacity = win32::kLongTextSize;
-char g_commonFolder[kFolderCapacity];
-char g_editionCommonFolder[kFolderCapacity];
-char g_sharedLibraryFolder[kFolderCapacity];
+constexpr size_t kCommonPathBytes = ProductControlLibrary::kCommonPathBytes;
 
 }  // namespace
 
@@ -78,59 +68,4 @@ int32_t ProductControlLibrary::GetCommonPath(char* buffer260) {
     return 0;
   }
   return result;
-}
-
-void QueryProductFolders(ProductControlLibrary& library) {
-  if (g_sharedLibraryFolder[0] != '\0' && g_commonFolder[0] != '\0') return;
-
-  char programFolder[kProgramFolderCapacity] = {};
-  const bool haveProgramFolder = GetProgramFolder(programFolder, sizeof programFolder) != 0;
-  char libraryPath[MAX_PATH] = {};
-  if (haveProgramFolder &&
-      win32::FormatText(libraryPath, sizeof libraryPath, "%sQfControl.dll", programFolder) &&
-      library.Load(libraryPath)) {
-    char common[kCommonPathBytes] = {};
-    if (library.GetCommonPath(common)) {
-      char folder[kFolderCapacity] = {};
-      char edition[kFolderCapacity] = {};
-      // A relative answer would be resolved against the updater's current
-      // directory: such a folder counts as unknown, like an empty one.
-      if (win32::IsAbsoluteFolder(common) && win32::CopyText(folder, sizeof folder, common) &&
-          win32::AppendBackslashIfMissing(folder, sizeof folder) &&
-          win32::FormatText(edition, sizeof edition, "%s\\Saffra9\\", folder)) {
-        win32::CopyText(g_commonFolder, sizeof g_commonFolder, folder);
-        win32::CopyText(g_editionCommonFolder, sizeof g_editionCommonFolder, edition);
-      }
-    }
-    const char* shared = library.GetFolder(kSharedLibraryFolderNumber);
-    if (shared) {
-      // Measured with a bound: the text is the library's, not ours.
-      const size_t length = strnlen(shared, MAX_PATH);
-      char folder[kFolderCapacity] = {};
-      if (length > 0 && length < MAX_PATH && win32::IsAbsoluteFolder(shared) &&
-          win32::CopyText(folder, sizeof folder, shared) &&
-          win32::AppendBackslashIfMissing(folder, sizeof folder)) {
-        win32::CopyText(g_sharedLibraryFolder, sizeof g_sharedLibraryFolder, folder);
-      }
-    }
-  }
-  library.Unload();
-  if (haveProgramFolder) {
-    // Left behind by the library; its absence is no error.
-    char resourcePath[MAX_PATH] = {};
-    if (win32::FormatText(resourcePath, sizeof resourcePath, "%sQfControl_res.dll",
-                          programFolder)) {
-      DeleteFileA(resourcePath);
-    }
-  }
-}
-
-const char* CommonFolder() { return g_commonFolder; }
-const char* EditionCommonFolder() { return g_editionCommonFolder; }
-const char* SharedLibraryFolder() { return g_sharedLibraryFolder; }
-
-void ResetProductFoldersForTest() {
-  g_commonFolder[0] = '\0';
-  g_editionCommonFolder[0] = '\0';
-  g_sharedLibraryFolder[0] = '\0';
 }

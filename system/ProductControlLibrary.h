@@ -1,15 +1,22 @@
-// Run-time binding of the product's control library "QfControl.dll", and the
-// query of the product's shared folders that it answers.
+// Run-time binding of the product's control library "QfControl.dll". The
+// query of the product's folders that it answers is the product
+// environment's (engine/ProductEnvironment.h).
 #pragma once
 
 #include <windows.h>
 
 #include <stdint.h>
 
+#include "win32/BufferSizes.h"
 #include "win32/UniqueHandle.h"
 
 class ProductControlLibrary {
  public:
+  // The buffer GetCommonPath fills, and the folder number of the shared
+  // library folder for GetFolder.
+  static constexpr size_t kCommonPathBytes = win32::kPathSize;
+  static constexpr int32_t kSharedLibraryFolderNumber = 17;
+
   ProductControlLibrary() = default;
   ~ProductControlLibrary();  // unloads
   ProductControlLibrary(const ProductControlLibrary&) = delete;
@@ -31,15 +38,3 @@ class ProductControlLibrary {
   // are called through win32/ForeignCall.h.
   FARPROC entries_[7] = {};
 };
-
-// Fills CommonFolder, EditionCommonFolder and SharedLibraryFolder once per
-// process (a later call queries again only while one of them is unknown), and
-// deletes "QfControl_res.dll" from the program folder.
-void QueryProductFolders(ProductControlLibrary& library);
-
-// Process-wide folder texts, empty until found; each ends in a backslash.
-const char* CommonFolder();
-const char* EditionCommonFolder();
-const char* SharedLibraryFolder();
-// Tests only: forget what the query found.
-void ResetProductFoldersForTest();

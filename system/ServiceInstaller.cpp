@@ -4,7 +4,6 @@
 
 #include "res/resource.h"
 #include "system/MessageBoxes.h"
-#include "system/ProductControlLibrary.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
 #include "win32/KillPoint.h"
@@ -86,10 +85,6 @@ int32_t IsServiceInstalled(const char* name) {
   win32::ServiceHandle service(
       OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS | SERVICE_STOP));
   return service ? 1 : 0;
-}
-
-int32_t RunServiceInstaller(int32_t install) {
-  return RunServiceInstallerIn(CommonFolder(), install);
 }
 
 int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install) {

@@ -32,15 +32,12 @@ constexpr DWORD kInstallerFileWaitMs = 10000;
 // the service and lets it be opened for query and stop; else 0.
 int32_t IsServiceInstalled(const char* name);
 
-// Runs the installer in CommonFolder(): removal (install 0, argument "-D") or
+// Runs the installer in commonFolder (ends in a backslash; the product
+// environment's, engine/ProductEnvironment.h): removal (install 0, argument "-D") or
 // installation (non-zero, no argument). Does nothing on the 9x family or
-// while the common folder is unknown. Removal then waits for "qfsvcg" to
+// while the common folder is unknown (empty). Removal then waits for "qfsvcg" to
 // disappear and for the installer to end and, while the service is still
 // there, asks Retry/Cancel (message 106, system/MessageBoxes.h); Retry
 // repeats the whole removal. Returns 1 when this call started the
 // installer, else 0.
-int32_t RunServiceInstaller(int32_t install);
-
-// The same with the common folder given (ends in a backslash; empty: nothing
-// is done). RunServiceInstaller passes CommonFolder().
 int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install);

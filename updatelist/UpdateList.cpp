@@ -1,5 +1,5 @@
-// The update list: construction of the list object, loading the embedded
-// list into the model, and the target path of every file.
+// The update list: the model read from the list's text, and the target path
+// of every file.
 #include "updatelist/UpdateList.h"
 
 #include <stdlib.h>
@@ -9,16 +9,11 @@
 #include <new>
 #include <vector>
 
-#include "engine/PayloadStore.h"
-#include "engine/UserPort.h"
-#include "system/MessageBoxes.h"
-#include "system/ProductDetection.h"
 #include "updatelist/IniFile.h"
 #include "win32/AsciiCase.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
 #include "win32/Paths.h"
-#include "win32/Seams.h"
 #include "win32/Sha256.h"
 
 namespace {
@@ -129,20 +124,7 @@ bool IsSafeFileName(const char* name) {
 
 }  // namespace
 
-UpdateList::UpdateList() {
-  os_.DetectOsVersion();
-  // Before the driver state's probe, the first span with WOW64 redirection
-  // off: no library is loaded inside one.
-  BindVersionLibrary();
-  GetDriverState();
-  QueryProductFolders(control_);
-}
-
 UpdateList::~UpdateList() { ClearList(); }
-
-int UpdateList::Ask(UINT id, UINT type) {
-  return port_ ? port_->Ask(id, type) : ShowStringMessage(id, type);
-}
 
 void UpdateList::ClearList() {
   groups.reset();  // each group frees its file table
@@ -189,13 +171,13 @@ bool UpdateList::BuildTargetPath(const char* listPath, const char* folderText, F
       if (folderText) fits = win32::CopyText(folder, sizeof folder, folderText);
       break;
     case FolderKind::SharedLibrary:
-      fits = win32::CopyText(folder, sizeof folder, SharedLibraryFolder());
+      fits = win32::CopyText(folder, sizeof folder, folders_.sharedLibrary);
       break;
     case FolderKind::Common:
-      fits = win32::CopyText(folder, sizeof folder, CommonFolder());
+      fits = win32::CopyText(folder, sizeof folder, folders_.common);
       break;
     case FolderKind::EditionCommon:
-      fits = win32::CopyText(folder, sizeof folder, EditionCommonFolder());
+      fits = win32::CopyText(folder, sizeof folder, folders_.editionCommon);
       break;
     case FolderKind::VirtualDrive:
       if (programFolder[0] != '\0') {
@@ -228,20 +210,8 @@ bool UpdateList::BuildTargetPath(const char* listPath, const char* folderText, F
   return true;
 }
 
-int32_t UpdateList::LoadList() {
-  ClearList();
-  if (!lz32_.module() && !lz32_.Load(nullptr)) return 0;
-  if (!GetProgramFolder(programFolder, sizeof programFolder)) return 0;
-  // The list is read where the loader mapped the store entry: no copy of it
-  // exists that another program could change or replace while the updater,
-  // with administrator rights, reads it.
-  const void* text = nullptr;
-  DWORD size = 0;
-  if (!PayloadStore::MapEntry(seams::StoreModule(), "uplist.ini", PayloadStore::kType, &text,
-                              &size)) {
-    return 0;
-  }
-  IniFile ini(static_cast<const char*>(text), size);
+int32_t UpdateList::LoadFromText(const char* text, DWORD size) {
+  IniFile ini(text, size);
   if (ini.Parse() != IniFile::ParseResult::Ready) return 0;
   if (!LoadGeneral(ini)) return 0;
   int64_t total = 0;
@@ -311,7 +281,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     return false;
   }
   group.keyNumber = ini.GetInt(section, "KeyNo", 0);
-  group.existOnly = ini.GetInt(section, "Exist", 0);
+  group.existOnly = ini.GetInt(section, "Exist", 0) != 0;
 
   const product_rules::InstallPathKeyword* keyword =
       product_rules::FindInstallPathKeyword(group.folderText);
@@ -320,7 +290,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     const bool driver = keyword->driverFolder;
     group.folderText[0] = '\0';
     if (!ResolveSystemFolder(driver, group.folderText, sizeof group.folderText)) return false;
-    group.redirectionOff = IsSixtyFourBitClass(os_.GetOsClass()) ? 1 : 0;
+    group.redirectionOff = IsSixtyFourBitClass(osClass_);
   }
 
   const int32_t declaredFiles = ini.GetInt(section, "Files", 0);

@@ -1,10 +1,12 @@
-// The parsed update list and the engine state around it. An UpdateList is a
-// local object of one check or update run: it owns the list's tables, the
-// LZ32 binding, the Windows classification and the product control library,
-// and releases all of them when it is destroyed.
+// The parsed update list and the run state around it. An UpdateList is a
+// local object of one check or update run: it owns the list's tables and
+// reads the facts of the machine (Windows class, driver state, product
+// folders, LZ32) from the product environment it is made with
+// (engine/ProductEnvironment.h), which outlives it.
 //
 // Its operations live in several files by concern:
-//   updatelist/UpdateList.cpp    construction, LoadList, ClearList, targets
+//   updatelist/UpdateList.cpp    the list read from its text, ClearList, targets
+//   engine/ListLoading.cpp       construction, LoadList (the store's list)
 //   engine/GroupCheck.cpp        CheckGroup, key file, sound set
 //   engine/InstallPasses.cpp     CountApplicableFiles, Install*, Register*
 //   engine/ReplaceFile.cpp       ReplaceFile
@@ -21,15 +23,23 @@
 #include <stdint.h>
 #include <memory>
 
-#include "engine/DriverState.h"
-#include "engine/Lz32Library.h"
-#include "system/ProductControlLibrary.h"
 #include "updatelist/ProductRules.h"
 #include "win32/BufferSizes.h"
 #include "win32/Platform.h"
 
 class IniFile;
+class ProductEnvironment;
 class UserPort;
+
+// The product's shared folders as its control library names them: each ends
+// in a backslash, or is empty while unknown (the groups there get no
+// targets). Room for 259 characters, a backslash and, for the edition
+// folder, "\Saffra9\".
+struct ProductFolders {
+  char common[win32::kLongTextSize] = {};
+  char editionCommon[win32::kLongTextSize] = {};
+  char sharedLibrary[win32::kLongTextSize] = {};
+};
 
 struct VersionEntry {
   char version[win32::kTextSize];  // "Version%d", e.g. "10,2,9,0"
@@ -57,8 +67,8 @@ struct UpdateGroup {
   char name[win32::kTextSize];        // "Name"
   char os[win32::kTextSize];          // "OS"
   char folderText[win32::kPathSize];  // "Install Path"; the resolved folder for "driver"/"SYS"
-  int32_t existOnly;                  // "Exist"
-  int32_t redirectionOff;             // 1: files lie in the real 64-bit system folder
+  bool existOnly;                     // "Exist" not 0: only files already installed are replaced
+  bool redirectionOff;                // its files lie in the real 64-bit system folder
 };
 
 enum GroupVerdict : int32_t {
@@ -90,9 +100,8 @@ enum class ReplaceOutcome { Replaced, Skipped, Failed };
 
 class UpdateList {
  public:
-  // Detects the running Windows, fixes the driver state and queries the
-  // product's folders (once per process), in this order.
-  UpdateList();
+  // An empty list over a detected environment; asks nothing of the machine.
+  explicit UpdateList(const ProductEnvironment& environment);
   ~UpdateList();
   UpdateList(const UpdateList&) = delete;
   UpdateList& operator=(const UpdateList&) = delete;
@@ -118,7 +127,7 @@ class UpdateList {
   static FolderKind KindOfInstallPath(const char* installPath);
 
   // --- group selection and passes (engine/GroupCheck.cpp, InstallPasses.cpp) ---
-  GroupVerdict CheckGroup(int32_t group, bool interactive, int32_t* needsRedirectionOff);
+  GroupVerdict CheckGroup(int32_t group, bool interactive, bool* needsRedirectionOff);
   int32_t CountApplicableFiles();
   // The passes report to port (none: nothing is reported) against total
   // files; a report answered false stops the install pass.
@@ -127,19 +136,18 @@ class UpdateList {
   int32_t RegisterAll(RegistrationPass pass, UserPort* port, int32_t total, UINT messageId);
   int32_t RegisterGroup(int32_t group, RegistrationPass pass, UserPort* port, int32_t total,
                         UINT messageId);
-  DriverState GetDriverState() { return ProcessDriverState(GetOsClass()); }
   SoundEffectSet ProbeSoundEffectSet(const char* libraryPath);
   int32_t FindKeyFile(int32_t group);
   bool IsKeyFile(const char* path) const;
   bool KeyFileMatchesLength(int32_t group, int32_t file);
 
   // --- file replacement (engine/ReplaceFile.cpp) ---
-  int32_t ReplaceFile(int32_t group, int32_t file, int32_t existOnly);
+  int32_t ReplaceFile(int32_t group, int32_t file, bool existOnly);
 
   // --- in-use checks (engine/InUseChecks.cpp) ---
   PreflightResult PreflightInUse();
   int32_t ScanGroupInUse(int32_t group);
-  int32_t IsPayloadFileBusy(int32_t group, int32_t file, int32_t redirectionOff);
+  int32_t IsPayloadFileBusy(int32_t group, int32_t file, bool redirectionOff);
   int32_t CheckAllGroups(bool testInUse);
   int32_t CheckGroupFiles(int32_t group, bool testInUse);
   int32_t CheckFileFree(int32_t group, int32_t file, bool testInUse);
@@ -154,9 +162,8 @@ class UpdateList {
   ReplaceOutcome lastReplaceOutcome() const { return lastReplaceOutcome_; }
   // Expansions through LZ32 that the last ReplaceFile made (0 to 5).
   int lastExpansions() const { return lastExpansions_; }
-  OsClass GetOsClass() const { return os_.GetOsClass(); }
-  const OsVersionInfo& os() const { return os_; }
-  Lz32Library& lz32() { return lz32_; }
+  OsClass GetOsClass() const { return osClass_; }
+  const ProductEnvironment& environment() const { return environment_; }
 
   // --- the parsed list; read by the passes and by tests ---
   int32_t versionCount = 0;
@@ -176,6 +183,9 @@ class UpdateList {
  private:
   // Steps of LoadList. "General": key path, key file and the version table;
   // false (the list cleared unless memory ran out) when it cannot be read whole.
+  // The list from its text (the store entry); total files read, 0 when the
+  // text is not a whole list (the list is then empty).
+  int32_t LoadFromText(const char* text, DWORD size);
   bool LoadGeneral(const IniFile& ini);
   // Every "Group<d>" section; *total counts the files. False when a group
   // cannot be read whole or memory runs out.
@@ -206,12 +216,12 @@ class UpdateList {
   // A question or message of the checks, through the port.
   int Ask(UINT id, UINT type);
 
+  const ProductEnvironment& environment_;
+  const ProductFolders& folders_;  // the environment's
+  const OsClass osClass_;
   UserPort* port_ = nullptr;
   bool resumeRun_ = false;
   bool finishingInterrupted_ = false;
-  OsVersionInfo os_;
-  Lz32Library lz32_;
-  ProductControlLibrary control_;
   GroupVerdict lastVerdict_ = kSkip;
   int32_t failedFiles_ = 0;
   char busyFile_[win32::kPathSize] = {};

@@ -13,9 +13,9 @@ import sys
 
 MAY_INCLUDE = {
     "app": {"app", "updatelist", "engine", "system", "win32", "res"},
-    # One layer: UpdateList is declared in updatelist/, its operations
-    # live in engine/.
-    "updatelist": {"updatelist", "engine", "system", "win32", "res"},
+    # The list and its loader know only the general Windows helpers; what
+    # they need of the machine the engine hands them.
+    "updatelist": {"updatelist", "win32", "res"},
     "engine": {"engine", "updatelist", "system", "win32", "res"},
     "system": {"system", "win32", "res"},
     "win32": {"win32"},

@@ -38,8 +38,8 @@ struct GroupSpec {
   int32_t keyNumber = 999;
   std::string keyVersion;
   std::vector<std::string> targets;  // full target paths ("" for none)
-  int32_t redirectionOff = 0;
-  int32_t existOnly = 0;
+  bool redirectionOff = false;
+  bool existOnly = false;
   std::vector<int32_t> registerFlags;  // per file; missing entries are 0
 };
 

@@ -15,6 +15,7 @@
 #include "app/UpdaterApp.h"
 #include "app/UpdaterDialog.h"
 #include "engine/Leftovers.h"
+#include "engine/ProductEnvironment.h"
 #include "res/resource.h"
 #include "support/SeamRecorder.h"
 #include "system/ProductDetection.h"
@@ -395,7 +396,8 @@ TEST(StartWithoutTheProduct, KeepsTheRecordsOfAKilledRun) {
   file.reset();
   ASSERT_TRUE(leftovers::Record(path, nullptr));
 
-  FixProcessWideFacts();
+  ProductEnvironment environment;
+  FixProcessWideFacts(environment);
 
   win32::RegKey key;
   EXPECT_EQ(ERROR_SUCCESS,

@@ -16,6 +16,7 @@
 
 #include "engine/GroupRules.h"
 #include "res/resource.h"
+#include "support/Environment.h"
 #include "support/GroupsSupport.h"
 #include "support/RecordingPort.h"
 #include "testbed/common/ProductKeys.h"
@@ -31,7 +32,7 @@ const std::vector<VersionRow> kVersions = {
     {"10,2,8,0", 40000}, {"10,2,9,0", 40960}, {"10,3,0,0", 41000}};
 
 bool Is64() {
-  UpdateList probe;
+  vrtest::DetectedList probe;
   return group_rules::IsSixtyFourBitClass(probe.GetOsClass());
 }
 
@@ -60,7 +61,7 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
   HMODULE store = LoadLibraryA((ExeFolder() + "groups_store.dll").c_str());
   ASSERT_NE(nullptr, store);
   seams::SetStoreModule(store);
-  UpdateList list;
+  vrtest::DetectedList list;
   ASSERT_EQ(14, list.LoadList());
   seams::SetStoreModule(nullptr);
   FreeLibrary(store);
@@ -78,23 +79,23 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
   int32_t expectedFiles = 0;
   for (int g = 0; g < list.groupCount; ++g) {
     const bool applies = std::find(applying.begin(), applying.end(), g) != applying.end();
-    int32_t redirection = -1;
+    bool redirection = g != 4;  // the opposite of what CheckGroup must write
     EXPECT_EQ(applies ? kApply : kSkip, list.CheckGroup(g, true, &redirection)) << "group " << g;
     // Only the 64-bit driver's name asks for the real system folder.
-    EXPECT_EQ(g == 4 && sixtyFour ? 1 : 0, redirection) << "group " << g;
+    EXPECT_EQ(g == 4 && sixtyFour, redirection) << "group " << g;
     EXPECT_EQ(g == 0 ? 0 : -1, list.FindKeyFile(g)) << "group " << g;
     if (applies) expectedFiles += list.groups[g].fileCount;
   }
   EXPECT_EQ(expectedFiles, list.CountApplicableFiles());
   // The driver folders lie in the system directory; only 64-bit Windows
   // needs redirection off to reach them.
-  EXPECT_EQ(sixtyFour ? 1 : 0, list.groups[4].redirectionOff);
+  EXPECT_EQ(sixtyFour, list.groups[4].redirectionOff);
   EXPECT_NE(nullptr, strstr(list.groups[5].files[0].targetPath, "\\drivers\\cdrvrdrv.sys"));
   EXPECT_TRUE(messages.boxes.empty());
 }
 
 TEST_F(GroupsTest, NameAndOsRules) {
-  UpdateList list;
+  vrtest::DetectedList list;
   const OsClass osClass = list.GetOsClass();
   const bool sixtyFour = group_rules::IsSixtyFourBitClass(osClass);
   const std::string file = folder_ + "any.dll";
@@ -105,16 +106,16 @@ TEST_F(GroupsTest, NameAndOsRules) {
             {"Other", "x64", 999, "", {file}},
             {"Other", "X86", 999, "", {file}},
             {"Other", "anything", 999, "", {file}}});
-  int32_t redirection = -1;
+  bool redirection = !sixtyFour;  // the opposite of what CheckGroup(2) must write
   EXPECT_EQ(kSkip, list.CheckGroup(0, false, nullptr));  // every tested Windows is NT
   EXPECT_EQ(osClass == OsClass::Nt32 || osClass == OsClass::Vista32 ? kApply : kSkip,
             list.CheckGroup(1, false, nullptr));
   EXPECT_EQ(sixtyFour ? kApply : kSkip, list.CheckGroup(2, false, &redirection));
   if (sixtyFour) {
-    EXPECT_EQ(1, redirection);
+    EXPECT_TRUE(redirection);
   }
   EXPECT_EQ(sixtyFour ? kApply : kSkip, list.CheckGroup(3, false, &redirection));
-  EXPECT_EQ(0, redirection);
+  EXPECT_FALSE(redirection);
   EXPECT_EQ(sixtyFour ? kSkip : kApply, list.CheckGroup(4, false, nullptr));
   EXPECT_EQ(kApply, list.CheckGroup(5, false, nullptr));
   EXPECT_EQ(kSkip, list.CheckGroup(6, false, nullptr));
@@ -151,7 +152,7 @@ TEST_F(GroupsTest, KeyFileVersionsAndMessages) {
     if (c.id) {
       ASSERT_TRUE(PlaceKeyFile(c.id, keyPath_, c.length));
     }
-    UpdateList list;
+    vrtest::DetectedList list;
     FillKeyGroup(list);
     list.reporting = c.reporting;
     SeamRecorder messages(IDOK);
@@ -171,7 +172,7 @@ TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
   ASSERT_TRUE(PlaceKeyFile("10300", keyPath_, 41000));
   SeamRecorder messages(IDYES);
   {
-    UpdateList list;
+    vrtest::DetectedList list;
     FillKeyGroup(list);
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
     ASSERT_EQ(1u, messages.boxes.size());
@@ -185,7 +186,7 @@ TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
   messages.boxes.clear();
   messages.answer = IDNO;
   {
-    UpdateList list;
+    vrtest::DetectedList list;
     FillKeyGroup(list);
     EXPECT_EQ(kDeclined, list.CheckGroup(0, true, nullptr));
     EXPECT_FALSE(list.reupdateConfirmed);
@@ -193,7 +194,7 @@ TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
   }
   messages.boxes.clear();
   {
-    UpdateList list;
+    vrtest::DetectedList list;
     FillKeyGroup(list);
     list.SetResumeRun(true);
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
@@ -201,7 +202,7 @@ TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
   }
   {
     // Not interactive: applies without asking, and counts as the answer.
-    UpdateList list;
+    vrtest::DetectedList list;
     FillKeyGroup(list);
     EXPECT_EQ(kApply, list.CheckGroup(0, false, nullptr));
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
@@ -228,7 +229,7 @@ TEST_F(GroupsTest, ExplicitKeyNumberComparesWithKeyVersion) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.keyNo) + " " + c.keyVersion);
-    UpdateList list;
+    vrtest::DetectedList list;
     FillList(list, kVersions,
              {{"Codec", "", c.keyNo, c.keyVersion, {folder_ + "Missing.dll", other}}});
     list.reporting = true;
@@ -240,7 +241,7 @@ TEST_F(GroupsTest, ExplicitKeyNumberComparesWithKeyVersion) {
 }
 
 TEST_F(GroupsTest, GroupWithoutKeyFileAppliesWhenNothingIsInstalled) {
-  UpdateList list;
+  vrtest::DetectedList list;
   FillList(list, kVersions,
            {{"Doc", "", 999, "", {folder_ + "Doc\\a.htm", folder_ + "Doc\\b.htm"}},
             {"Empty", "", 999, "", {}},
@@ -252,7 +253,7 @@ TEST_F(GroupsTest, GroupWithoutKeyFileAppliesWhenNothingIsInstalled) {
 }
 
 TEST_F(GroupsTest, KeyFileIsRecognisedByNameOnly) {
-  UpdateList list;
+  vrtest::DetectedList list;
   FillList(list, kVersions,
            {{"G", "", 999, "", {"", folder_ + "vrsaffra9.EXE", folder_ + "VRSAFFRA9.exe"}}});
   EXPECT_EQ(1, list.FindKeyFile(0));
@@ -265,7 +266,7 @@ TEST_F(GroupsTest, KeyFileIsRecognisedByNameOnly) {
 }
 
 TEST_F(GroupsTest, KeyFileLengthMustMatchItsVersionRow) {
-  UpdateList list;
+  vrtest::DetectedList list;
   FillKeyGroup(list);
   EXPECT_FALSE(list.KeyFileMatchesLength(0, 0));  // not installed
   ASSERT_TRUE(PlaceKeyFile("10290", keyPath_, 40960));
@@ -281,9 +282,7 @@ TEST_F(GroupsTest, KeyFileLengthMustMatchItsVersionRow) {
 // --- the driver state and the 64-bit control library groups ---
 
 TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
-  ResetDriverStateForTest();
   const bool sixtyFour = Is64();
-  ResetDriverStateForTest();
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, sizeof system);
   const std::vector<GroupSpec> qfGroups = {
@@ -293,8 +292,8 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
       {"QfCtrl_Shar_64_Old", "XP64", 999, "", {folder_ + "a.dll"}},
       {"Other64", "XP64", 999, "", {folder_ + "a.dll"}}};
   if (!sixtyFour) {
-    UpdateList list;
-    EXPECT_EQ(DriverState::NotSixtyFourBit, list.GetDriverState());
+    vrtest::DetectedList list;
+    EXPECT_EQ(DriverState::NotSixtyFourBit, list.environment().driverState());
     FillList(list, kVersions, qfGroups);
     for (int g = 0; g < 5; ++g) EXPECT_EQ(kSkip, list.CheckGroup(g, false, nullptr)) << g;
     return;
@@ -306,27 +305,24 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   }
   const std::string driver = std::string(testbed::kNativeSystemFolder) + "drivers\\cdrvrdrv.sys";
   {
-    UpdateList list;
-    EXPECT_EQ(DriverState::Absent, list.GetDriverState());
+    vrtest::DetectedEnvironment environment;
+    UpdateList list(environment);
+    EXPECT_EQ(DriverState::Absent, environment.driverState());
     FillList(list, kVersions, qfGroups);
     const GroupVerdict expected[] = {kSkip, kSkip, kApply, kApply, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
+    ASSERT_TRUE(WriteWholeFile(driver, "64"));
+    environment.Detect();
+    EXPECT_EQ(DriverState::Absent, environment.driverState());  // kept once known
   }
-  ASSERT_TRUE(WriteWholeFile(driver, "64"));
   {
-    UpdateList list;
-    EXPECT_EQ(DriverState::Absent, list.GetDriverState());  // computed once per process
-  }
-  ResetDriverStateForTest();
-  {
-    UpdateList list;
-    EXPECT_EQ(DriverState::Present, list.GetDriverState());
+    vrtest::DetectedList list;  // a new environment looks again
+    EXPECT_EQ(DriverState::Present, list.environment().driverState());
     FillList(list, kVersions, qfGroups);
     const GroupVerdict expected[] = {kSkip, kSkip, kSkip, kSkip, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
   }
   DeleteFileA(driver.c_str());
-  ResetDriverStateForTest();
 }
 
 // --- the sound-effect filter library ---
@@ -359,7 +355,7 @@ TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
   GetTempPathA(sizeof temp, temp);
   // Longer than any path GetTempPathA hands out.
   const std::string overlong = "C:\\" + std::string(300, 't');
-  UpdateList list;
+  vrtest::DetectedList list;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.library) +
                  (c.tempUnreadable ? ", temporary folder unreadable" : ""));
@@ -388,7 +384,7 @@ TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
 
 TEST_F(GroupsTest, SoundEffectGroupsFollowTheInstalledSet) {
   const std::string library = folder_ + "VrSound.dll";
-  UpdateList list;
+  vrtest::DetectedList list;
   FillList(list, kVersions,
            {{"SoundEffectDX", "X86", 0, "", {library}},  // "OS" is not read
             {"SoundEffectTenvo", "", 0, "", {library}},
@@ -447,7 +443,7 @@ class PassesTest : public GroupsTest {
 };
 
 TEST_F(PassesTest, InstallReportsEveryFileAndReplacesIt) {
-  UpdateList list;
+  vrtest::DetectedList list;
   FillTwoGroups(list);
   list.reporting = true;
   EXPECT_EQ(4, list.CountApplicableFiles());
@@ -496,7 +492,7 @@ TEST_F(PassesTest, NoLibraryIsLoadedWhileRedirectionIsOff) {
   g_loadsOutsideSpans = 0;
   seams::SetLoadObserver(RecordLoad);
   {
-    UpdateList list;
+    vrtest::DetectedList list;
     // The system kind's group: its key file is read and replaced there.
     FillList(list, kVersions, {{"System", "", 0, "10,3,0,0", {target}, 1}});
     EXPECT_EQ(kApply, list.CheckGroup(0, false, nullptr));
@@ -509,7 +505,7 @@ TEST_F(PassesTest, NoLibraryIsLoadedWhileRedirectionIsOff) {
 }
 
 TEST_F(PassesTest, StopAfterAGroupsLastFileEndsThePass) {
-  UpdateList list;
+  vrtest::DetectedList list;
   FillTwoGroups(list);
   stopAtDone_ = 2;
   EXPECT_EQ(2, list.InstallAll(&port_, 4));
@@ -519,7 +515,7 @@ TEST_F(PassesTest, StopAfterAGroupsLastFileEndsThePass) {
   EXPECT_EQ(4u, calls_.size());
 
   // A stop asked at a file's status line leaves that file alone.
-  UpdateList again;
+  vrtest::DetectedList again;
   FillTwoGroups(again);
   for (const char* name : {"a1.bin", "a2.bin"}) DeleteFileA((folder_ + name).c_str());
   calls_.clear();
@@ -540,7 +536,7 @@ TEST_F(PassesTest, SystemGroupIsInstalledIntoTheRealSystemFolder) {
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, sizeof system);
   const std::string target = std::string(system) + "\\groups_sys.bin";
-  UpdateList list;
+  vrtest::DetectedList list;
   // A "SYS" group: not named "driver x64", but its files lie in System32.
   FillList(list, kVersions, {{"System", "", 999, "", {target}, 1}});
   EXPECT_EQ(1, list.InstallAll(nullptr, 0));
@@ -553,7 +549,7 @@ TEST_F(PassesTest, SystemGroupIsInstalledIntoTheRealSystemFolder) {
 TEST_F(PassesTest, RegistrationRunsOnlyFlaggedExistingServers) {
   const std::string server = folder_ + "VrComServer.dll";
   ASSERT_TRUE(CopyFileA((ExeFolder() + "VrComServer.dll").c_str(), server.c_str(), FALSE));
-  UpdateList list;
+  vrtest::DetectedList list;
   FillList(list, kVersions,
            {{"Servers",
              "",

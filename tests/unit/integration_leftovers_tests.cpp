@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/Leftovers.h"
+#include "support/Environment.h"
 #include "support/IntegrationSupport.h"
 #include "testbed/common/Flavour.h"
 #include "updatelist/UpdateList.h"
@@ -179,7 +180,7 @@ TEST_F(RealListLeftovers, OnlyRecordsTheUpdaterCouldHaveMadeAreActedUpon) {
   WriteRecord(
       {"aside copy, its target gone", p + "tmp2.tmp", programTarget_, REG_SZ, "", false, true});
 
-  UpdateList list;
+  vrtest::DetectedList list;
   ASSERT_EQ(TotalFiles(), list.LoadList());
   const int settled = leftovers::RemoveEarlierLeftovers(list);
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Environment.h"
 #include "support/IntegrationSupport.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Seams.h"
@@ -49,7 +50,7 @@ TEST_F(RealList, TheInstallationHasTheFoldersOfAThirtyTwoBitInstaller) {
 }
 
 TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
-  UpdateList list;
+  vrtest::DetectedList list;
   // The two prefixes this runs in: 64-bit Windows 7 and 32-bit Windows XP.
   EXPECT_EQ(Installed().win64 ? OsClass::Vista64 : OsClass::Nt32, list.GetOsClass());
   ASSERT_EQ(TotalFiles(), list.LoadList());
@@ -68,7 +69,7 @@ TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
     EXPECT_EQ(groups[g].files, group.fileCount);
     EXPECT_EQ(groups[g].existOnly, group.existOnly);
     EXPECT_EQ(999, group.keyNumber);
-    EXPECT_EQ(groups[g].redirectionOff ? 1 : 0, group.redirectionOff);
+    EXPECT_EQ(groups[g].redirectionOff, group.redirectionOff);
     // The system kind keeps its resolved folder as the group's folder text.
     if (!groups[g].systemFolder) continue;
     EXPECT_TRUE(SamePath(groups[g].folder, group.folderText)) << group.folderText;

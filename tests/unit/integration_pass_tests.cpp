@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Environment.h"
 #include "support/IntegrationSupport.h"
 #include "support/RecordingPort.h"
 #include "updatelist/UpdateList.h"
@@ -216,7 +217,7 @@ TEST_F(RealListPasses, InstallEveryApplicableFileWithItsTimeAndLeaveTheRestAlone
     ASSERT_FALSE(Exists(wowDriver)) << "the installer left a 32-bit driver copy";
   }
 
-  UpdateList list;
+  vrtest::DetectedList list;
   ASSERT_EQ(TotalFiles(), list.LoadList());
   RecordingPort port;
   const int32_t total = list.CountApplicableFiles();

@@ -12,6 +12,7 @@
 
 #include "engine/GroupRules.h"
 #include "res/resource.h"
+#include "support/Environment.h"
 #include "support/GroupsSupport.h"
 #include "updatelist/UpdateList.h"
 #include "win32/Platform.h"
@@ -78,7 +79,7 @@ TEST_F(InUseTest, HeldFilesByName) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = Place(c.name);
-    UpdateList list;
+    vrtest::DetectedList list;
     FillList(list, kVersions, {{"Files", "", 999, "", {folder_ + "Other.dll", path}}});
     SeamRecorder messages(IDOK);
     FileHolder holder(path);
@@ -102,7 +103,7 @@ TEST_F(InUseTest, HeldFilesByName) {
 
 TEST_F(InUseTest, HeldFileIsReportedOnlyWhileReporting) {
   const std::string path = Place("VrCore.dll");
-  UpdateList list;
+  vrtest::DetectedList list;
   FillList(list, kVersions, {{"Files", "", 999, "", {path}}});
   SeamRecorder messages(IDOK);
   FileHolder holder(path);
@@ -115,7 +116,7 @@ TEST_F(InUseTest, HeldFileIsReportedOnlyWhileReporting) {
 
 TEST_F(InUseTest, OstrelGroupNeverBlocks) {
   const std::string path = Place("VrOstrel.exe");
-  UpdateList list;
+  vrtest::DetectedList list;
   FillList(list, kVersions, {{"Ostrel", "", 999, "", {path}}, {"Empty", "", 999, "", {}}});
   FileHolder holder(path);
   ASSERT_TRUE(holder.holding());
@@ -137,7 +138,7 @@ TEST_F(InUseTest, NeverBusyFilesAreResetToArchiveOnly) {
   SetFileAttributesA(bitmap.c_str(),
                      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   const std::string help = Place("Help.chm", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
-  UpdateList list;
+  vrtest::DetectedList list;
   FillList(list, kVersions, {{"Files", "", 999, "", {bitmap, help}}});
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(bitmap.c_str()));
@@ -156,7 +157,7 @@ TEST_F(InUseTest, NeverBusyFilesAreResetToArchiveOnly) {
 TEST_F(InUseTest, ReadOnlyFileIsNotInUse) {
   const std::string help = Place("Help.chm", FILE_ATTRIBUTE_READONLY);
   if (!IsFileLocked(help.c_str())) GTEST_SKIP() << "read-only files are writable to this user";
-  UpdateList list;
+  vrtest::DetectedList list;
   FillList(list, kVersions, {{"Files", "", 999, "", {help}}});
   SeamRecorder messages(IDOK);
   EXPECT_EQ(0, list.ScanGroupInUse(0));
@@ -183,7 +184,7 @@ TEST_F(InUseTest, KeyGroupVerdictDecidesBothScans) {
 
   ASSERT_TRUE(PlaceKeyFile("10310", key, 40960));  // newer than this update
   {
-    UpdateList list;
+    vrtest::DetectedList list;
     FillList(list, kVersions, {{"General", "", 999, "", {key, core}}});
     EXPECT_EQ(PreflightResult::NothingInUse,
               list.PreflightInUse());  // the key group is not scanned
@@ -196,7 +197,7 @@ TEST_F(InUseTest, KeyGroupVerdictDecidesBothScans) {
   messages.boxes.clear();
   ASSERT_TRUE(PlaceKeyFile("10300", key, 41000));  // the same version; the user says No
   {
-    UpdateList list;
+    vrtest::DetectedList list;
     FillList(list, kVersions, {{"General", "", 999, "", {key, core}}});
     EXPECT_EQ(PreflightResult::FileInUse,
               list.PreflightInUse());  // applies, held file found, no question
@@ -209,7 +210,7 @@ TEST_F(InUseTest, KeyGroupVerdictDecidesBothScans) {
   messages.boxes.clear();
   messages.answer = IDYES;
   {
-    UpdateList list;
+    vrtest::DetectedList list;
     FillList(list, kVersions, {{"General", "", 999, "", {key, core}}});
     EXPECT_EQ(1, list.CheckAllGroups(false));
     EXPECT_EQ(kApply, list.lastVerdict());
@@ -253,7 +254,7 @@ class KeyLock {
 };
 
 TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
-  UpdateList list;
+  vrtest::DetectedList list;
   SeamRecorder messages(IDOK);
   EXPECT_EQ(1, list.CanWriteProgramFolder());
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());  // no groups
@@ -291,7 +292,7 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
 // --- groups in the real 64-bit system folder ---
 
 TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
-  UpdateList probe;
+  vrtest::DetectedList probe;
   if (!group_rules::IsSixtyFourBitClass(probe.GetOsClass())) {
     GTEST_SKIP() << "redirection exists only on 64-bit Windows";
   }
@@ -303,15 +304,15 @@ TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
   ASSERT_TRUE(holder.holding());
   struct {
     const char* name;
-    int32_t redirectionOff;
+    bool redirectionOff;
     bool seen;
-  } const cases[] = {{"System", 1, true},
-                     {"driver x64", 0, true},
+  } const cases[] = {{"System", true, true},
+                     {"driver x64", false, true},
                      // A 64-bit process is never redirected: it sees the held copy.
-                     {"Redirected", 0, testbed::kSixtyFourBitProcess}};
+                     {"Redirected", false, testbed::kSixtyFourBitProcess}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    UpdateList list;
+    vrtest::DetectedList list;
     FillList(list, kVersions, {{c.name, "", 999, "", {target}, c.redirectionOff}});
     SeamRecorder messages(IDOK);
     EXPECT_EQ(c.seen ? PreflightResult::FileInUse : PreflightResult::NothingInUse,

@@ -2,6 +2,7 @@
 // calling convention, and the folder query with its leftovers.
 #include <gtest/gtest.h>
 
+#include "support/Environment.h"
 #include "support/ListSupport.h"
 #include "system/ProductControlLibrary.h"
 
@@ -59,14 +60,10 @@ TEST(ProductControlLibrary, MissingExportBindsNothing) {
 class FolderQueryTest : public testing::Test {
  protected:
   void SetUp() override {
-    ResetProductFoldersForTest();
     program_ = vrtest::MakeFolder("C:\\vrqf\\program");
     ASSERT_TRUE(vrtest::SetText(vrtest::kAppPathsKey, "Path", program_));
   }
-  void TearDown() override {
-    vrtest::RemoveProductKeys();
-    ResetProductFoldersForTest();
-  }
+  void TearDown() override { vrtest::RemoveProductKeys(); }
   // Installs a flavour as the product's library, with the leftover file the
   // query removes, and runs the query.
   void Query(const char* flavour, bool asks = true) {
@@ -74,7 +71,7 @@ class FolderQueryTest : public testing::Test {
     ASSERT_TRUE(vrtest::WriteWholeFile(program_ + "QfControl_res.dll", "x"));
     const std::string before = CurrentDirectory();
     ProductControlLibrary library;
-    QueryProductFolders(library);
+    QueryProductFolders(library, folders_);
     EXPECT_EQ(nullptr, library.module());
     EXPECT_EQ(before, CurrentDirectory());
     // The leftover goes whenever the library was asked, bound or not.
@@ -82,26 +79,27 @@ class FolderQueryTest : public testing::Test {
                         INVALID_FILE_ATTRIBUTES);
   }
   std::string program_;
+  ProductFolders folders_;  // what the queries of one test found
 };
 
 TEST_F(FolderQueryTest, FillsTheThreeFoldersOnce) {
   Query("listqf_stdcall");
-  EXPECT_STREQ("C:\\VrTest\\Common\\", CommonFolder());
-  EXPECT_STREQ("C:\\VrTest\\Common\\\\Saffra9\\", EditionCommonFolder());
-  EXPECT_STREQ("C:\\VrTest\\Shared\\", SharedLibraryFolder());
+  EXPECT_STREQ("C:\\VrTest\\Common\\", folders_.common);
+  EXPECT_STREQ("C:\\VrTest\\Common\\\\Saffra9\\", folders_.editionCommon);
+  EXPECT_STREQ("C:\\VrTest\\Shared\\", folders_.sharedLibrary);
   // Both known: a later query asks nothing and keeps them.
   Query("listqf_none", false);
-  EXPECT_STREQ("C:\\VrTest\\Common\\", CommonFolder());
-  EXPECT_STREQ("C:\\VrTest\\Shared\\", SharedLibraryFolder());
+  EXPECT_STREQ("C:\\VrTest\\Common\\", folders_.common);
+  EXPECT_STREQ("C:\\VrTest\\Shared\\", folders_.sharedLibrary);
 }
 
 TEST_F(FolderQueryTest, NothingReportedOrTooLongLeavesThemEmpty) {
   for (const char* flavour : {"listqf_none", "listqf_overlong", "listqf_noappend"}) {
     SCOPED_TRACE(flavour);
     Query(flavour);
-    EXPECT_STREQ("", CommonFolder());
-    EXPECT_STREQ("", EditionCommonFolder());
-    EXPECT_STREQ("", SharedLibraryFolder());
+    EXPECT_STREQ("", folders_.common);
+    EXPECT_STREQ("", folders_.editionCommon);
+    EXPECT_STREQ("", folders_.sharedLibrary);
   }
 }
 
@@ -132,14 +130,14 @@ TEST_F(FolderQueryTest, UnusableAnswersLeaveTheFolderUnknown) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
-    ResetProductFoldersForTest();
+    folders_ = ProductFolders();
     ASSERT_TRUE(SetEnvironmentVariableA("LISTQF_COMMON", c.answer.c_str()));
     ASSERT_TRUE(SetEnvironmentVariableA("LISTQF_SHARED", c.answer.c_str()));
     Query("listqf_env");
     const std::string folder = c.kept ? c.answer + "\\" : "";
-    EXPECT_EQ(folder, CommonFolder());
-    EXPECT_EQ(c.kept ? folder + "\\Saffra9\\" : "", EditionCommonFolder());
-    EXPECT_EQ(folder, SharedLibraryFolder());
+    EXPECT_EQ(folder, folders_.common);
+    EXPECT_EQ(c.kept ? folder + "\\Saffra9\\" : "", folders_.editionCommon);
+    EXPECT_EQ(folder, folders_.sharedLibrary);
   }
   SetEnvironmentVariableA("LISTQF_COMMON", nullptr);
   SetEnvironmentVariableA("LISTQF_SHARED", nullptr);
@@ -148,8 +146,8 @@ TEST_F(FolderQueryTest, UnusableAnswersLeaveTheFolderUnknown) {
 TEST_F(FolderQueryTest, NoProductNoQuery) {
   vrtest::RemoveProductKeys();
   ProductControlLibrary library;
-  QueryProductFolders(library);
-  EXPECT_STREQ("", CommonFolder());
+  QueryProductFolders(library, folders_);
+  EXPECT_STREQ("", folders_.common);
   EXPECT_EQ(nullptr, library.module());
 }
 

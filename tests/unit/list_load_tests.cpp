@@ -2,6 +2,7 @@
 // of every folder kind, inside a simulated installation in the test's prefix.
 #include <gtest/gtest.h>
 
+#include "support/Environment.h"
 #include "support/ImportPatch.h"
 #include "support/ListSupport.h"
 #include "system/ProductDetection.h"
@@ -27,16 +28,12 @@ bool Is64BitPrefix() {
 class LoadListTest : public testing::Test {
  protected:
   void SetUp() override {
-    ResetProductFoldersForTest();
     vrtest::MakeFolder(kProgram);
     vrtest::MakeFolder(std::string(kProgram) + "virtualQuirra");
     ASSERT_TRUE(vrtest::SetText(vrtest::kAppPathsKey, "Path", kProgram));
     ASSERT_TRUE(vrtest::CopyLibrary("listqf_cdecl", std::string(kProgram) + "QfControl.dll"));
   }
-  void TearDown() override {
-    vrtest::RemoveProductKeys();
-    ResetProductFoldersForTest();
-  }
+  void TearDown() override { vrtest::RemoveProductKeys(); }
   const char* Target(UpdateList& list, int group, int file) {
     UpdateFile* entry = list.GetFileEntry(group, file);
     return entry ? entry->targetPath : "<no entry>";
@@ -46,7 +43,7 @@ class LoadListTest : public testing::Test {
 TEST_F(LoadListTest, EveryFolderKind) {
   vrtest::StoreLibrary store("liststore_kinds");
   ASSERT_TRUE(store.loaded());
-  UpdateList list;
+  vrtest::DetectedList list;
   ASSERT_EQ(14, list.LoadList());
   EXPECT_STREQ(kProgram, list.programFolder);
   EXPECT_STREQ("VRSAFFRA9.exe", list.keyFile);
@@ -64,19 +61,19 @@ TEST_F(LoadListTest, EveryFolderKind) {
   EXPECT_EQ(999, list.groups[0].keyNumber);
 
   EXPECT_STREQ("C:\\VrTest\\Shared\\a.ax", Target(list, 1, 0));  // "sharedlib"
-  EXPECT_EQ(1, list.groups[1].existOnly);
+  EXPECT_TRUE(list.groups[1].existOnly);
   EXPECT_STREQ("C:\\VrTest\\Common\\Servinst.exe", Target(list, 2, 0));
   EXPECT_STREQ("C:\\VrTest\\Common\\\\Saffra9\\preset.ini", Target(list, 3, 0));
 
   const std::string system = SystemFolder();
-  const int32_t off = Is64BitPrefix() ? 1 : 0;
+  const bool off = Is64BitPrefix();
   const std::string driverFolder = system + (IsNtPlatform() ? "drivers\\" : "IOSUBSYS\\");
   EXPECT_EQ(driverFolder, list.groups[4].folderText);
   EXPECT_EQ(driverFolder + "vrdrv.sys", Target(list, 4, 0));
   EXPECT_EQ(off, list.groups[4].redirectionOff);
   EXPECT_EQ(system + "vrsys.dll", Target(list, 5, 0));
   EXPECT_EQ(off, list.groups[5].redirectionOff);
-  EXPECT_EQ(0, list.groups[0].redirectionOff);
+  EXPECT_FALSE(list.groups[0].redirectionOff);
 
   EXPECT_STREQ("C:\\vrprog\\virtualQuirra\\Vista\\vq.sys", Target(list, 6, 0));
   DWORD vista = GetFileAttributesA("C:\\vrprog\\virtualQuirra\\Vista");
@@ -108,7 +105,7 @@ TEST_F(LoadListTest, EveryFolderKind) {
 TEST_F(LoadListTest, UnknownFoldersGiveNoTargetInsteadOfTheDriveRoot) {
   vrtest::StoreLibrary store("liststore_kinds");
   ASSERT_TRUE(vrtest::CopyLibrary("listqf_none", std::string(kProgram) + "QfControl.dll"));
-  UpdateList list;
+  vrtest::DetectedList list;
   ASSERT_EQ(14, list.LoadList());
   EXPECT_STREQ("", Target(list, 1, 0));
   EXPECT_STREQ("", Target(list, 2, 0));
@@ -119,7 +116,7 @@ TEST_F(LoadListTest, UnknownFoldersGiveNoTargetInsteadOfTheDriveRoot) {
 TEST_F(LoadListTest, VariantListsLoadWhatTheyHold) {
   {
     vrtest::StoreLibrary store("liststore_noversions");
-    UpdateList list;
+    vrtest::DetectedList list;
     EXPECT_EQ(1, list.LoadList());
     EXPECT_EQ(0, list.versionCount);
     EXPECT_STREQ("C:\\vrprog\\a.exe", Target(list, 0, 0));
@@ -127,7 +124,7 @@ TEST_F(LoadListTest, VariantListsLoadWhatTheyHold) {
   {
     // Group0 and Group2 are missing: empty groups without files.
     vrtest::StoreLibrary store("liststore_missing");
-    UpdateList list;
+    vrtest::DetectedList list;
     EXPECT_EQ(1, list.LoadList());
     ASSERT_EQ(3, list.groupCount);
     EXPECT_EQ(0, list.groups[0].fileCount);
@@ -140,7 +137,7 @@ TEST_F(LoadListTest, VariantListsLoadWhatTheyHold) {
 TEST_F(LoadListTest, AbsurdCountsNeitherCrashNorHang) {
   {
     vrtest::StoreLibrary store("liststore_overflow");
-    UpdateList list;
+    vrtest::DetectedList list;
     EXPECT_EQ(0, list.LoadList());  // neither table can be had
     EXPECT_EQ(0, list.versionCount);
     EXPECT_EQ(0, list.groupCount);
@@ -149,7 +146,7 @@ TEST_F(LoadListTest, AbsurdCountsNeitherCrashNorHang) {
   // list has. A hang is caught by the test's time limit; how long a load
   // takes is the benchmark's business (docs/BENCHMARK.md), not this test's.
   vrtest::StoreLibrary store("liststore_huge");
-  UpdateList list;
+  vrtest::DetectedList list;
   const int32_t total = list.LoadList();
   EXPECT_EQ(0, list.versionCount);
   int64_t sum = 0;
@@ -169,7 +166,7 @@ TEST_F(LoadListTest, AbsurdCountsNeitherCrashNorHang) {
 
 TEST_F(LoadListTest, ATargetTooLongMakesTheListUnloadable) {
   vrtest::StoreLibrary store("liststore_overlong");
-  UpdateList list;
+  vrtest::DetectedList list;
   EXPECT_EQ(0, list.LoadList());
   EXPECT_EQ(0, list.groupCount);
 }
@@ -183,10 +180,9 @@ class ListLoaderRefuses : public LoadListTest {
   void ExpectRefused(const char* const* stores, size_t count) {
     for (size_t i = 0; i < count; ++i) {
       SCOPED_TRACE(stores[i]);
-      ResetProductFoldersForTest();
       vrtest::StoreLibrary store(stores[i]);
       ASSERT_TRUE(store.loaded());
-      UpdateList list;
+      vrtest::DetectedList list;
       EXPECT_EQ(0, list.LoadList())
           << "first target: " << Target(list, 0, 0)
           << ", version: " << (list.versions ? list.versions[0].version : "");
@@ -204,18 +200,18 @@ TEST_F(ListLoaderRefuses, ValuesLongerThanTheirField) {
 TEST_F(LoadListTest, NoListNoProductNoLoad) {
   {
     vrtest::StoreLibrary store("liststore_nolist");
-    UpdateList list;
+    vrtest::DetectedList list;
     EXPECT_EQ(0, list.LoadList());
   }
   vrtest::RemoveProductKeys();
   vrtest::StoreLibrary store("liststore_kinds");
-  UpdateList list;
+  vrtest::DetectedList list;
   EXPECT_EQ(0, list.LoadList());
   EXPECT_EQ(0, list.groupCount);
 }
 
 TEST_F(LoadListTest, BuildTargetPathBounds) {
-  UpdateList list;
+  vrtest::DetectedList list;
   char out[260] = "stale";
   strcpy(list.programFolder, kProgram);
   EXPECT_TRUE(list.BuildTargetPath("X:\\b\\f.txt", "Sub", FolderKind::Program, out, sizeof out));
@@ -284,7 +280,7 @@ TEST_F(LoadListTest, ListsThatCouldLeadOutOfTheirFoldersAreRefused) {
         c.installPath + "\r\nFiles=1\r\nPath0=" + c.path + "\r\n" + c.extra;
     vrtest::StoreLibrary store = vrtest::StoreLibrary::WithList(ini);
     ASSERT_TRUE(store.loaded());
-    UpdateList list;
+    vrtest::DetectedList list;
     EXPECT_EQ(c.loads ? 1 : 0, list.LoadList());
     if (!c.loads || c.extra.empty()) continue;
     const UpdateFile* file = list.GetFileEntry(0, 0);
@@ -305,7 +301,7 @@ TEST_F(LoadListTest, NeedsNoTemporaryFolder) {
   char temp[MAX_PATH] = {};
   const DWORD n = GetTempPathA(sizeof temp, temp);
   ASSERT_TRUE(n == 0 || n >= sizeof temp) << "the temporary folder is still usable";
-  UpdateList list;
+  vrtest::DetectedList list;
   EXPECT_EQ(14, list.LoadList());
 }
 
@@ -335,7 +331,7 @@ TEST_F(LoadListTest, LoadsWhereCompareStringKnowsNoInvariantLocale) {
   SetLastError(0);
   ASSERT_EQ(0, CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, "a", 1, "A", 1));
   ASSERT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
-  UpdateList list;
+  vrtest::DetectedList list;
   EXPECT_EQ(14, list.LoadList());
   ASSERT_EQ(2, list.versionCount);
   EXPECT_STREQ("10,3,0,0", list.versions[1].version);
@@ -352,7 +348,7 @@ TEST_F(LoadListTest, RunningOutOfMemoryAnywhereGivesNoListOrTheWholeList) {
   int32_t total = 0;
   long allowed = 0;
   for (; allowed < 2000 && total != 14; ++allowed) {
-    UpdateList list;
+    vrtest::DetectedList list;
     {
       vrtest::FailAllocations fail(allowed);
       total = list.LoadList();

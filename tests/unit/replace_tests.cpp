@@ -18,6 +18,7 @@
 
 #include "engine/Leftovers.h"
 #include "res/resource.h"
+#include "support/Environment.h"
 #include "support/FileHolder.h"
 #include "support/Files.h"
 #include "support/ImportPatch.h"
@@ -127,7 +128,7 @@ class ReplaceFileTest : public ::testing::Test {
   // The list under test, made once the product's folders are in place.
   UpdateList& List() {
     if (!list_) {
-      list_ = std::make_unique<UpdateList>();
+      list_ = std::make_unique<vrtest::DetectedList>();
       list_->groupCount = 4;
       list_->groups.reset(new UpdateGroup[4]());
       for (int g = 0; g < 4; ++g) {
@@ -147,7 +148,7 @@ class ReplaceFileTest : public ::testing::Test {
     file.timeHigh = kListTime.dwHighDateTime;
   }
 
-  std::unique_ptr<UpdateList> list_;
+  std::unique_ptr<vrtest::DetectedList> list_;
   vrtest::SeamRecorder seams_;  // pauses recorded, boxes answered Cancel unless a test says
   const std::string normal_ = Resource("NORMAL", "RAW");
   const std::string random_ = Resource("RANDOM", "RAW");
@@ -468,9 +469,8 @@ class ServiceProgramTest : public ReplaceFileTest {
                           (program_ + "QfControl.dll").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((ExeFolder() + "Servinst.exe").c_str(),
                           (common_ + "Servinst.exe").c_str(), FALSE));
-    ResetProductFoldersForTest();
     List();
-    ASSERT_STREQ(common_.c_str(), CommonFolder());
+    ASSERT_STREQ(common_.c_str(), List().environment().folders().common);
     target_ = common_ + "qfsvcgen.exe";
     WriteAll(target_, "running service", TimeOf(2005));
     Target(1, 0, target_);
@@ -478,10 +478,7 @@ class ServiceProgramTest : public ReplaceFileTest {
     // Not the folder the installer must run in.
     ASSERT_TRUE(currentDirectory_.ChangeTo(program_.c_str()));
   }
-  void TearDown() override {
-    ResetProductFoldersForTest();
-    ReplaceFileTest::TearDown();
-  }
+  void TearDown() override { ReplaceFileTest::TearDown(); }
 
   // Servinst.log lines, once the installer has written them (it runs on its
   // own after ShellExecute returns; on a busy machine a program can take
