@@ -296,11 +296,11 @@ def main(argv):
     print(f"kill campaign {name}: {len(mine)} points, {opts['--jobs']} at a time", flush=True)
 
     def run_point(n, point):
-        spec, result = os.path.join(logs, f"{n}.journey.json"), os.path.join(logs, f"{n}.json")
-        with open(spec, "w", encoding="utf-8") as f:
+        journey_file, result = os.path.join(logs, f"{n}.journey.json"), os.path.join(logs, f"{n}.json")
+        with open(journey_file, "w", encoding="utf-8") as f:
             json.dump(journey_of(f"{name}-{n}", point), f)
         with open(os.path.join(logs, f"{n}.log"), "w") as log:
-            status = subprocess.run([sys.executable, journeys.__file__, "run", spec,
+            status = subprocess.run([sys.executable, journeys.__file__, "run", journey_file,
                                      "--result", result], stdout=log, stderr=subprocess.STDOUT,
                                     env=dict(os.environ, VR_ARTIFACTS="")).returncode
         if status == journeys.vrwine.SKIPPED:
