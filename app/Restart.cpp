@@ -55,7 +55,7 @@ int32_t UpdateDriver::RemoveResumeEntry() {
 }
 
 bool UpdateDriver::AskRestart() {
-  const int answer = port_.Ask(IDS_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION);
+  const int answer = port_.Ask(Message::kRestartQuestion);
   TraceStep(steps::kRestartQuestion, answer == IDYES ? "yes" : "no");
   return answer == IDYES;
 }

@@ -34,7 +34,7 @@ bool ClaimSoleUpdater() {
   if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
     TraceStep(steps::kStartAnotherUpdater);
     // Before the dialog exists: a box without an owner.
-    ShowStringMessage(IDS_UPDATE_RUNNING, MB_OK | MB_ICONINFORMATION);
+    ShowUpdaterMessage(Message::kUpdateRunning);
     return false;
   }
   g_sole = std::move(mutex);

@@ -112,7 +112,7 @@ void UpdateDriver::Start() {
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
     TraceStep(steps::kStartNotInstalled);
-    port_.Ask(IDS_NOT_INSTALLED, MB_OK | MB_ICONINFORMATION);
+    port_.Ask(Message::kNotInstalled);
     return;
   }
   TraceStep(steps::kStartProgramFolder, folder);
@@ -122,7 +122,7 @@ void UpdateDriver::Start() {
   const double freeBytes = GetDiskFree(folder, &queried);
   if (queried && freeBytes < kMinimumFreeBytes) {
     TraceStep(steps::kStartFreeBytes, freeBytes);
-    port_.Ask(IDS_DISK_FULL, MB_OK | MB_ICONINFORMATION);
+    port_.Ask(Message::kDiskFull);
     return;
   }
 
@@ -158,7 +158,7 @@ void UpdateDriver::Start() {
     // Everything else passes, so the only obstacle is a file in use.
     TraceStep(steps::kStartFilesInUse);
     port_.DestroyWaitWindow();
-    port_.Ask(IDS_FILES_IN_USE, MB_OK | MB_ICONEXCLAMATION);
+    port_.Ask(Message::kFilesInUse);
     InstallService();
   } else {
     // The checks have said why (or the user declined).
@@ -240,8 +240,7 @@ PassOutcome CheckAndInstall(UpdateDriver& driver, UserPort& port, UpdateList& li
     if (list.busyFile()[0]) TraceStep(steps::kUpdateInUse, list.busyFile());
     // After a declined re-update nothing more is said; otherwise this may
     // follow the checks' own message.
-    if (list.lastVerdict() != kDeclined)
-      port.Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    if (list.lastVerdict() != kDeclined) port.Ask(Message::kNothingToUpdate);
     return outcome;
   }
   if (!resume) {
@@ -344,7 +343,7 @@ void UpdateDriver::Update() {
   if (!GetProgramFolder(folder, sizeof folder)) {
     TraceStep(steps::kUpdateNotInstalled);
     port_.DestroyWaitWindow();
-    port_.Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    port_.Ask(Message::kNothingToUpdate);
   } else {
     restarting = UpdateInstalledProduct(resume);
   }

@@ -161,7 +161,7 @@ void UpdaterDialog::PaintMinimised() {
 // ---------------------------------------------------------------------------
 // Progress
 
-int UpdaterDialog::Ask(UINT stringId, UINT type) { return ShowStringMessage(stringId, type); }
+int UpdaterDialog::Ask(Message message) { return ShowUpdaterMessage(message); }
 
 bool UpdaterDialog::ReportProgress(int32_t done, int32_t total, const char* text) {
   if (text) SetStatusText(text);

@@ -37,7 +37,7 @@ class UpdaterDialog : public DialogBase, public UserPort {
   UpdateDriver& driver() { return driver_; }
 
   // --- UserPort ---
-  int Ask(UINT stringId, UINT type) override;
+  int Ask(Message message) override;
   // Always true: there is no way to stop a pass from the dialog.
   bool ReportProgress(int32_t done, int32_t total, const char* text) override;
   void SetStatusText(const char* text) override;

@@ -6,6 +6,7 @@
 #include "engine/GroupRules.h"
 #include "engine/ProductEnvironment.h"
 #include "res/resource.h"
+#include "system/MessageBoxes.h"
 #include "system/ProductDetection.h"
 #include "updatelist/ProductRules.h"
 #include "updatelist/UpdateList.h"
@@ -105,7 +106,7 @@ GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGrou
     haveVersion = GetFileProductVersion(keyPath, installedText, sizeof installedText);
   }
   if (!haveVersion) {
-    if (keyGroup && report) Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    if (keyGroup && report) Ask(Message::kNothingToUpdate);
     return kNothingToUpdate;
   }
   const double installed = VersionTextToNumber(installedText);
@@ -120,7 +121,7 @@ GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGrou
     lengthMatches = KeyFileMatchesLength(group, keyNo);
   }
   if (!lengthMatches) {
-    if (report) Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    if (report) Ask(Message::kNothingToUpdate);
     return kNothingToUpdate;
   }
 
@@ -139,7 +140,7 @@ GroupVerdict UpdateList::JudgeByVersionTable(double installed, bool report, doub
   // An unlisted older version is not this update's business; an unlisted
   // newer one must not be lowered.
   if (installed <= latest) return kNothingToUpdate;
-  if (report) Ask(IDS_INSTALLED_NEWER, MB_OK | MB_ICONINFORMATION);
+  if (report) Ask(Message::kInstalledNewer);
   return kInstalledNewer;
 }
 
@@ -151,7 +152,7 @@ GroupVerdict UpdateList::JudgeSameVersion(const char* keyPath, bool interactive)
     return kApply;
   }
   if (!resumeRun_ && !finishingInterrupted_ && interactive) {
-    if (Ask(IDS_REUPDATE_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    if (Ask(Message::kReupdateQuestion) != IDYES) {
       return kDeclined;
     }
   }

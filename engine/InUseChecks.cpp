@@ -8,6 +8,7 @@
 #include "engine/GroupRules.h"
 #include "engine/Leftovers.h"
 #include "res/resource.h"
+#include "system/MessageBoxes.h"
 #include "system/ProductDetection.h"
 #include "updatelist/ProductRules.h"
 #include "updatelist/UpdateList.h"
@@ -103,11 +104,11 @@ int32_t UpdateList::CheckAllGroups(bool testInUse) {
   busyFile_[0] = '\0';
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
-    Ask(IDS_NOTHING_TO_UPDATE, MB_OK | MB_ICONINFORMATION);
+    Ask(Message::kNothingToUpdate);
     return 0;
   }
   if (!CanWriteProgramFolder()) {
-    Ask(IDS_CANNOT_WRITE, MB_OK | MB_ICONINFORMATION);
+    Ask(Message::kCannotWrite);
     return 0;
   }
   if (!groups || groupCount <= 0) return 0;
@@ -149,7 +150,7 @@ int32_t UpdateList::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   if (!IsFileLocked(path)) return 1;
   win32::CopyText(busyFile_, sizeof busyFile_, path);
-  if (reporting) Ask(IDS_APP_RUNNING, MB_OK | MB_ICONINFORMATION);
+  if (reporting) Ask(Message::kAppRunning);
   return 0;
 }
 

@@ -11,8 +11,8 @@
 UpdateList::UpdateList(const ProductEnvironment& environment)
     : environment_(environment), folders_(environment.folders()), osClass_(environment.osClass()) {}
 
-int UpdateList::Ask(UINT id, UINT type) {
-  return port_ ? port_->Ask(id, type) : ShowStringMessage(id, type);
+int UpdateList::Ask(Message message) {
+  return port_ ? port_->Ask(message) : ShowUpdaterMessage(message);
 }
 
 int32_t UpdateList::LoadList() {

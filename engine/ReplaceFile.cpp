@@ -205,7 +205,7 @@ bool InstalledWriteTime(const char* target, FILETIME* time) {
 // installer present in commonFolder, starts it there with "-D". True when the replacement should be
 // tried again; *started is set when the installer was started.
 bool OfferServiceStop(const char* commonFolder, bool* started) {
-  if (ShowStringMessage(IDS_APP_RUNNING, MB_RETRYCANCEL) != IDRETRY) return false;
+  if (ShowUpdaterMessage(Message::kFileRetry) != IDRETRY) return false;
   if (!IsNtPlatform()) return false;
   char installer[MAX_PATH + 1];
   if (!win32::CopyText(installer, sizeof installer, commonFolder) ||

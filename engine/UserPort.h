@@ -8,11 +8,13 @@
 
 #include <stdint.h>
 
+#include "system/MessageBoxes.h"
+
 class UserPort {
  public:
-  // A message box with string id's text under the updater's title
-  // (system/MessageBoxes.h); returns the button that ended it.
-  virtual int Ask(UINT stringId, UINT type) = 0;
+  // One of the updater's message boxes (system/MessageBoxes.h); returns the
+  // button that ended it.
+  virtual int Ask(Message message) = 0;
   // done of total files of a pass (total < 1: done is the percentage); text,
   // when not null, is the new status line. False asks the pass to stop.
   virtual bool ReportProgress(int32_t done, int32_t total, const char* text) = 0;

@@ -106,7 +106,7 @@ int32_t RunServiceInstallerIn(const char* commonFolder, int32_t install) {
     WaitForInstallerEnd(process.get(), commonFolder);
 
     if (!IsServiceInstalled(kServiceName)) break;
-    const int answer = ShowStringMessage(IDS_APP_RUNNING, MB_RETRYCANCEL | MB_ICONINFORMATION);
+    const int answer = ShowUpdaterMessage(Message::kServiceRetry);
     if (answer != IDRETRY) break;
     StartInstaller(commonFolder, 0, process);
   }

@@ -30,6 +30,7 @@
 class IniFile;
 class ProductEnvironment;
 class UserPort;
+enum class Message;
 
 // The product's shared folders as its control library names them: each ends
 // in a backslash, or is empty while unknown (the groups there get no
@@ -108,7 +109,7 @@ class UpdateList {
 
   // --- set by the update driver before the list is used ---
   // Where the checks ask their questions; without one they ask through
-  // ShowStringMessage (system/MessageBoxes.h) directly.
+  // ShowUpdaterMessage (system/MessageBoxes.h) directly.
   void SetPort(UserPort* port) { port_ = port; }
   void SetResumeRun(bool resume) { resumeRun_ = resume; }
   // An earlier run ended inside its install pass: the key file may be new
@@ -214,7 +215,7 @@ class UpdateList {
 
  private:
   // A question or message of the checks, through the port.
-  int Ask(UINT id, UINT type);
+  int Ask(Message message);
 
   const ProductEnvironment& environment_;
   const ProductFolders& folders_;  // the environment's

@@ -1,6 +1,6 @@
 // A port (engine/UserPort.h) that records what a pass reports instead of
 // showing it: every progress report in order, answered "go on" unless the
-// test's goOn says otherwise. Questions go to ShowStringMessage, so a
+// test's goOn says otherwise. Questions go to ShowUpdaterMessage, so a
 // SeamRecorder sees and answers them as the real dialog's would be.
 #pragma once
 
@@ -28,7 +28,7 @@ class RecordingPort : public UserPort {
   // Asked for every report; false stops the pass.
   std::function<bool(const ProgressReport&)> goOn;
 
-  int Ask(UINT stringId, UINT type) override { return ShowStringMessage(stringId, type); }
+  int Ask(Message message) override { return ShowUpdaterMessage(message); }
   bool ReportProgress(int32_t done, int32_t total, const char* text) override {
     reports.push_back({done, total, text ? text : "", text != nullptr});
     return !goOn || goOn(reports.back());
