@@ -1,7 +1,7 @@
 # The simulated installed product: its components on their own, and the
 # product as install-product.sh installs it into a fresh prefix.
 vr_add_gtest(testbed_tests SOURCES testbed_component_tests.cpp testbed_install_tests.cpp
-  ${VR_TESTS_DIR}/support/TestbedSupport.cpp ${VR_TESTS_DIR}/support/SystemSupport.cpp
+  ${VR_TESTS_DIR}/support/TestbedSupport.cpp
   ${CMAKE_SOURCE_DIR}/testbed/common/ExpectedLayout.cpp LIBS advapi32 version)
 add_dependencies(testbed_tests VrInstallProduct RegisterFilters SoundFx3 SoundFx5
   SoundFx_nogetnum)
