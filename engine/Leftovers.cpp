@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "engine/GroupRules.h"
 #include "updatelist/UpdateList.h"
 #include "win32/AdminOnlyKey.h"
 #include "win32/BoundedString.h"
@@ -187,7 +188,9 @@ bool IsOwnRecord(const UpdateList& list, const char* path, bool redirectionOff,
       if (candidateFolder == 0 || !SamePathText(path, folderLength, candidate, candidateFolder))
         continue;
       known = true;
-      if (!group.redirectionOff) writtenRedirected = true;
+      // Written in the view the passes write the group in: the one decision
+      // of the product's rules.
+      if (!group_rules::FilesInRealSystemFolder(group, list.GetOsClass())) writtenRedirected = true;
       if (restoreLength > 0 &&
           SamePathText(restoreTo, restoreLength, candidate, strlen(candidate))) {
         *target = candidate;
