@@ -38,7 +38,7 @@ TEST(LauncherWindow, ClosingLauncherGoesOnTheFirstRequest) {
   EXPECT_EQ(0, CloseLauncherWindow());
   // The window was destroyed while the request was handled, so the first
   // poll already misses it.
-  EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
+  EXPECT_EQ(std::vector<DWORD>{kLauncherPollPauseMs}, recorder.pauses);
   EXPECT_TRUE(launcher.WaitForExit(5000)) << "the launcher ends when its window closes";
 
   // The second call of the update procedure then finds nothing to close.
@@ -52,7 +52,7 @@ TEST(LauncherWindow, LauncherThatIgnoresTheRequestGivesMinusOneAfterTenPolls) {
   ASSERT_TRUE(StartLauncher(launcher, "--ignore-close"));
   SeamRecorder recorder;
   EXPECT_EQ(-1, CloseLauncherWindow());
-  EXPECT_EQ(std::vector<DWORD>(10, 500), recorder.pauses);
+  EXPECT_EQ(std::vector<DWORD>(kLauncherPolls, kLauncherPollPauseMs), recorder.pauses);
   EXPECT_NE(nullptr, FindByClass()) << "the updater never ends the launcher itself";
   EXPECT_FALSE(launcher.WaitForExit(0));
 }
@@ -98,7 +98,7 @@ TEST(LauncherWindow, LauncherHangingInItsHandlerDoesNotHoldTheCallerForEver) {
   ASSERT_EQ(1u, begun.size());
   EXPECT_LE(begun[0].timeoutMs, kLauncherCloseTimeoutMs);
   EXPECT_NE(static_cast<DWORD>(WAIT_OBJECT_0), begun[0].result);
-  EXPECT_EQ(std::vector<DWORD>(10, 500), recorder.pauses);
+  EXPECT_EQ(std::vector<DWORD>(kLauncherPolls, kLauncherPollPauseMs), recorder.pauses);
   EXPECT_TRUE(g_painted) << "nothing was painted while the launcher hung";
 }
 
