@@ -72,12 +72,6 @@ size_t SeamRecorder::FirstPauseNoted(char c) const {
   return at == std::string::npos ? pauses.size() : at;
 }
 
-std::vector<std::string> SeamRecorder::BoxTexts() const {
-  std::vector<std::string> texts;
-  for (const Box& box : boxes) texts.push_back(box.text);
-  return texts;
-}
-
 std::string ResText(UINT id) {
   char text[1024] = {};
   win32::LoadResString(id, text, sizeof text);

@@ -64,8 +64,6 @@ class SeamRecorder {
   size_t FirstPauseNoted(char c) const;
   // How many pauses came after box i was answered.
   size_t PausesAfterBox(size_t i) const { return pauses.size() - boxes.at(i).pausesBefore; }
-  // The texts of the boxes, in order.
-  std::vector<std::string> BoxTexts() const;
 
  private:
   static void RecordPause(DWORD ms);

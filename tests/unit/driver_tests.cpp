@@ -97,12 +97,16 @@ class DriverTest : public testing::Test {
     }
     EXPECT_LE(recorder.PauseTotal(first), 5000u);
   }
-  void ExpectOneBox(const SeamRecorder& recorder, UINT id, UINT type) {
+  // A box of the dialog under the updater's title.
+  void ExpectBox(const vrtest::Box& box, UINT id, UINT type) const {
+    EXPECT_EQ(dialog_.hwnd(), box.owner);
+    EXPECT_EQ(ResText(id), box.text);
+    EXPECT_EQ(ResText(IDS_TITLE), box.caption);
+    EXPECT_EQ(type, box.type);
+  }
+  void ExpectOneBox(const SeamRecorder& recorder, UINT id, UINT type) const {
     ASSERT_EQ(1u, recorder.boxes.size());
-    EXPECT_EQ(dialog_.hwnd(), recorder.boxes[0].owner);
-    EXPECT_EQ(ResText(id), recorder.boxes[0].text);
-    EXPECT_EQ(ResText(IDS_TITLE), recorder.boxes[0].caption);
-    EXPECT_EQ(type, recorder.boxes[0].type);
+    ExpectBox(recorder.boxes[0], id, type);
   }
 
   UpdaterDialog dialog_;
@@ -246,12 +250,8 @@ TEST_F(DriverTest, RestartQuestionIsYesExactlyOnYes) {
   EXPECT_TRUE(dialog_.driver().AskRestart());
   EXPECT_FALSE(dialog_.driver().AskRestart());
   ASSERT_EQ(2u, recorder.boxes.size());
-  for (const vrtest::Box& box : recorder.boxes) {
-    EXPECT_EQ(dialog_.hwnd(), box.owner);
-    EXPECT_EQ(ResText(IDS_RESTART_QUESTION), box.text);
-    EXPECT_EQ(ResText(IDS_TITLE), box.caption);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), box.type);
-  }
+  for (const vrtest::Box& box : recorder.boxes)
+    ExpectBox(box, IDS_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION);
   EXPECT_FALSE(dialog_.driver().restartRequested());
 }
 

@@ -25,11 +25,14 @@ bool StartLauncher(ChildProcess& launcher, const char* flags, HWND (*find)() = F
          WaitUntil([find] { return find() != nullptr; }, 10000);
 }
 
-TEST(LauncherWindow, NoneRunningReturnsOneAtOnce) {
+// Nothing of the launcher's class to close: 1 at once, without a pause.
+void ExpectNothingToClose() {
   SeamRecorder recorder;
   EXPECT_EQ(1, CloseLauncherWindow());
   EXPECT_TRUE(recorder.pauses.empty());
 }
+
+TEST(LauncherWindow, NoneRunningReturnsOneAtOnce) { ExpectNothingToClose(); }
 
 TEST(LauncherWindow, ClosingLauncherGoesOnTheFirstRequest) {
   ChildProcess launcher;
@@ -41,10 +44,7 @@ TEST(LauncherWindow, ClosingLauncherGoesOnTheFirstRequest) {
   EXPECT_EQ(std::vector<DWORD>{kLauncherPollPauseMs}, recorder.pauses);
   EXPECT_TRUE(launcher.WaitForExit(5000)) << "the launcher ends when its window closes";
 
-  // The second call of the update procedure then finds nothing to close.
-  recorder.pauses.clear();
-  EXPECT_EQ(1, CloseLauncherWindow());
-  EXPECT_TRUE(recorder.pauses.empty());
+  ExpectNothingToClose();  // as the update procedure's second call finds
 }
 
 TEST(LauncherWindow, LauncherThatIgnoresTheRequestGivesMinusOneAfterTenPolls) {
@@ -106,9 +106,7 @@ TEST(LauncherWindow, WindowOfAnotherClassTitledLikeTheLauncherIsLeftAlone) {
   ChildProcess decoy;
   ASSERT_TRUE(StartLauncher(decoy, "--decoy", FindByTitle));
   ASSERT_EQ(nullptr, FindByClass());
-  SeamRecorder recorder;
-  EXPECT_EQ(1, CloseLauncherWindow());
-  EXPECT_TRUE(recorder.pauses.empty());
+  ExpectNothingToClose();
   EXPECT_NE(nullptr, FindByTitle());
   EXPECT_FALSE(decoy.WaitForExit(200));
 }
