@@ -101,7 +101,7 @@ def points(files):
     return [
         at(RENAMED, 1),                                     # key file new, every other file old
         at(INSTALL),                                        # the closing sequence's installer
-        at(STAMPED, 26),                                    # new copy whole, stamped, beside the target
+        at(STAMPED, 26),                                    # new copy whole, stamped, beside target
         at("uninstall values: name written, version not"),  # Uninstall entry half written
         at(REMOVAL, 1),                                     # the Start handler's removal under way
         at(RENAMED, files),                                 # every file new, install mark still set
@@ -154,21 +154,18 @@ def chosen_points(count, files):
 
 
 def files_of_the_update():
-    """How many files of the generated list the update replaces on the
-    campaign's Windows (64-bit Windows 7), counted by the e2e checker from
-    the list through the test side's expected layout; None where Wine
+    """The files of the generated list that apply on the campaign's Windows,
+    as e2e_check counts them through the expected layout; None where Wine
     cannot run it here."""
     out = journeys.vrwine.run_in_prefix(
         [os.path.join(os.environ["VR_BIN"], "e2e_check.exe"), "list=" + os.environ["VR_UPLIST"],
-         "count"], winver="win7", display=False, stdout=subprocess.PIPE,
-        stderr=subprocess.DEVNULL)
-    found = [r for r in journeys.records(l.decode("utf-8", "replace") for l in out.stdout)
+         "count"], winver="win7", display=False, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    lines = (line.decode("utf-8", "replace") for line in out.stdout)
+    found = [int(r[F.kFiles]) for r in journeys.records(lines)
              if r.get(F.kCheck) == "count" and F.kFiles in r]
     if out.wait() == journeys.vrwine.SKIPPED:
         return None
-    if not found:
-        raise SystemExit("killcampaign: e2e_check did not count the update's files")
-    return int(found[0][F.kFiles])
+    return found[0] if found else sys.exit("killcampaign: e2e_check did not count the files")
 
 
 def journey_of(name, point):

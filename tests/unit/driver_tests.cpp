@@ -38,10 +38,8 @@ void SetRunValue(const char* name, const char* command) {
 }
 
 bool RunValueExists(const char* name) {
-  win32::RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-    return false;
-  return RegQueryValueExA(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  std::string data;
+  return vrtest::ReadValue(kRunKey, name, &data);
 }
 
 // The product "installed" in a folder of its own (App Paths "Path").
