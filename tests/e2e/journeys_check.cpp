@@ -29,6 +29,9 @@
 //                         snapshot FILE, temporaries, records and marks of
 //                         the updater's key, service, Uninstall entry, key
 //                         file); needs src
+//     count               no check: a record whose "files" says how many
+//                         files of the list apply to this Windows (needs
+//                         no installed product)
 //     floor               copies every such file's payload bytes beside it
 //                         ("<file>.floor") with CopyFileA, three times, says
 //                         how long the fastest pass took, and deletes the
@@ -682,14 +685,19 @@ int main(int argc, char** argv) {
   std::string list, src;
   ProductFolders folders;
   bool haveFolders = testbed::ReadInstalledFolders(&folders);
-  if (!haveFolders) Report(false, "folders: the product's registry entries are missing");
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     size_t eq = a.find('=');
     std::string name = a.substr(0, eq), value = eq == std::string::npos ? "" : a.substr(eq + 1);
+    // Which files apply depends on Windows alone; everything else looks at
+    // the installed product.
+    if (!haveFolders && name != "list" && name != "src" && name != "count") {
+      Report(false, "folders: the product's registry entries are missing");
+      haveFolders = true;  // said once
+    }
     bool needsList = name == "snapshot" || name == "same" || name == "updated" ||
                      name == "old-or-new" || name == "temporaries" || name == "floor" ||
-                     name == "facts";
+                     name == "facts" || name == "count";
     if (needsList && list.empty()) {
       fprintf(stderr, "e2e_check: %s needs list= first\n", name.c_str());
       return 2;
@@ -704,6 +712,10 @@ int main(int argc, char** argv) {
       CheckSame(WindowsPath(value));
     } else if (name == "updated") {
       CheckUpdated(ListedFiles(list, folders), src);
+    } else if (name == "count") {
+      const size_t n = ListedFiles(list, folders).size();
+      Fields("," + JsonField(check_record::kFiles, std::to_string(n)),
+             "count: %u files of the list apply to this Windows", static_cast<unsigned>(n));
     } else if (name == "floor") {
       MeasureFloor(ListedFiles(list, folders), src);
     } else if (name == "old-or-new") {

@@ -31,7 +31,8 @@ run found in use; the verdict is drawn from the record alone.
 
 --points N   the first N points (default 10: the short set the test suite
              runs, in two halves); beyond the list's 65, further install-pass
-             windows and time offsets
+             windows and time offsets; points at the last file take the
+             count of files from the list (e2e_check count)
 --part I/K   only every K-th point from the I-th (1-based)
 --jobs J     points run at the same time (default 1), each in its prefix
 --build DIR  the build tree (default: build/ of this checkout); also taken
@@ -39,6 +40,7 @@ run found in use; the verdict is drawn from the record alone.
 --records F  where the records go (default DIR/artifacts/kill-campaign-NAME.jsonl,
              or VR_ARTIFACTS/...)
 --list       prints the chosen points and exits
+One point n alone: --points n --part n/n.
 Exits 0 when every point passed; the journeys' logs are kept when one failed.
 """
 import concurrent.futures
@@ -85,63 +87,85 @@ RENAMED, STAMPED = "replace: renamed, record kept", "replace: stamped, not renam
 TEMPORARY, REGISTERED = "temporary: recorded, not made", "registration: file done"
 UNREGISTERED = "unregistration: file done"
 REMOVAL, INSTALL = "service installer: started, removal", "service installer: started, install"
-# In the order the points are taken. An undisturbed run (seconds after
-# Start): service removal 0.25 and 3.7, unregistration pass 6.5, install pass
-# 6.9 to 18.0 (51 files, about 220 ms each), registration pass 18.0,
+# In the order the points are taken; files is how many files the update
+# replaces on the campaign's Windows (files_of_the_update), so that the
+# points at the last file follow the manifest. An undisturbed run (seconds
+# after Start): service removal 0.25 and 3.7, unregistration pass 6.5,
+# install pass 6.9 to 18.0 (about 220 ms a file), registration pass 18.0,
 # Uninstall entry and service installer 18.1, filter merits 19.2, restart
 # question right after. "#N" of a window inside the install pass is the N-th
 # file; of a temporary the N-th temporary (the two write probes, then two
 # per file). The first ten are the suite's short set: every named window of
 # the code that a full update on 64-bit Windows 7 reaches.
-POINTS = [
-    at(RENAMED, 1),                                     # key file new, every other file old
-    at(INSTALL),                                        # the closing sequence's installer
-    at(STAMPED, 26),                                    # new copy whole, stamped, beside the target
-    at("uninstall values: name written, version not"),  # Uninstall entry half written
-    at(REMOVAL, 1),                                     # the Start handler's removal under way
-    at(RENAMED, 51),                                    # every file new, install mark still set
-    at(REGISTERED, 20),
-    sigkill(S.kUpdateInstallPass, 3100),
-    at(TEMPORARY, 24),                                  # the 11th file's expanded copy named
-    at(UNREGISTERED, 20),
-    # The long campaign goes on from here.
-    at(S.kStart), at(S.kStartButtonsDisabled), at(S.kService("remove")),
-    at(S.kServiceInstaller("started"), 1),
-    at(TEMPORARY, 1),                                   # the Start handler's write probe
-    at(S.kUpdateBegin),
-    at(TEMPORARY, 2),                                   # the update procedure's write probe
-    at(TEMPORARY, 3),                                   # the first file's extracted copy
-    at(UNREGISTERED, 1), at(UNREGISTERED, 40),
-    at(S.kUpdateRegistrationPass("unregistration")), at(S.kLauncher, 3),
-    at(S.kUpdateInstallPass), at(TEMPORARY, 5), at(STAMPED, 1), at(STAMPED, 2), at(RENAMED, 2),
-    at(S.kUpdateFilterMerits, 1),                       # the restart question about to show
-    at(STAMPED, 13), at(RENAMED, 13), at(RENAMED, 26), at(TEMPORARY, 75), at(STAMPED, 40),
-    at(RENAMED, 40), at(STAMPED, 51), at(S.kUpdateReplaced(51)),
-    at(S.kUpdateRegistrationPass("registration")), at(REGISTERED, 1), at(REGISTERED, 51),
-    at(S.kUninstallEntry("updated")), at(S.kService("install")),
-    at(S.kServiceInstaller("started"), 3), at(S.kUpdateFilterMerits, 2),
-    at(S.kRestartQuestion),
-    sigkill(S.kStart, 0), sigkill(S.kService("remove"), 100), sigkill(S.kUpdateBegin, 2700),
-    sigkill(S.kUpdateRegistrationPass("unregistration"), 0),
-    sigkill(S.kUpdateInstallPass, 1550), sigkill(S.kUpdateInstallPass, 6230),
-    sigkill(S.kUpdateInstallPass, 9870),
-    sigkill(S.kUpdateRegistrationPass("registration"), 30),
-    sigkill(S.kUninstallEntry("updated"), 10), sigkill(S.kUpdateFilterMerits, 60),
-    at(STAMPED, 7), at(RENAMED, 7), at(STAMPED, 19), at(RENAMED, 19), at(STAMPED, 33),
-    at(RENAMED, 33), at(STAMPED, 45), at(RENAMED, 45), at(REGISTERED, 35),
-    at(REMOVAL, 2),                                     # the update procedure's removal
-    at(TEMPORARY, 100),
-]
+def points(files):
+    return [
+        at(RENAMED, 1),                                     # key file new, every other file old
+        at(INSTALL),                                        # the closing sequence's installer
+        at(STAMPED, 26),                                    # new copy whole, stamped, beside target
+        at("uninstall values: name written, version not"),  # Uninstall entry half written
+        at(REMOVAL, 1),                                     # the Start handler's removal under way
+        at(RENAMED, files),                                 # every file new, install mark still set
+        at(REGISTERED, 20),
+        sigkill(S.kUpdateInstallPass, 3100),
+        at(TEMPORARY, 24),                                  # the 11th file's expanded copy named
+        at(UNREGISTERED, 20),
+        # The long campaign goes on from here.
+        at(S.kStart), at(S.kStartButtonsDisabled), at(S.kService("remove")),
+        at(S.kServiceInstaller("started"), 1),
+        at(TEMPORARY, 1),                                   # the Start handler's write probe
+        at(S.kUpdateBegin),
+        at(TEMPORARY, 2),                                   # the update procedure's write probe
+        at(TEMPORARY, 3),                                   # the first file's extracted copy
+        at(UNREGISTERED, 1), at(UNREGISTERED, 40),
+        at(S.kUpdateRegistrationPass("unregistration")), at(S.kLauncher, 3),
+        at(S.kUpdateInstallPass), at(TEMPORARY, 5), at(STAMPED, 1), at(STAMPED, 2), at(RENAMED, 2),
+        at(S.kUpdateFilterMerits, 1),                       # the restart question about to show
+        at(STAMPED, 13), at(RENAMED, 13), at(RENAMED, 26), at(TEMPORARY, 75), at(STAMPED, 40),
+        at(RENAMED, 40), at(STAMPED, files), at(S.kUpdateReplaced(files)),
+        at(S.kUpdateRegistrationPass("registration")), at(REGISTERED, 1), at(REGISTERED, files),
+        at(S.kUninstallEntry("updated")), at(S.kService("install")),
+        at(S.kServiceInstaller("started"), 3), at(S.kUpdateFilterMerits, 2),
+        at(S.kRestartQuestion),
+        sigkill(S.kStart, 0), sigkill(S.kService("remove"), 100), sigkill(S.kUpdateBegin, 2700),
+        sigkill(S.kUpdateRegistrationPass("unregistration"), 0),
+        sigkill(S.kUpdateInstallPass, 1550), sigkill(S.kUpdateInstallPass, 6230),
+        sigkill(S.kUpdateInstallPass, 9870),
+        sigkill(S.kUpdateRegistrationPass("registration"), 30),
+        sigkill(S.kUninstallEntry("updated"), 10), sigkill(S.kUpdateFilterMerits, 60),
+        at(STAMPED, 7), at(RENAMED, 7), at(STAMPED, 19), at(RENAMED, 19), at(STAMPED, 33),
+        at(RENAMED, 33), at(STAMPED, 45), at(RENAMED, 45), at(REGISTERED, 35),
+        at(REMOVAL, 2),                                     # the update procedure's removal
+        at(TEMPORARY, 100),
+    ]
 
 
-def chosen_points(count):
-    chosen = POINTS[:count]
+points(1)  # every name a point uses is checked when the campaign is imported
+
+
+def chosen_points(count, files):
+    chosen = points(files)[:count]
     # Beyond the list: the two replacement windows at further files, and
     # SIGKILLs over the install pass at offsets off the files' 220 ms rhythm.
     for i in range(count - len(chosen)):
-        chosen.append([at(STAMPED, 3 + (i * 7) % 49), at(RENAMED, 4 + (i * 11) % 47),
+        chosen.append([at(STAMPED, 3 + (i * 7) % (files - 2)),
+                       at(RENAMED, 4 + (i * 11) % (files - 4)),
                        sigkill(S.kUpdateInstallPass, 90 + (i * 739) % 10900)][i % 3])
     return chosen
+
+
+def files_of_the_update():
+    """The files of the generated list that apply on the campaign's Windows,
+    as e2e_check counts them through the expected layout; None where Wine
+    cannot run it here."""
+    out = journeys.vrwine.run_in_prefix(
+        [os.path.join(os.environ["VR_BIN"], "e2e_check.exe"), "list=" + os.environ["VR_UPLIST"],
+         "count"], winver="win7", display=False, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    lines = (line.decode("utf-8", "replace") for line in out.stdout)
+    found = [int(r[F.kFiles]) for r in journeys.records(lines)
+             if r.get(F.kCheck) == "count" and F.kFiles in r]
+    if out.wait() == journeys.vrwine.SKIPPED:
+        return None
+    return found[0] if found else sys.exit("killcampaign: e2e_check did not count the files")
 
 
 def journey_of(name, point):
@@ -265,6 +289,9 @@ def summary(records):
 def main(argv):
     opts = {"--name": "kill", "--points": "10", "--part": "1/1", "--jobs": "1",
             "--build": os.path.join(journeys.ROOT, "build"), "--records": None}
+    if "--help" in argv:
+        print(__doc__)
+        return 0
     if "--list" in argv:
         argv = [a for a in argv if a != "--list"]
         opts["--list"] = True
@@ -282,15 +309,20 @@ def main(argv):
         os.environ.get("VR_ARTIFACTS") or os.path.join(build, "artifacts"),
         f"kill-campaign-{name}.jsonl")
     first, every = (int(x) for x in opts["--part"].split("/"))
-    chosen = chosen_points(int(opts["--points"]))
+    killable = os.path.join(os.environ["VR_BIN"], "killable", "VrUpdater1030.exe")
+    checker = os.path.join(os.environ["VR_BIN"], "e2e_check.exe")
+    for needed in (os.environ["VR_UPLIST"], os.environ["VR_PAYLOAD_SRC"], killable, checker):
+        if not os.path.exists(needed):
+            raise SystemExit(f"killcampaign: {needed} missing; build first")
+    files = files_of_the_update()
+    if files is None:
+        print(f"kill campaign {name}: skipped (Wine cannot run the checker here)")
+        return journeys.vrwine.SKIPPED
+    chosen = chosen_points(int(opts["--points"]), files)
     mine = [(i + 1, chosen[i]) for i in range(first - 1, len(chosen), every)]
     if opts.get("--list"):
         print("\n".join(f"{n}={p}" for n, p in mine))
         return 0
-    killable = os.path.join(os.environ["VR_BIN"], "killable", "VrUpdater1030.exe")
-    for needed in (os.environ["VR_UPLIST"], os.environ["VR_PAYLOAD_SRC"], killable):
-        if not os.path.exists(needed):
-            raise SystemExit(f"killcampaign: {needed} missing; build first")
     logs = tempfile.mkdtemp(prefix=f"vrkill-{name}.")
     began = time.time()
     print(f"kill campaign {name}: {len(mine)} points, {opts['--jobs']} at a time", flush=True)

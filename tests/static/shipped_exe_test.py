@@ -32,9 +32,9 @@ except ImportError:
     import pefile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "unit"))
+sys.path[:0] = [os.path.join(HERE, "..", "unit"), os.path.join(HERE, "..", "e2e")]
+import journeys  # noqa: E402
 import payload_test  # noqa: E402
-from old_windows_constants import product_sources  # noqa: E402
 from store_szdd_check import msexpand, read  # noqa: E402
 
 ENV = ("VR_UPDATER_EXE", "VR_PAYLOAD_DIR", "VR_SZDDPACK", "VR_RES_DIR", "VR_KILLABLE_EXE")
@@ -376,24 +376,13 @@ class Store(unittest.TestCase):
                                       f"({len(expected)} bytes)")
 
 
-def kill_point_names():
-    """The names the updater's sources give their kill points
-    (VR_KILL_POINT, win32/KillPoint.h)."""
-    root = os.path.dirname(os.path.abspath(os.environ["VR_RES_DIR"]))
-    names = set()
-    for _, source in product_sources(root):
-        for call in re.findall(r"VR_KILL_POINT\((.*?)\);", source, re.S):
-            names.update(re.findall(r'"([^"\\]+)"', call))
-    return sorted(names)
-
-
 class KillPoints(unittest.TestCase):
     """The killable updater, built from the same sources for the kill
     campaign, ends itself at named points; none of that reaches the updater
     that ships: no point's name, no environment variable, no announcement."""
 
     def test_shipped_updater_holds_no_kill_point(self):
-        names = kill_point_names()
+        names = set(journeys.kill_point_names())  # VR_KILL_POINT, win32/KillPoint.h
         # The scanner must see the danger windows, not only a stray name.
         for known in ("replace: stamped, not renamed", "temporary: recorded, not made"):
             self.assertIn(known, names)

@@ -15,6 +15,7 @@ void SeamRecorder::RecordPause(DWORD ms) {
   while (!recorder->recordsPauses_) recorder = recorder->outer_;
   SeamRecorder& r = *recorder;
   r.pauses.push_back(ms);
+  if (r.notePause) r.pauseNotes += r.notePause();
   if (r.realSleepDivisor) Sleep(ms / r.realSleepDivisor);
   if (r.onPause) r.onPause(ms);
 }
@@ -53,10 +54,22 @@ size_t SeamRecorder::CountPauses(DWORD ms) const {
   return n;
 }
 
-std::vector<std::string> SeamRecorder::BoxTexts() const {
-  std::vector<std::string> texts;
-  for (const Box& box : boxes) texts.push_back(box.text);
-  return texts;
+DWORD SeamRecorder::PauseTotal(size_t from, size_t to) const {
+  DWORD total = 0;
+  for (size_t i = from; i < to && i < pauses.size(); ++i) total += pauses[i];
+  return total;
+}
+
+size_t SeamRecorder::LongestPause() const {
+  size_t longest = pauses.size();
+  for (size_t i = 0; i < pauses.size(); ++i)
+    if (longest == pauses.size() || pauses[i] > pauses[longest]) longest = i;
+  return longest;
+}
+
+size_t SeamRecorder::FirstPauseNoted(char c) const {
+  const size_t at = pauseNotes.find(c);
+  return at == std::string::npos ? pauses.size() : at;
 }
 
 std::string ResText(UINT id) {

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,11 +48,22 @@ class SeamRecorder {
   std::function<int(const Box&)> answerBox;
   DWORD realSleepDivisor = 0;
   std::function<void(DWORD)> onPause;
+  // Asked at each pause what the run has done by then (a mark set, a file
+  // written), one character kept per pause in pauseNotes: pauses are then
+  // checked by what happened around them, not by copies of their lengths.
+  std::function<char()> notePause;
+  std::string pauseNotes;
 
   // How many pauses were exactly ms long.
   size_t CountPauses(DWORD ms) const;
-  // The texts of the boxes, in order.
-  std::vector<std::string> BoxTexts() const;
+  // The sum of pauses [from, to).
+  DWORD PauseTotal(size_t from = 0, size_t to = SIZE_MAX) const;
+  // Where the first of the longest pauses stands; pauses.size() when none.
+  size_t LongestPause() const;
+  // The first pause whose note is c; pauses.size() when none.
+  size_t FirstPauseNoted(char c) const;
+  // How many pauses came after box i was answered.
+  size_t PausesAfterBox(size_t i) const { return pauses.size() - boxes.at(i).pausesBefore; }
 
  private:
   static void RecordPause(DWORD ms);

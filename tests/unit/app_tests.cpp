@@ -20,7 +20,6 @@
 #include "support/SeamRecorder.h"
 #include "system/ProductDetection.h"
 #include "win32/Platform.h"
-#include "win32/ResString.h"
 #include "win32/Seams.h"
 #include "win32/UniqueHandle.h"
 
@@ -183,26 +182,25 @@ TEST_F(DialogTest, MissingHistoryLeavesTheBoxEmpty) {
   EXPECT_EQ("", ControlText(hwnd, IDC_HISTORY));
 }
 
+// In order, each row on the bar and status the rows before it left.
 TEST_F(DialogTest, ReportProgressMovesTheBarAndKeepsTheStatusWithoutText) {
-  EXPECT_TRUE(dialog_->ReportProgress(3, 7, "step three"));
-  EXPECT_EQ(42, Position());  // 42.857 truncated
-  EXPECT_EQ("step three", ControlText(hwnd_, IDC_STATUS));
-
-  // No total: the count itself is the percentage.
-  EXPECT_TRUE(dialog_->ReportProgress(37, 0, nullptr));
-  EXPECT_EQ(37, Position());
-  EXPECT_EQ("step three", ControlText(hwnd_, IDC_STATUS));
-
-  dialog_->ReportProgress(12, -4, nullptr);
-  EXPECT_EQ(12, Position());
-
-  dialog_->ReportProgress(7, 7, "");
-  EXPECT_EQ(100, Position());
-  EXPECT_EQ("", ControlText(hwnd_, IDC_STATUS));
-
-  // More done than total stays at the end of the bar.
-  dialog_->ReportProgress(2000000000, 3, nullptr);
-  EXPECT_EQ(100, Position());
+  const struct {
+    int32_t done, total;
+    const char* text;
+    int position;
+    const char* status;
+  } kRows[] = {
+      {3, 7, "step three", 42, "step three"},  // 42.857 truncated
+      {37, 0, nullptr, 37, "step three"},      // no total: the count is the percentage
+      {12, -4, nullptr, 12, "step three"},    {7, 7, "", 100, ""},
+      {2000000000, 3, nullptr, 100, ""},  // more done than total: the end of the bar
+  };
+  for (const auto& r : kRows) {
+    SCOPED_TRACE(r.done);
+    EXPECT_TRUE(dialog_->ReportProgress(r.done, r.total, r.text));
+    EXPECT_EQ(r.position, Position());
+    EXPECT_EQ(r.status, ControlText(hwnd_, IDC_STATUS));
+  }
   dialog_->ClearProgress();
   EXPECT_EQ(0, Position());
 }
@@ -289,25 +287,22 @@ TEST_F(DialogTest, PausesKeepTheDialogAnsweringAndReplacingHoldsOffTheShutdown) 
   EXPECT_FALSE(dialog_->holdingOffShutdown());
 }
 
+// Without a device context only the brush is given.
 TEST_F(DialogTest, HistoryBoxIsWhiteOtherStaticsAreNot) {
+  const LRESULT white = reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
   HDC dc = GetDC(hwnd_);
-  SetBkColor(dc, RGB(1, 2, 3));
-  LRESULT brush = SendMessageA(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                               reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, IDC_HISTORY)));
-  EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH)), brush);
-  EXPECT_EQ(RGB(255, 255, 255), GetBkColor(dc));
-
-  SetBkColor(dc, RGB(1, 2, 3));
-  brush = SendMessageA(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, IDC_STATUS)));
-  EXPECT_NE(reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH)), brush);
-  EXPECT_NE(RGB(255, 255, 255), GetBkColor(dc));
+  for (const bool withDc : {true, false}) {
+    for (const int id : {IDC_HISTORY, IDC_STATUS}) {
+      SCOPED_TRACE(id);
+      SetBkColor(dc, RGB(1, 2, 3));
+      const LRESULT brush =
+          SendMessageA(hwnd_, WM_CTLCOLORSTATIC, withDc ? reinterpret_cast<WPARAM>(dc) : 0,
+                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, id)));
+      EXPECT_EQ(id == IDC_HISTORY, brush == white);
+      EXPECT_EQ(id == IDC_HISTORY && withDc, GetBkColor(dc) == RGB(255, 255, 255));
+    }
+  }
   ReleaseDC(hwnd_, dc);
-
-  // Without a device context only the brush is given.
-  brush = SendMessageA(hwnd_, WM_CTLCOLORSTATIC, 0,
-                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, IDC_HISTORY)));
-  EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH)), brush);
 }
 
 struct WaitSearch {
@@ -331,9 +326,7 @@ TEST_F(DialogTest, WaitWindowShowsString137AndGoesAway) {
   EnumThreadWindows(GetCurrentThreadId(), FindWaitWindow, reinterpret_cast<LPARAM>(&search));
   ASSERT_NE(nullptr, search.found);
   EXPECT_TRUE(IsWindowVisible(search.found));
-  char expected[256];
-  ASSERT_TRUE(win32::LoadResString(137, expected, sizeof expected));
-  EXPECT_EQ(expected, ControlText(search.found, IDC_WAIT_TEXT));
+  EXPECT_EQ(vrtest::ResText(137), ControlText(search.found, IDC_WAIT_TEXT));
 
   dialog_->DestroyWaitWindow();
   EXPECT_FALSE(dialog_->HasWaitWindow());
@@ -469,13 +462,10 @@ TEST(SoleUpdater, ASecondUpdaterSaysSoAndEndsBeforeItsDialog) {
   UnhookWindowsHookEx(hook);
 
   EXPECT_EQ(0, g_windowsMade) << "the second updater made its dialog";
-  char title[256] = {}, text[256] = {};
-  ASSERT_TRUE(win32::LoadResString(IDS_TITLE, title, sizeof title));
-  ASSERT_TRUE(win32::LoadResString(IDS_UPDATE_RUNNING, text, sizeof text));
   ASSERT_EQ(1u, shown.boxes.size());
   EXPECT_EQ(nullptr, shown.boxes[0].owner);
-  EXPECT_EQ(std::string(text), shown.boxes[0].text);
-  EXPECT_EQ(std::string(title), shown.boxes[0].caption);
+  EXPECT_EQ(vrtest::ResText(IDS_UPDATE_RUNNING), shown.boxes[0].text);
+  EXPECT_EQ(vrtest::ResText(IDS_TITLE), shown.boxes[0].caption);
   EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), shown.boxes[0].type);
 }
 

@@ -25,11 +25,14 @@ bool StartLauncher(ChildProcess& launcher, const char* flags, HWND (*find)() = F
          WaitUntil([find] { return find() != nullptr; }, 10000);
 }
 
-TEST(LauncherWindow, NoneRunningReturnsOneAtOnce) {
+// Nothing of the launcher's class to close: 1 at once, without a pause.
+void ExpectNothingToClose() {
   SeamRecorder recorder;
   EXPECT_EQ(1, CloseLauncherWindow());
   EXPECT_TRUE(recorder.pauses.empty());
 }
+
+TEST(LauncherWindow, NoneRunningReturnsOneAtOnce) { ExpectNothingToClose(); }
 
 TEST(LauncherWindow, ClosingLauncherGoesOnTheFirstRequest) {
   ChildProcess launcher;
@@ -38,13 +41,10 @@ TEST(LauncherWindow, ClosingLauncherGoesOnTheFirstRequest) {
   EXPECT_EQ(0, CloseLauncherWindow());
   // The window was destroyed while the request was handled, so the first
   // poll already misses it.
-  EXPECT_EQ(std::vector<DWORD>{500}, recorder.pauses);
+  EXPECT_EQ(std::vector<DWORD>{kLauncherPollPauseMs}, recorder.pauses);
   EXPECT_TRUE(launcher.WaitForExit(5000)) << "the launcher ends when its window closes";
 
-  // The second call of the update procedure then finds nothing to close.
-  recorder.pauses.clear();
-  EXPECT_EQ(1, CloseLauncherWindow());
-  EXPECT_TRUE(recorder.pauses.empty());
+  ExpectNothingToClose();  // as the update procedure's second call finds
 }
 
 TEST(LauncherWindow, LauncherThatIgnoresTheRequestGivesMinusOneAfterTenPolls) {
@@ -52,7 +52,7 @@ TEST(LauncherWindow, LauncherThatIgnoresTheRequestGivesMinusOneAfterTenPolls) {
   ASSERT_TRUE(StartLauncher(launcher, "--ignore-close"));
   SeamRecorder recorder;
   EXPECT_EQ(-1, CloseLauncherWindow());
-  EXPECT_EQ(std::vector<DWORD>(10, 500), recorder.pauses);
+  EXPECT_EQ(std::vector<DWORD>(kLauncherPolls, kLauncherPollPauseMs), recorder.pauses);
   EXPECT_NE(nullptr, FindByClass()) << "the updater never ends the launcher itself";
   EXPECT_FALSE(launcher.WaitForExit(0));
 }
@@ -98,7 +98,7 @@ TEST(LauncherWindow, LauncherHangingInItsHandlerDoesNotHoldTheCallerForEver) {
   ASSERT_EQ(1u, begun.size());
   EXPECT_LE(begun[0].timeoutMs, kLauncherCloseTimeoutMs);
   EXPECT_NE(static_cast<DWORD>(WAIT_OBJECT_0), begun[0].result);
-  EXPECT_EQ(std::vector<DWORD>(10, 500), recorder.pauses);
+  EXPECT_EQ(std::vector<DWORD>(kLauncherPolls, kLauncherPollPauseMs), recorder.pauses);
   EXPECT_TRUE(g_painted) << "nothing was painted while the launcher hung";
 }
 
@@ -106,9 +106,7 @@ TEST(LauncherWindow, WindowOfAnotherClassTitledLikeTheLauncherIsLeftAlone) {
   ChildProcess decoy;
   ASSERT_TRUE(StartLauncher(decoy, "--decoy", FindByTitle));
   ASSERT_EQ(nullptr, FindByClass());
-  SeamRecorder recorder;
-  EXPECT_EQ(1, CloseLauncherWindow());
-  EXPECT_TRUE(recorder.pauses.empty());
+  ExpectNothingToClose();
   EXPECT_NE(nullptr, FindByTitle());
   EXPECT_FALSE(decoy.WaitForExit(200));
 }

@@ -22,6 +22,10 @@
 
 namespace {
 
+// The removal's wait for the service: a pause before each re-check and
+// after the last (62 one-second pauses).
+constexpr size_t kWaitPauses = kServiceWaitRechecks + 1;
+
 using vrtest::ResText;
 using vrtest::SeamRecorder;
 using vrtest::WaitUntil;
@@ -139,16 +143,16 @@ TEST_F(ServiceInstallerTest, RemovalRunsTheInstallerWithDashDAndWaitsUntilTheSer
   EXPECT_EQ(0, IsServiceInstalled("qfsvcg"));
   EXPECT_TRUE(recorder.boxes.empty());
   ASSERT_FALSE(recorder.pauses.empty());
-  EXPECT_EQ(500u, recorder.pauses[0]);
-  EXPECT_EQ(recorder.pauses.size() - 1, recorder.CountPauses(1000));
-  EXPECT_LT(recorder.pauses.size(), 63u) << "the wait ended when the service went";
+  EXPECT_EQ(kServiceInstallerStartPauseMs, recorder.pauses[0]);
+  EXPECT_EQ(recorder.pauses.size() - 1, recorder.CountPauses(kServiceWaitPauseMs));
+  EXPECT_LT(recorder.pauses.size(), kWaitPauses + 1u) << "the wait ended when the service went";
   EXPECT_NE(std::string::npos, Log().find("Servinst [-D]"));
   EXPECT_EQ(common_, InstallerDirectory()) << "the test's own is " << elsewhere_;
 }
 
 TEST_F(ServiceInstallerTest, RemovalOfAnAbsentServiceDoesNotWait) {
   InstallInstaller();
-  ExpectRun(1, 0, {500}, common_);
+  ExpectRun(1, 0, {kServiceInstallerStartPauseMs}, common_);
 }
 
 // The installer is one of the update's files: when a removal or an
@@ -198,7 +202,7 @@ TEST_F(ServiceInstallerTest, RemovalAndInstallationEndOnlyWhenTheInstallerHasEnd
 
 TEST_F(ServiceInstallerTest, InstallationRunsTheInstallerWithoutArgumentAndNoQuestion) {
   InstallInstaller();
-  ExpectRun(1, 1, {500}, common_);
+  ExpectRun(1, 1, {kServiceInstallerStartPauseMs}, common_);
   EXPECT_TRUE(WaitUntil([] { return IsServiceInstalled("qfsvcg") == 1; }, 10000));
   EXPECT_NE(std::string::npos, Log().find("Servinst []"));
   EXPECT_EQ(std::string::npos, Log().find("-D"));
@@ -216,8 +220,8 @@ TEST_F(ServiceInstallerTest, ServiceThatStaysAsksRetryOrCancelAfterSixtyTwoSecon
   EXPECT_EQ(1, RunServiceInstallerIn(common_.c_str(), 0));
 
   // Installer, 62 one-second pauses, the question; Retry repeats all of it.
-  std::vector<DWORD> cycle{500};
-  cycle.insert(cycle.end(), 62, 1000);
+  std::vector<DWORD> cycle{kServiceInstallerStartPauseMs};
+  cycle.insert(cycle.end(), kWaitPauses, kServiceWaitPauseMs);
   std::vector<DWORD> expected = cycle;
   expected.insert(expected.end(), cycle.begin(), cycle.end());
   EXPECT_EQ(expected, recorder.pauses);
@@ -242,7 +246,7 @@ TEST_F(ServiceInstallerTest, MissingInstallerStillWaitsForTheService) {
   SeamRecorder recorder;
   recorder.answers = {IDCANCEL};
   EXPECT_EQ(0, RunServiceInstallerIn(common_.c_str(), 0));
-  EXPECT_EQ(std::vector<DWORD>(62, 1000), recorder.pauses);
+  EXPECT_EQ(std::vector<DWORD>(kWaitPauses, kServiceWaitPauseMs), recorder.pauses);
   EXPECT_EQ(1u, recorder.boxes.size());
 }
 
