@@ -35,7 +35,7 @@ foreach(journey IN LISTS journeys)
   add_test(NAME ${VR_TEST_PREFIX}${name}
     COMMAND python3 ${VR_JOURNEYS_PY} run ${name} --test-name ${VR_TEST_PREFIX}${name})
   vr_test_properties(${name} TIMEOUT ${timeout} LABELS e2e ${fields}
-    ENVIRONMENT "VR_WINE_TEMPLATES=${VR_WINE_TEMPLATES};VR_ARTIFACTS=${VR_ARTIFACTS};VR_BIN=${CMAKE_BINARY_DIR}/bin;VR_UPLIST=${VR_JOURNEY_LIST_DIR}/UPLIST.INI;VR_PAYLOAD_SRC=${VR_JOURNEY_SRC}")
+    ENVIRONMENT "VR_FLAVOUR=${VR_FLAVOUR};VR_WINE_TEMPLATES=${VR_WINE_TEMPLATES};VR_ARTIFACTS=${VR_ARTIFACTS};VR_BIN=${CMAKE_BINARY_DIR}/bin;VR_UPLIST=${VR_JOURNEY_LIST_DIR}/UPLIST.INI;VR_PAYLOAD_SRC=${VR_JOURNEY_SRC}")
   if("slow" IN_LIST fields)
     # Started first, so that the rest runs beside it.
     set_tests_properties(${VR_TEST_PREFIX}${name} PROPERTIES COST 1000)

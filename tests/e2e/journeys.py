@@ -710,6 +710,10 @@ def main(argv):
         opts = dict(zip(argv[3::2], argv[4::2]))
         j = journey_named(argv[2])
         name = opts.get("--test-name", j["name"])
+        why = vrwine.why_flavour_cannot_run(os.environ.get("VR_FLAVOUR", "x64"))
+        if why:  # its programs may be left unbuilt: nothing is prepared
+            print(f"journey {name}: skipped: {why}")
+            return vrwine.SKIPPED
         if j.get("campaign"):
             import killcampaign
             return killcampaign.main(["--part", j["campaign"], "--name", name])

@@ -16,6 +16,17 @@ ROOT = os.path.dirname(os.path.dirname(HARNESS))
 SKIPPED = 77  # ctest's SKIP_RETURN_CODE of every Wine test
 
 
+def why_flavour_cannot_run(flavour):
+    """Why this machine cannot run the programs of a flavour of the build
+    ("" when it can): the i686 flavour needs 32-bit code (wine-env.sh)."""
+    if flavour != "i686":
+        return ""
+    probe = subprocess.run(
+        ["bash", "-c", '. "$1/wine-env.sh"; vr_runs_32bit || echo "$VR_NO_32BIT_WHY"', "-",
+         HARNESS], stdout=subprocess.PIPE, text=True, check=False)
+    return probe.stdout.strip()
+
+
 def winepath(unix_path):
     """A Linux path as Wine's Z: drive sees it."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")

@@ -36,11 +36,12 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
 
-arch=win64 winver="" display=0 nobody=0 keep=${VR_KEEP_PREFIX:-0} host_display=0
+arch=win64 bits="" winver="" display=0 nobody=0 keep=${VR_KEEP_PREFIX:-0} host_display=0
 drives=() setup="" then=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch=$2; shift 2 ;;
+    --bits) bits=$2; shift 2 ;;
     --winver) winver=$2; shift 2 ;;
     --display) display=1; shift ;;
     --nobody) nobody=1; shift ;;
@@ -56,6 +57,12 @@ done
 [ $# -ge 1 ] || { echo "wine-test: no program" >&2; exit 2; }
 
 VR_WINE_TOOLS=$(vr_tools_loader "$arch")
+# --bits: the program's kind as the build knows it, so that a program left
+# unbuilt where it cannot run is skipped as well.
+if [ "$bits" = 32 ] && ! vr_runs_32bit; then
+  echo "wine-test: skipped ($(basename "$1"), $arch prefix): $VR_NO_32BIT_WHY"
+  exit 77
+fi
 if bits=$(vr_pe_bits "$1"); then
   VR_WINE=$(vr_loader_for "$1")
 else  # one of Wine's own programs: of the prefix's kind
