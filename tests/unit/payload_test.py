@@ -11,6 +11,7 @@ Environment (set by ctest):
 import configparser
 import hashlib
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -65,6 +66,13 @@ def read_uplist(path=None):
 
 def file_name(path):
     return path.rsplit("\\", 1)[-1]
+
+
+def scratch_folder(test):
+    """A new folder, removed when test ends."""
+    folder = tempfile.mkdtemp()
+    test.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+    return folder
 
 
 @unittest.skipUnless(PAYLOAD, "VR_PAYLOAD_DIR not set")
@@ -194,9 +202,7 @@ full_size = 9000
 
 class ManifestTool(unittest.TestCase):
     def manifest(self, text):
-        d = tempfile.mkdtemp()
-        self.addCleanup(lambda: subprocess.run(["rm", "-rf", d]))
-        path = os.path.join(d, "m.toml")
+        path = os.path.join(scratch_folder(self), "m.toml")
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
         return path
@@ -206,9 +212,9 @@ class ManifestTool(unittest.TestCase):
             MINIMAL.format(extra_group=extra_group, extra_file=extra_file)))
 
     def test_filetime(self):
-        self.assertEqual(uplist_gen.filetime("2011-12-22T01:41:00Z"), (3252985344, 30195786))
-        self.assertEqual(uplist_gen.filetime("2011-12-22T01:41:00"), (3252985344, 30195786))
-        self.assertEqual(uplist_gen.filetime("2011-12-22T10:41:00+09:00"), (3252985344, 30195786))
+        # UTC, with or without the zone, and the same moment in another zone.
+        for text in ("2011-12-22T01:41:00Z", "2011-12-22T01:41:00", "2011-12-22T10:41:00+09:00"):
+            self.assertEqual(uplist_gen.filetime(text), (3252985344, 30195786), text)
         self.assertEqual(uplist_gen.filetime("1601-01-01T00:00:00Z"), (0, 0))
         with self.assertRaises(uplist_gen.ManifestError):
             uplist_gen.filetime("1600-12-31T23:59:59Z")
@@ -269,9 +275,7 @@ class ManifestTool(unittest.TestCase):
                          "A\r\n\u65e5\u672c\r\n".encode("cp932"))
 
     def test_padding_to_size(self):
-        d = tempfile.mkdtemp()
-        self.addCleanup(lambda: subprocess.run(["rm", "-rf", d]))
-        image = os.path.join(d, "image")
+        image = os.path.join(scratch_folder(self), "image")
         with open(image, "wb") as f:
             f.write(b"MZ" + bytes(98))
         m = self.load("", "")
@@ -312,9 +316,7 @@ class CheckerNoticesAWrongStore(unittest.TestCase):
         swapped[2] = lines[by_name["0004.BIN"]].split("\t")[2]
         lines[by_name["0003.BIN"]] = "\t".join(swapped)
         del lines[by_name["0900.BIN"]]
-        d = tempfile.mkdtemp()
-        self.addCleanup(lambda: subprocess.run(["rm", "-rf", d]))
-        bad = os.path.join(d, "bad.list")
+        bad = os.path.join(scratch_folder(self), "bad.list")
         with open(bad, "w", encoding="utf-8") as f:
             f.write("\n".join(lines) + "\n")
         run = subprocess.run([os.environ["VR_EMULATOR"], VERIFY, os.environ["VR_PAYLOAD_MODULE"],
