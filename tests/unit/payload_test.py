@@ -11,7 +11,6 @@ Environment (set by ctest):
 import configparser
 import hashlib
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -66,13 +65,6 @@ def read_uplist(path=None):
 
 def file_name(path):
     return path.rsplit("\\", 1)[-1]
-
-
-def scratch_folder(test):
-    """A new folder, removed when test ends."""
-    folder = tempfile.mkdtemp()
-    test.addCleanup(shutil.rmtree, folder, ignore_errors=True)
-    return folder
 
 
 @unittest.skipUnless(PAYLOAD, "VR_PAYLOAD_DIR not set")
@@ -202,7 +194,7 @@ full_size = 9000
 
 class ManifestTool(unittest.TestCase):
     def manifest(self, text):
-        path = os.path.join(scratch_folder(self), "m.toml")
+        path = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "m.toml")
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
         return path
@@ -275,7 +267,7 @@ class ManifestTool(unittest.TestCase):
                          "A\r\n\u65e5\u672c\r\n".encode("cp932"))
 
     def test_padding_to_size(self):
-        image = os.path.join(scratch_folder(self), "image")
+        image = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "image")
         with open(image, "wb") as f:
             f.write(b"MZ" + bytes(98))
         m = self.load("", "")
@@ -316,7 +308,7 @@ class CheckerNoticesAWrongStore(unittest.TestCase):
         swapped[2] = lines[by_name["0004.BIN"]].split("\t")[2]
         lines[by_name["0003.BIN"]] = "\t".join(swapped)
         del lines[by_name["0900.BIN"]]
-        bad = os.path.join(scratch_folder(self), "bad.list")
+        bad = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "bad.list")
         with open(bad, "w", encoding="utf-8") as f:
             f.write("\n".join(lines) + "\n")
         run = subprocess.run([os.environ["VR_EMULATOR"], VERIFY, os.environ["VR_PAYLOAD_MODULE"],
