@@ -29,16 +29,14 @@ IN_ISDIR = 0x40000000
 EVENT = struct.Struct("iIII")
 
 
-def wine_tool(*args):
-    """What one of Wine's tools in the prefix prints, stripped."""
-    return subprocess.run([os.environ["VR_WINE_TOOLS"], *args], stdin=subprocess.DEVNULL,
+def temp_folder():
+    tools = os.environ["VR_WINE_TOOLS"]
+    windows = subprocess.run([tools, "cmd", "/c", "echo", "%TEMP%"], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True,
+                             text=True).stdout.strip()
+    unix = subprocess.run([tools, "winepath", "-u", windows], stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True,
                           text=True).stdout.strip()
-
-
-def temp_folder():
-    windows = wine_tool("cmd", "/c", "echo", "%TEMP%")
-    unix = wine_tool("winepath", "-u", windows)
     if not windows or not os.path.isdir(unix):
         raise SystemExit(f"watch-temp: no temporary folder ({windows!r} -> {unix!r})")
     return windows, unix
