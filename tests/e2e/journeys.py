@@ -158,9 +158,10 @@ def robot(mode, *expect, answer=None, idle=None, timeout=120, check=True, extra=
 # The journeys
 
 KEY_FILE_NEW = "key=10,3,0,0:6748072"
+UPDATED_ANSWER_NO = dict(
+    robot=robot("start", "IDS_RESTART_QUESTION", answer={"IDS_RESTART_QUESTION": "No"}, timeout=150))
 FULL_UPDATE = dict(
-    watch_temp=True, install="10.2.9.0 --launcher --run-value",
-    robot=robot("start", "IDS_RESTART_QUESTION", answer={"IDS_RESTART_QUESTION": "No"}, timeout=150),
+    UPDATED_ANSWER_NO, watch_temp=True, install="10.2.9.0 --launcher --run-value",
     check=f"updated {KEY_FILE_NEW} uninstall=updated run=absent service=present updater-key=absent",
     steps=[S.kLauncher(0).times(1), S.kUpdateRegistrationPass("unregistration"),
            S.kUpdateInstallPass, S.kUpdateRegistrationPass("registration"),
@@ -169,8 +170,6 @@ FULL_UPDATE = dict(
 REFUSED = dict(check="same service=present",
                steps=[S.kUpdateChecksFailed, S.kService("install")],
                no_steps=[S.kUpdateInstallPass, S.kRestartQuestion])
-UPDATED_ANSWER_NO = dict(
-    robot=robot("start", "IDS_RESTART_QUESTION", answer={"IDS_RESTART_QUESTION": "No"}, timeout=150))
 PLANTED = dict(UPDATED_ANSWER_NO, install="10.2.9.0",
                check=f"updated {KEY_FILE_NEW} uninstall=updated service=present",
                steps=[S.kUpdateInstallPass, S.kRestartQuestion("no").times(1)])
@@ -200,7 +199,7 @@ JOURNEYS = [
     # everything as it was and gives the service back; Yes updates again.
     dict(name="journey_reupdate_declined", install="10.3.0.0",
          robot=robot("start", "IDS_REUPDATE_QUESTION", answer={"IDS_REUPDATE_QUESTION": "No"},
-                     idle=1500, timeout=120),
+                     **IDLE_120),
          check=f"same {KEY_FILE_NEW} uninstall=10.30.000 service=present",
          steps=[S.kService("install")],
          no_steps=[S.kUpdateInstallPass, S.kRestartQuestion,

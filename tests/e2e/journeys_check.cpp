@@ -13,13 +13,12 @@
 //     old-or-new=FILE     every such file is whole: as recorded in the
 //                         snapshot FILE, or the payload's bytes (needs src)
 //     temporaries=none    no "tmp*.tmp" file in the folders of those files
-//                         nor in the temporary folder; =any only lists them
+//                         nor in the temporary folder
 //     key=V,V,V,V:LENGTH  version resource and length of the key file
 //     uninstall=updated   Uninstall entry carries the update's name and version
 //     uninstall=VERSION   Uninstall entry untouched, with its old version text
 //     run=absent|present  the Run value "marrowickupdater"
-//     service=present|absent  the service "qfsvcg"; service=any only says
-//                         which it is
+//     service=present|absent  the service "qfsvcg"
 //     updater-key=absent  the updater's own key, HKLM SOFTWARE\Marrowick\VrUpdater1030,
 //                         is gone: no record of a temporary, no mark, and
 //                         nothing left of the key itself; =present: it is there
@@ -172,6 +171,15 @@ struct FileState {
   std::string bytes;
 };
 
+unsigned long long Join64(DWORD high, DWORD low) {
+  return (static_cast<unsigned long long>(high) << 32) | low;
+}
+
+// The list's time of a file, as a last-write time.
+unsigned long long ListTime(const ListedFile& f) {
+  return Join64(f.time.dwHighDateTime, f.time.dwLowDateTime);
+}
+
 FileState ReadState(const std::string& path, bool system) {
   testbed::RedirectionOff redirection(system);
   FileState s;
@@ -181,9 +189,8 @@ FileState ReadState(const std::string& path, bool system) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file.get(), &info)) return s;
   s.exists = true;
-  s.size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  s.time = (static_cast<unsigned long long>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-           info.ftLastWriteTime.dwLowDateTime;
+  s.size = Join64(info.nFileSizeHigh, info.nFileSizeLow);
+  s.time = Join64(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
   s.bytes.resize(static_cast<size_t>(s.size));
   DWORD got = 0;
   if (s.size && (!ReadFile(file.get(), &s.bytes[0], static_cast<DWORD>(s.size), &got, nullptr) ||
@@ -205,8 +212,7 @@ int CountUpdated(const std::vector<ListedFile>& files, const std::string& src, b
   for (const ListedFile& f : files) {
     FileState want = ReadState(WithBackslash(src) + f.source, false);
     FileState have = ReadState(f.target, f.redirectionOff);
-    unsigned long long listTime =
-        (static_cast<unsigned long long>(f.time.dwHighDateTime) << 32) | f.time.dwLowDateTime;
+    const unsigned long long listTime = ListTime(f);
     if (want.exists && have.exists && have.bytes == want.bytes && have.time == listTime) {
       ++good;
     } else if (!report) {
@@ -252,7 +258,7 @@ double CopyFloorOnce(const std::vector<ListedFile>& files, const std::string& sr
       ok = false;
       continue;
     }
-    bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    bytes += Join64(data.nFileSizeHigh, data.nFileSizeLow);
   }
   QueryPerformanceCounter(&end);
   for (const ListedFile& f : files) {
@@ -377,8 +383,7 @@ FileCounts CountOldAndNew(const std::vector<ListedFile>& files, const std::strin
     const bool oldBytes =
         have.exists == old.exists &&
         (!have.exists || (have.size == old.size && Fnv1a(have.bytes) == old.hash));
-    const unsigned long long listTime =
-        (static_cast<unsigned long long>(f.time.dwHighDateTime) << 32) | f.time.dwLowDateTime;
+    const unsigned long long listTime = ListTime(f);
     if (oldBytes && have.time == old.time) {
       ++c.oldCount;  // untouched (also where old and new bytes are the same)
     } else if (have.exists && have.bytes == want.bytes) {
@@ -422,8 +427,7 @@ void CheckOldOrNew(const std::vector<ListedFile>& files, const std::string& src,
 }
 
 // Temporaries the updater makes ("tmp*.tmp", from GetTempFileNameA) in the
-// folders of the list's targets and in the temporary folder: none may be
-// there (strict), or they are only listed.
+// folders of the list's targets and in the temporary folder.
 // A temporary found: its full path and length.
 struct Temporary {
   std::string path;
@@ -457,20 +461,11 @@ std::vector<Temporary> FindTemporaries(const std::vector<ListedFile>& files,
   return found;
 }
 
-void CheckTemporaries(const std::vector<ListedFile>& files, bool strict) {
+void CheckNoTemporaries(const std::vector<ListedFile>& files) {
   unsigned folders = 0;
   const std::vector<Temporary> found = FindTemporaries(files, &folders);
-  for (const Temporary& t : found) {
-    if (strict)
-      Report(false, "temporaries: %s left (%lu bytes)", t.path.c_str(), t.bytes);
-    else
-      Note("temporaries: %s (%lu bytes)", t.path.c_str(), t.bytes);
-  }
-  if (!strict) {
-    Note("temporaries: %u tmp*.tmp files in %u folders", static_cast<unsigned>(found.size()),
-         folders);
-    return;
-  }
+  for (const Temporary& t : found)
+    Report(false, "temporaries: %s left (%lu bytes)", t.path.c_str(), t.bytes);
   Report(found.empty(), "temporaries: %u tmp*.tmp files in %u folders",
          static_cast<unsigned>(found.size()), folders);
 }
@@ -566,10 +561,6 @@ bool ServicePresent(bool* asked) {
 void CheckService(const std::string& want) {
   bool asked = false;
   const bool present = ServicePresent(&asked);
-  if (want == "any") {
-    Note("service: \"qfsvcg\" %s", present ? "present" : "absent");
-    return;
-  }
   Report(asked && present == (want == "present"), "service: \"qfsvcg\" %s (expected %s)",
          present ? "present" : "absent", want.c_str());
 }
@@ -720,8 +711,8 @@ int main(int argc, char** argv) {
       MeasureFloor(ListedFiles(list, folders), src);
     } else if (name == "old-or-new") {
       CheckOldOrNew(ListedFiles(list, folders), src, WindowsPath(value));
-    } else if (name == "temporaries" && (value == "none" || value == "any")) {
-      CheckTemporaries(ListedFiles(list, folders), value == "none");
+    } else if (name == "temporaries" && value == "none") {
+      CheckNoTemporaries(ListedFiles(list, folders));
     } else if (name == "key") {
       CheckKey(folders, value);
     } else if (name == "uninstall") {

@@ -194,9 +194,7 @@ full_size = 9000
 
 class ManifestTool(unittest.TestCase):
     def manifest(self, text):
-        d = tempfile.mkdtemp()
-        self.addCleanup(lambda: subprocess.run(["rm", "-rf", d]))
-        path = os.path.join(d, "m.toml")
+        path = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "m.toml")
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
         return path
@@ -206,9 +204,9 @@ class ManifestTool(unittest.TestCase):
             MINIMAL.format(extra_group=extra_group, extra_file=extra_file)))
 
     def test_filetime(self):
-        self.assertEqual(uplist_gen.filetime("2011-12-22T01:41:00Z"), (3252985344, 30195786))
-        self.assertEqual(uplist_gen.filetime("2011-12-22T01:41:00"), (3252985344, 30195786))
-        self.assertEqual(uplist_gen.filetime("2011-12-22T10:41:00+09:00"), (3252985344, 30195786))
+        # UTC, with or without the zone, and the same moment in another zone.
+        for text in ("2011-12-22T01:41:00Z", "2011-12-22T01:41:00", "2011-12-22T10:41:00+09:00"):
+            self.assertEqual(uplist_gen.filetime(text), (3252985344, 30195786), text)
         self.assertEqual(uplist_gen.filetime("1601-01-01T00:00:00Z"), (0, 0))
         with self.assertRaises(uplist_gen.ManifestError):
             uplist_gen.filetime("1600-12-31T23:59:59Z")
@@ -269,9 +267,7 @@ class ManifestTool(unittest.TestCase):
                          "A\r\n\u65e5\u672c\r\n".encode("cp932"))
 
     def test_padding_to_size(self):
-        d = tempfile.mkdtemp()
-        self.addCleanup(lambda: subprocess.run(["rm", "-rf", d]))
-        image = os.path.join(d, "image")
+        image = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "image")
         with open(image, "wb") as f:
             f.write(b"MZ" + bytes(98))
         m = self.load("", "")
@@ -312,9 +308,7 @@ class CheckerNoticesAWrongStore(unittest.TestCase):
         swapped[2] = lines[by_name["0004.BIN"]].split("\t")[2]
         lines[by_name["0003.BIN"]] = "\t".join(swapped)
         del lines[by_name["0900.BIN"]]
-        d = tempfile.mkdtemp()
-        self.addCleanup(lambda: subprocess.run(["rm", "-rf", d]))
-        bad = os.path.join(d, "bad.list")
+        bad = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "bad.list")
         with open(bad, "w", encoding="utf-8") as f:
             f.write("\n".join(lines) + "\n")
         run = subprocess.run([os.environ["VR_EMULATOR"], VERIFY, os.environ["VR_PAYLOAD_MODULE"],

@@ -76,19 +76,18 @@ class ServiceInstallerTest : public testing::Test {
   }
 
   void WaitForInstallersToEnd() {
-    for (int i = 0; i < 200; ++i) {
-      win32::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-      if (!snapshot) return;
-      PROCESSENTRY32 entry = {};
-      entry.dwSize = sizeof entry;
-      bool running = false;
-      for (BOOL more = Process32First(snapshot.get(), &entry); more;
-           more = Process32Next(snapshot.get(), &entry)) {
-        if (lstrcmpiA(entry.szExeFile, "Servinst.exe") == 0) running = true;
-      }
-      if (!running) return;
-      Sleep(50);
+    WaitUntil([] { return !InstallerRunning(); }, 10000);
+  }
+  // False also when the processes cannot be listed.
+  static bool InstallerRunning() {
+    win32::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Process32First(snapshot.get(), &entry); more;
+         more = Process32Next(snapshot.get(), &entry)) {
+      if (lstrcmpiA(entry.szExeFile, "Servinst.exe") == 0) return true;
     }
+    return false;
   }
 
   void InstallInstaller() {

@@ -248,11 +248,13 @@ TEST(DriverInstaller, LeavesAMarkEachTimeItRuns) {
 
 TEST(FilterRegistrations, ChosenLengthsAndOmissionsAreWrittenAndRemoved) {
   std::string exe = "\"" + ExeFolder() + "RegisterFilters.exe\"";
+  auto key = [](int n) {
+    return std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
+  };
   ASSERT_EQ(0, RunAndWait(exe + " --long 3 --omit 20"));
   for (int n = 0; n < testbed::kFilterCount; ++n) {
-    std::string key = std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n);
     std::vector<BYTE> data;
-    bool present = ReadBinary(key.c_str(), "FilterData", &data);
+    bool present = ReadBinary(key(n).c_str(), "FilterData", &data);
     EXPECT_EQ(n != 20, present) << n;
     if (!present) continue;
     EXPECT_EQ(n == 3 ? 200u : 64u, data.size()) << n;
@@ -260,9 +262,7 @@ TEST(FilterRegistrations, ChosenLengthsAndOmissionsAreWrittenAndRemoved) {
       ASSERT_EQ(testbed::FilterRecordByte(n, i), data[i]) << n << " byte " << i;
   }
   ASSERT_EQ(0, RunAndWait(exe + " --remove"));
-  for (int n = 0; n < testbed::kFilterCount; ++n)
-    EXPECT_FALSE(KeyExists(
-        (std::string(testbed::kFilterInstanceKeyPrefix) + testbed::FilterClsid(n)).c_str()));
+  for (int n = 0; n < testbed::kFilterCount; ++n) EXPECT_FALSE(KeyExists(key(n).c_str())) << n;
 }
 
 // --- Launcher window (needs a display) ------------------------------------
@@ -281,20 +281,16 @@ class LauncherWindow : public testing::Test {
   ChildProcess launcher_;
 };
 
-TEST_F(LauncherWindow, ClosesOnWmClose) {
-  HWND w = Start("");
-  ASSERT_NE(nullptr, w);
-  SendMessageA(w, WM_CLOSE, 0, 0);
-  EXPECT_EQ(nullptr, FindWindowA("VrOstrel", nullptr));
-  EXPECT_TRUE(launcher_.WaitForExit(5000));
-}
-
-TEST_F(LauncherWindow, IgnoreVariantStaysOpen) {
-  HWND w = Start("--ignore-close");
-  ASSERT_NE(nullptr, w);
-  SendMessageA(w, WM_CLOSE, 0, 0);  // returns once the message was handled
-  EXPECT_EQ(w, FindWindowA("VrOstrel", nullptr));
-  EXPECT_FALSE(launcher_.WaitForExit(0));
+// The plain launcher closes on WM_CLOSE; the ignoring variant stays open.
+TEST_F(LauncherWindow, ClosesOnWmCloseUnlessTheIgnoreVariant) {
+  for (const bool ignore : {false, true}) {
+    SCOPED_TRACE(ignore ? "--ignore-close" : "plain");
+    HWND w = Start(ignore ? "--ignore-close" : "");
+    ASSERT_NE(nullptr, w);
+    SendMessageA(w, WM_CLOSE, 0, 0);  // returns once the message was handled
+    EXPECT_EQ(ignore ? w : nullptr, FindWindowA("VrOstrel", nullptr));
+    EXPECT_EQ(!ignore, launcher_.WaitForExit(ignore ? 0 : 5000));
+  }
 }
 
 // The sender's own time-out ends its wait while the handler still sleeps;
