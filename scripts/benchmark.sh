@@ -80,7 +80,7 @@ update() {  # flavour, size
     python3 tests/e2e/journeys.py run bench_full_update --test-name "$name" \
     --trace "$out/$name.trace" >"$out/$name.log" 2>&1 ||
     { echo "benchmark: the update failed; see $out/$name.log" >&2; return 1; }
-  python3 tests/bench/summarise.py update "$out/$name.log" "$out/$name.trace"
+  python3 tools/bench/summarise.py update "$out/$name.log" "$out/$name.trace"
 }
 
 startup() {  # flavour
@@ -146,4 +146,4 @@ json.dump({"date": datetime.date.today().isoformat(), "machine": machine,
            "startup": json.loads(startup), "exe": json.loads(exe), "packer": json.loads(packer)},
           open(out, "w"), indent=1)
 PY
-python3 tests/bench/summarise.py table "$out/results.json" | tee "$out/results.md"
+python3 tools/bench/summarise.py table "$out/results.json" | tee "$out/results.md"

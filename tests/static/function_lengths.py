@@ -25,7 +25,7 @@ import subprocess
 import sys
 import tempfile
 
-FOLDERS = ("app", "updatelist", "engine", "system", "win32", "testbed", "tests")
+FOLDERS = ("app", "updatelist", "engine", "system", "win32", "testbed", "tests", "tools")
 UNREAD = re.compile(r"__attribute__\s*\(\((?:[^()]|\([^()]*\))*\)\)|__declspec\s*\(\w+\)"
                     r"|\b(?:override|final|noexcept)\b")
 EXTERN_C = re.compile(r'\bextern\s+"C"\s*\{')
