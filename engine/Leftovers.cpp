@@ -173,15 +173,15 @@ bool IsOwnRecord(const UpdateList& list, const char* path, bool redirectionOff,
   bool known = false;
   bool writtenRedirected = false;  // a folder written with redirection on
   char program[win32::kLongTextSize + 1] = {};
-  if (win32::CopyText(program, sizeof program, list.programFolder) && program[0] != '\0' &&
+  if (win32::CopyText(program, sizeof program, list.programFolder()) && program[0] != '\0' &&
       win32::AppendBackslashIfMissing(program, sizeof program) &&
       SamePathText(path, folderLength, program, strlen(program))) {
     known = writtenRedirected = true;  // the write probe
   }
   const size_t restoreLength = strlen(restoreTo);
-  for (int32_t g = 0; list.groups && g < list.groupCount; ++g) {
-    const UpdateGroup& group = list.groups[g];
-    for (int32_t f = 0; group.files && f < group.fileCount; ++f) {
+  for (int32_t g = 0; g < list.groupCount(); ++g) {
+    const UpdateGroup& group = list.group(g);
+    for (int32_t f = 0; f < group.fileCount; ++f) {
       const char* candidate = group.files[f].targetPath;
       const size_t candidateFolder = FolderLength(candidate);
       if (candidateFolder == 0 || !SamePathText(path, folderLength, candidate, candidateFolder))
