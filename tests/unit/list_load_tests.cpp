@@ -80,6 +80,11 @@ TEST_F(LoadListTest, EveryFolderKind) {
   // List paths ending in a backslash or without one name no file.
   EXPECT_STREQ("", Target(list, 9, 0));
   EXPECT_STREQ("", Target(list, 9, 1));
+  // An index outside the list is the caller's fault: the program stops
+  // rather than read beside the tables.
+  EXPECT_DEATH((void)list.model().group(10), "");
+  EXPECT_DEATH((void)list.model().group(-1), "");
+  EXPECT_DEATH((void)list.model().file(8, 3), "");
 
   // A list is replaced whole: text that is no list leaves nothing of the old one.
   EXPECT_EQ(0, list.LoadText("", kProgram));
