@@ -4,6 +4,7 @@
 #include "win32/TraceSteps.h"
 #include "engine/Leftovers.h"
 #include "engine/ProductEnvironment.h"
+#include "engine/UpdateEngine.h"
 #include "system/ProductDetection.h"
 #include "system/ServiceInstaller.h"
 #include "updatelist/UpdateList.h"
@@ -16,16 +17,18 @@ namespace {
 // the list of this machine gives its folder, so records are settled only
 // against a loaded list of an installed product; without one they are kept
 // for a later start.
-void SettleEarlierLeftovers(UpdateList& list) {
+void SettleEarlierLeftovers(const ProductEnvironment& environment) {
   if (!leftovers::AnyRecords()) return;
   char programFolder[kProgramFolderCapacity] = {};
-  if (!GetProgramFolder(programFolder, sizeof programFolder) || !list.LoadList()) {
+  const UpdateList list = GetProgramFolder(programFolder, sizeof programFolder)
+                              ? LoadListFromStore(environment)
+                              : UpdateList();
+  if (!list.fileTotal()) {
     TraceStep(steps::kStartLeftoversKept);
     return;
   }
-  const int settled = leftovers::RemoveEarlierLeftovers(list);
+  const int settled = leftovers::RemoveEarlierLeftovers(list, environment.osClass());
   if (settled > 0) TraceStep(steps::kStartLeftoversSettled, settled);
-  list.ClearList();
 }
 
 }  // namespace
@@ -47,6 +50,5 @@ void ReinstallServiceOfAnEndedRun(const ProductEnvironment& environment) {
 void FixProcessWideFacts(ProductEnvironment& environment) {
   environment.Detect();
   ReinstallServiceOfAnEndedRun(environment);
-  UpdateList list(environment);
-  SettleEarlierLeftovers(list);
+  SettleEarlierLeftovers(environment);
 }

@@ -13,6 +13,7 @@
 
 #include "app/RunMode.h"
 #include "engine/Leftovers.h"
+#include "engine/UpdateEngine.h"
 #include "engine/UserPort.h"
 #include "res/resource.h"
 #include "system/ComponentRegistrar.h"
@@ -42,9 +43,9 @@ constexpr DWORD kAfterInstallerPauseMs = 500;
 // new key file among old files, the old Uninstall entry or a failed file:
 // finishing that update is no re-update, so the question whether to update
 // again is not asked, whatever path this run takes.
-void NoticeUnfinishedUpdate(UpdateList& list) {
+void NoticeUnfinishedUpdate(RunState& state) {
   if (!leftovers::HasMark(leftovers::Mark::UpdateUnfinished)) return;
-  list.SetFinishingInterruptedUpdate(true);
+  state.finishingInterrupted = true;
   TraceStep(steps::kUpdateUnfinished);
 }
 
@@ -129,13 +130,14 @@ void UpdateDriver::Start() {
   // What is still unknown of the machine is asked again for every list,
   // as when the dialog started.
   environment_.Detect();
-  UpdateList list(environment_);
-  list.SetPort(&port_);
-  NoticeUnfinishedUpdate(list);
-  if (!list.LoadList()) {
+  RunState state;
+  NoticeUnfinishedUpdate(state);
+  const UpdateList list = LoadListFromStore(environment_);
+  if (!list.fileTotal()) {
     TraceStep(steps::kStartListNotLoadable);  // silent by design
     return;
   }
+  UpdateEngine engine(list, environment_, &port_, state);
 
   port_.ShowWaitWindow();
   port_.EnableButtons(false);
@@ -149,12 +151,12 @@ void UpdateDriver::Start() {
   // In a resume run the quick in-use scan is skipped: the update procedure
   // makes the full check anyway.
   const PreflightResult preflight =
-      GetRunMode() == RunMode::Resume ? PreflightResult::NothingInUse : list.PreflightInUse();
-  if (preflight == PreflightResult::FileInUse) TraceStep(steps::kStartInUse, list.busyFile());
+      GetRunMode() == RunMode::Resume ? PreflightResult::NothingInUse : engine.PreflightInUse();
+  if (preflight == PreflightResult::FileInUse) TraceStep(steps::kStartInUse, state.busyFile);
   if (preflight == PreflightResult::NothingInUse) {
     TraceStep(steps::kStartNothingInTheWay);
     Update();
-  } else if (list.CheckAllGroups(false)) {
+  } else if (engine.CheckAllGroups(false)) {
     // Everything else passes, so the only obstacle is a file in use.
     TraceStep(steps::kStartFilesInUse);
     port_.DestroyWaitWindow();
@@ -189,62 +191,66 @@ struct PassOutcome {
 };
 
 // The pauses and the service removal ahead of the list, then the list
-// itself; the wait window goes either way. False when the list cannot be
+// itself; the wait window goes either way. The empty list when it cannot be
 // loaded, which is said nowhere, by design.
-bool LoadListAfterPauses(UpdateDriver& driver, UserPort& port, UpdateList& list) {
+UpdateList LoadListAfterPauses(UpdateDriver& driver, UserPort& port,
+                               const ProductEnvironment& environment) {
   seams::Pause(kUpdateFirstPauseMs);
   seams::Pause(kUpdateStepPauseMs);
   seams::Pause(kUpdateStepPauseMs);
   driver.RemoveService();
   seams::Pause(kAfterInstallerPauseMs);
   seams::Pause(kUpdateStepPauseMs);
-  if (!list.LoadList()) {
+  UpdateList list = LoadListFromStore(environment);
+  if (!list.fileTotal()) {
     TraceStep(steps::kUpdateListNotLoadable);
     port.DestroyWaitWindow();
-    return false;
+    return list;
   }
   for (int i = 0; i < 3; ++i) seams::Pause(kUpdateStepPauseMs);
   port.DestroyWaitWindow();
-  return true;
+  return list;
 }
 
 // One pass over the COM servers the list flags, unregistering or
 // registering them. The progress bar counts the files of
 // every applicable group.
-void RunRegistrationPass(UserPort& port, UpdateList& list, RegistrationPass pass) {
-  const int32_t total = list.CountApplicableFiles();
+void RunRegistrationPass(UserPort& port, UpdateEngine& engine, RegistrationPass pass) {
+  const int32_t total = engine.CountApplicableFiles();
   TraceStep(steps::kUpdateRegistrationPass,
             pass == RegistrationPass::Register ? "registration" : "unregistration", total);
-  list.RegisterAll(pass, &port, total, IDS_PROCESSING_FMT);
+  engine.RegisterAll(pass, &port, total, IDS_PROCESSING_FMT);
 }
 
 // The install pass. Windows may not end the session meanwhile, and a mark
 // tells every later run that this update has not finished until it has
 // (FinishInstalledUpdate clears it). Returns the files replaced.
-int32_t InstallPass(UserPort& port, UpdateList& list) {
-  const int32_t total = list.CountApplicableFiles();
+int32_t InstallPass(UserPort& port, UpdateEngine& engine) {
+  const int32_t total = engine.CountApplicableFiles();
   TraceStep(steps::kUpdateInstallPass, total);
   port.HoldOffShutdown(true);
   leftovers::SetMark(leftovers::Mark::UpdateUnfinished, true);
-  const int32_t replaced = list.InstallAll(&port, total);
+  const int32_t replaced = engine.InstallAll(&port, total);
   port.HoldOffShutdown(false);
   return replaced;
 }
 
 // The full check of the loaded list, then (not in a resume run) the
 // unregistration pass, the launcher closed twice and the install pass.
-PassOutcome CheckAndInstall(UpdateDriver& driver, UserPort& port, UpdateList& list, bool resume) {
+PassOutcome CheckAndInstall(UpdateDriver& driver, UserPort& port, UpdateEngine& engine,
+                            bool resume) {
   PassOutcome outcome;
-  if (!list.CheckAllGroups(true)) {
-    TraceStep(steps::kUpdateChecksFailed, static_cast<int>(list.lastVerdict()));
-    if (list.busyFile()[0]) TraceStep(steps::kUpdateInUse, list.busyFile());
+  const RunState& state = engine.state();
+  if (!engine.CheckAllGroups(true)) {
+    TraceStep(steps::kUpdateChecksFailed, static_cast<int>(state.lastVerdict));
+    if (state.busyFile[0]) TraceStep(steps::kUpdateInUse, state.busyFile);
     // After a declined re-update nothing more is said; otherwise this may
     // follow the checks' own message.
-    if (list.lastVerdict() != kDeclined) port.Ask(Message::kNothingToUpdate);
+    if (state.lastVerdict != kDeclined) port.Ask(Message::kNothingToUpdate);
     return outcome;
   }
   if (!resume) {
-    RunRegistrationPass(port, list, RegistrationPass::Unregister);
+    RunRegistrationPass(port, engine, RegistrationPass::Unregister);
     outcome.unregistered = true;
   }
   driver.CloseLauncher();
@@ -253,11 +259,11 @@ PassOutcome CheckAndInstall(UpdateDriver& driver, UserPort& port, UpdateList& li
     TraceStep(steps::kUpdateLauncherOpen);
     return outcome;
   }
-  const int32_t replaced = InstallPass(port, list);
-  outcome.failedFiles = list.failedFiles();
+  const int32_t replaced = InstallPass(port, engine);
+  outcome.failedFiles = state.failedFiles;
   // Finishing an earlier update ends with the Uninstall entry and the service
   // even where no file needed replacing any more.
-  outcome.installed = replaced > 0 || list.finishingInterruptedUpdate();
+  outcome.installed = replaced > 0 || state.finishingInterrupted;
   TraceStep(steps::kUpdateReplaced, replaced, outcome.failedFiles);
   return outcome;
 }
@@ -311,17 +317,19 @@ bool UpdateDriver::FinishInstalledUpdate(int32_t failedFiles) {
 // question. True when a restart is under way.
 bool UpdateDriver::UpdateInstalledProduct(bool resume) {
   environment_.Detect();
-  UpdateList list(environment_);
-  list.SetPort(&port_);
-  list.SetResumeRun(resume);
-  NoticeUnfinishedUpdate(list);
+  RunState state;
+  state.resumeRun = resume;
+  NoticeUnfinishedUpdate(state);
 
   PassOutcome outcome;
-  if (LoadListAfterPauses(*this, port_, list))
-    outcome = CheckAndInstall(*this, port_, list, resume);
-  // A resume run always registers: the run before the restart unregistered.
-  if (resume || outcome.unregistered) RunRegistrationPass(port_, list, RegistrationPass::Register);
-  list.ClearList();
+  {
+    const UpdateList list = LoadListAfterPauses(*this, port_, environment_);
+    UpdateEngine engine(list, environment_, &port_, state);
+    if (list.fileTotal()) outcome = CheckAndInstall(*this, port_, engine, resume);
+    // A resume run always registers: the run before the restart unregistered.
+    if (resume || outcome.unregistered)
+      RunRegistrationPass(port_, engine, RegistrationPass::Register);
+  }
   port_.SetStatusText("");
 
   if (outcome.installed) return FinishInstalledUpdate(outcome.failedFiles);

@@ -9,6 +9,7 @@
 #include "system/MessageBoxes.h"
 #include "system/ProductDetection.h"
 #include "updatelist/ProductRules.h"
+#include "engine/UpdateEngine.h"
 #include "updatelist/UpdateList.h"
 #include "win32/DynamicCalls.h"
 #include "win32/ForeignCall.h"
@@ -25,18 +26,6 @@ constexpr int32_t kKeyNoByName = 999;
 
 namespace group_rules {
 
-const char* FileNameOf(const char* path) {
-  if (!path) return "";
-  const char* name = win32::AfterLastBackslash(path);
-  return name ? name : path;
-}
-
-bool NameRuleNeedsRedirectionOff(const char* groupName, OsClass osClass) {
-  // Only name rules ask for it, and a name rule ignores the "OS" value.
-  return product_rules::RuleTurnsRedirectionOff(product_rules::FindGroupRule(groupName, nullptr),
-                                                osClass);
-}
-
 bool FilesInRealSystemFolder(const UpdateGroup& group, OsClass osClass) {
   return group.redirectionOff || product_rules::RuleTurnsRedirectionOff(
                                      product_rules::FindGroupRule(group.name, group.os), osClass);
@@ -44,13 +33,9 @@ bool FilesInRealSystemFolder(const UpdateGroup& group, OsClass osClass) {
 
 }  // namespace group_rules
 
-using group_rules::IsSixtyFourBitClass;
-using group_rules::NamesEqual;
-
-GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, bool* needsRedirectionOff) {
+GroupVerdict UpdateEngine::CheckGroup(int32_t group, bool interactive, bool* needsRedirectionOff) {
   if (needsRedirectionOff) *needsRedirectionOff = false;
-  if (!groups || group < 0 || group >= groupCount) return kSkip;
-  const UpdateGroup& g = groups[group];
+  const UpdateGroup& g = list_.group(group);
   bool redirectionOff = false;
   if (!PassesNameAndOsRules(g, &redirectionOff)) return kSkip;
   if (redirectionOff && needsRedirectionOff) *needsRedirectionOff = true;
@@ -71,7 +56,7 @@ GroupVerdict UpdateList::CheckGroup(int32_t group, bool interactive, bool* needs
                       interactive);
 }
 
-bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff) {
+bool UpdateEngine::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff) {
   const OsClass osClass = GetOsClass();
   const product_rules::GroupRule& rule = product_rules::FindGroupRule(g.name, g.os);
   if (!product_rules::RuleAppliesOn(rule, osClass, IsNtPlatform() != 0)) return false;
@@ -92,11 +77,11 @@ bool UpdateList::PassesNameAndOsRules(const UpdateGroup& g, bool* redirectionOff
   return false;
 }
 
-GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGroup,
-                                      bool realSystemFolder, bool interactive) {
-  const UpdateGroup& g = groups[group];
-  const char* keyPath = g.files[keyNo].targetPath;
-  const bool report = reporting && interactive;
+GroupVerdict UpdateEngine::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGroup,
+                                        bool realSystemFolder, bool interactive) {
+  const UpdateGroup& g = list_.group(group);
+  const char* keyPath = list_.file(group, keyNo).targetPath;
+  const bool report = state_.reporting && interactive;
   double reference = VersionTextToNumber(g.keyVersion);
 
   char installedText[kVersionTextCapacity] = {};
@@ -110,7 +95,7 @@ GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGrou
     return kNothingToUpdate;
   }
   const double installed = VersionTextToNumber(installedText);
-  if (keyGroup && versionCount > 0 && versions) {
+  if (keyGroup && list_.versionCount() > 0) {
     const GroupVerdict listed = JudgeByVersionTable(installed, report, &reference);
     if (listed != kApply) return listed;
   }
@@ -131,11 +116,11 @@ GroupVerdict UpdateList::JudgeKeyFile(int32_t group, int32_t keyNo, bool keyGrou
   return JudgeSameVersion(keyPath, interactive);
 }
 
-GroupVerdict UpdateList::JudgeByVersionTable(double installed, bool report, double* reference) {
-  const double latest = VersionTextToNumber(versions[versionCount - 1].version);
+GroupVerdict UpdateEngine::JudgeByVersionTable(double installed, bool report, double* reference) {
+  const double latest = VersionTextToNumber(list_.version(list_.versionCount() - 1).version);
   *reference = latest;
-  for (int32_t d = 0; d < versionCount; ++d) {
-    if (VersionTextToNumber(versions[d].version) == installed) return kApply;
+  for (int32_t d = 0; d < list_.versionCount(); ++d) {
+    if (VersionTextToNumber(list_.version(d).version) == installed) return kApply;
   }
   // An unlisted older version is not this update's business; an unlisted
   // newer one must not be lowered.
@@ -144,23 +129,23 @@ GroupVerdict UpdateList::JudgeByVersionTable(double installed, bool report, doub
   return kInstalledNewer;
 }
 
-GroupVerdict UpdateList::JudgeSameVersion(const char* keyPath, bool interactive) {
+GroupVerdict UpdateEngine::JudgeSameVersion(const char* keyPath, bool interactive) {
   // The same version as this update brings. Every Apply from here on counts
   // as the answer to the re-update question, so it is asked once per run.
-  if (!IsKeyFile(keyPath) || reupdateConfirmed) {
-    reupdateConfirmed = true;
+  if (!list_.IsKeyFile(keyPath) || state_.reupdateConfirmed) {
+    state_.reupdateConfirmed = true;
     return kApply;
   }
-  if (!resumeRun_ && !finishingInterrupted_ && interactive) {
+  if (!state_.resumeRun && !state_.finishingInterrupted && interactive) {
     if (Ask(Message::kReupdateQuestion) != IDYES) {
       return kDeclined;
     }
   }
-  reupdateConfirmed = true;
+  state_.reupdateConfirmed = true;
   return kApply;
 }
 
-SoundEffectSet UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
+SoundEffectSet ProbeSoundEffectSet(const char* libraryPath) {
   if (!libraryPath || !libraryPath[0]) return SoundEffectSet::None;
   win32::Module library = win32::LoadLibraryFile(libraryPath, LOAD_WITH_ALTERED_SEARCH_PATH);
   // The library's own exports: FilterLoad is called through
@@ -191,37 +176,27 @@ SoundEffectSet UpdateList::ProbeSoundEffectSet(const char* libraryPath) {
   return SoundEffectSet::None;
 }
 
-int32_t UpdateList::FindKeyFile(int32_t group) {
-  if (!groups || group < 0 || group >= groupCount) return -1;
-  const UpdateGroup& g = groups[group];
-  if (!g.files) return -1;
+int32_t UpdateEngine::FindKeyFile(int32_t group) const {
+  const UpdateGroup& g = list_.group(group);
   for (int32_t f = 0; f < g.fileCount; ++f) {
-    if (IsKeyFile(g.files[f].targetPath)) return f;
+    if (list_.IsKeyFile(g.files[f].targetPath)) return f;
   }
   return -1;
 }
 
-bool UpdateList::IsKeyFile(const char* path) const {
-  // An empty path or list name never names the key file.
-  if (!path || !path[0] || !keyFile[0]) return false;
-  return NamesEqual(group_rules::FileNameOf(path), keyFile);
-}
-
-bool UpdateList::KeyFileMatchesLength(int32_t group, int32_t file) {
-  const UpdateFile* entry = GetFileEntry(group, file);
-  if (!entry || !entry->targetPath[0]) return true;
-  const char* path = entry->targetPath;
+bool UpdateEngine::KeyFileMatchesLength(int32_t group, int32_t file) const {
+  const char* path = list_.file(group, file).targetPath;
+  if (!path[0]) return true;
   // Only the product's key file has lengths in the version table.
-  if (!IsKeyFile(path) || versionCount <= 0 || !versions) return true;
+  if (!list_.IsKeyFile(path) || list_.versionCount() <= 0) return true;
   if (!FileExists(path)) return false;
   const DWORD size = GetFileSize32(path);
   char text[kVersionTextCapacity] = {};
   if (!GetFileProductVersion(path, text, sizeof text)) return false;
   const double installed = VersionTextToNumber(text);
-  for (int32_t d = 0; d < versionCount; ++d) {
-    if (versions[d].length == size && VersionTextToNumber(versions[d].version) == installed) {
-      return true;
-    }
+  for (int32_t d = 0; d < list_.versionCount(); ++d) {
+    const VersionEntry& entry = list_.version(d);
+    if (entry.length == size && VersionTextToNumber(entry.version) == installed) return true;
   }
   return false;
 }

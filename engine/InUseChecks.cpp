@@ -11,6 +11,7 @@
 #include "system/MessageBoxes.h"
 #include "system/ProductDetection.h"
 #include "updatelist/ProductRules.h"
+#include "engine/UpdateEngine.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/BufferSizes.h"
@@ -51,42 +52,39 @@ int32_t IsBusyForQuickScan(const char* path) {
 
 }  // namespace
 
-PreflightResult UpdateList::PreflightInUse() {
-  doneCount = 0;
-  reupdateConfirmed = false;
-  reporting = true;
-  busyFile_[0] = '\0';
+PreflightResult UpdateEngine::PreflightInUse() {
+  state_.doneCount = 0;
+  state_.reupdateConfirmed = false;
+  state_.reporting = true;
+  state_.busyFile[0] = '\0';
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) return PreflightResult::NoProgramFolder;
   if (!CanWriteProgramFolder()) return PreflightResult::FolderNotWritable;
-  if (!groups || groupCount <= 0) return PreflightResult::NothingInUse;
-  for (int32_t g = 0; g < groupCount; ++g) {
+  for (int32_t g = 0; g < list_.groupCount(); ++g) {
     if (ScanGroupInUse(g)) return PreflightResult::FileInUse;
   }
   return PreflightResult::NothingInUse;
 }
 
-int32_t UpdateList::ScanGroupInUse(int32_t group) {
-  if (!groups || group < 0 || group >= groupCount) return 0;
-  const UpdateGroup& g = groups[group];
+int32_t UpdateEngine::ScanGroupInUse(int32_t group) {
+  const UpdateGroup& g = list_.group(group);
   // The key group is scanned only when it would be installed; every other
   // group is scanned whatever its name or OS rule says.
   if (FindKeyFile(group) != -1 && CheckGroup(group, false, nullptr) != kApply) return 0;
-  if (g.fileCount <= 0 || !g.files || GroupHasRole(g.name, product_rules::kLauncherGroup)) return 0;
+  if (g.fileCount <= 0 || GroupHasRole(g.name, product_rules::kLauncherGroup)) return 0;
   const bool redirectionOff = group_rules::FilesInRealSystemFolder(g, GetOsClass());
   for (int32_t f = 0; f < g.fileCount; ++f) {
     if (IsPayloadFileBusy(group, f, redirectionOff)) {
-      win32::CopyText(busyFile_, sizeof busyFile_, g.files[f].targetPath);
+      win32::CopyText(state_.busyFile, sizeof state_.busyFile, g.files[f].targetPath);
       return 1;
     }
   }
   return 0;
 }
 
-int32_t UpdateList::IsPayloadFileBusy(int32_t group, int32_t file, bool redirectionOff) {
-  const UpdateFile* entry = GetFileEntry(group, file);
-  if (!entry || !entry->targetPath[0]) return 0;
-  const char* path = entry->targetPath;
+int32_t UpdateEngine::IsPayloadFileBusy(int32_t group, int32_t file, bool redirectionOff) const {
+  const char* path = list_.file(group, file).targetPath;
+  if (!path[0]) return 0;
   // The whole look at the file happens where the group's files really lie.
   ScopedRedirectionOff redirection(redirectionOff);
   if (FileHasRole(path, product_rules::kNeverBusy)) {
@@ -97,11 +95,11 @@ int32_t UpdateList::IsPayloadFileBusy(int32_t group, int32_t file, bool redirect
   return IsBusyForQuickScan(path);
 }
 
-int32_t UpdateList::CheckAllGroups(bool testInUse) {
-  doneCount = 0;
-  reupdateConfirmed = false;
-  reporting = true;
-  busyFile_[0] = '\0';
+int32_t UpdateEngine::CheckAllGroups(bool testInUse) {
+  state_.doneCount = 0;
+  state_.reupdateConfirmed = false;
+  state_.reporting = true;
+  state_.busyFile[0] = '\0';
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) {
     Ask(Message::kNothingToUpdate);
@@ -111,36 +109,34 @@ int32_t UpdateList::CheckAllGroups(bool testInUse) {
     Ask(Message::kCannotWrite);
     return 0;
   }
-  if (!groups || groupCount <= 0) return 0;
-  for (int32_t g = 0; g < groupCount; ++g) {
+  if (list_.groupCount() <= 0) return 0;
+  for (int32_t g = 0; g < list_.groupCount(); ++g) {
     if (!CheckGroupFiles(g, testInUse)) return 0;
   }
   return 1;
 }
 
-int32_t UpdateList::CheckGroupFiles(int32_t group, bool testInUse) {
-  if (!groups || group < 0 || group >= groupCount) return 0;
-  const UpdateGroup& g = groups[group];
+int32_t UpdateEngine::CheckGroupFiles(int32_t group, bool testInUse) {
+  const UpdateGroup& g = list_.group(group);
   if (FindKeyFile(group) != -1) {
     // The key group decides the whole update and shows its own messages.
-    lastVerdict_ = CheckGroup(group, true, nullptr);
-    if (lastVerdict_ != kApply) return 0;
+    state_.lastVerdict = CheckGroup(group, true, nullptr);
+    if (state_.lastVerdict != kApply) return 0;
   }
-  if (g.fileCount <= 0 || !g.files) return 0;
+  if (g.fileCount <= 0) return 0;
   // The launcher's group never blocks an update; it is installed anyway.
   if (GroupHasRole(g.name, product_rules::kLauncherGroup)) return 1;
   for (int32_t f = 0; f < g.fileCount; ++f) {
     if (!CheckFileFree(group, f, testInUse)) return 0;
-    ++doneCount;
+    ++state_.doneCount;
   }
   return 1;
 }
 
-int32_t UpdateList::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
-  const UpdateFile* entry = GetFileEntry(group, file);
-  if (!entry || !entry->targetPath[0]) return 1;
-  const char* path = entry->targetPath;
-  const UpdateGroup& g = groups[group];
+int32_t UpdateEngine::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
+  const char* path = list_.file(group, file).targetPath;
+  if (!path[0]) return 1;
+  const UpdateGroup& g = list_.group(group);
   ScopedRedirectionOff redirection(group_rules::FilesInRealSystemFolder(g, GetOsClass()));
   if (!testInUse) return 1;
   if (FileHasRole(path, product_rules::kNeverTested) ||
@@ -149,12 +145,12 @@ int32_t UpdateList::CheckFileFree(int32_t group, int32_t file, bool testInUse) {
   // A read-only copy is no obstacle: the replacement clears it as well.
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   if (!IsFileLocked(path)) return 1;
-  win32::CopyText(busyFile_, sizeof busyFile_, path);
-  if (reporting) Ask(Message::kAppRunning);
+  win32::CopyText(state_.busyFile, sizeof state_.busyFile, path);
+  if (state_.reporting) Ask(Message::kAppRunning);
   return 0;
 }
 
-int32_t UpdateList::CanWriteProgramFolder() {
+int32_t CanWriteProgramFolder() {
   char folder[kProgramFolderCapacity] = {};
   if (!GetProgramFolder(folder, sizeof folder)) return 0;
   RecordedTemporary removeProbe;
@@ -174,7 +170,7 @@ int32_t UpdateList::CanWriteProgramFolder() {
   return result;
 }
 
-int32_t UpdateList::CanOpenKeyForWrite(const char* subkey) {
+int32_t CanOpenKeyForWrite(const char* subkey) {
   if (!subkey) return 0;
   win32::RegKey key;
   return RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS

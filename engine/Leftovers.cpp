@@ -166,7 +166,7 @@ bool ReadRecordData(const win32::RegKey& key, const char* name, char* data, bool
 // off give is written only with it off), and for a moved-aside copy a target
 // of the list in the same folder, which *target then names (null for a plain
 // temporary).
-bool IsOwnRecord(const UpdateList& list, const char* path, bool redirectionOff,
+bool IsOwnRecord(const UpdateList& list, OsClass osClass, const char* path, bool redirectionOff,
                  const char* restoreTo, const char** target) {
   *target = nullptr;
   const size_t folderLength = FolderLength(path);
@@ -174,15 +174,15 @@ bool IsOwnRecord(const UpdateList& list, const char* path, bool redirectionOff,
   bool known = false;
   bool writtenRedirected = false;  // a folder written with redirection on
   char program[win32::kLongTextSize + 1] = {};
-  if (win32::CopyText(program, sizeof program, list.programFolder) && program[0] != '\0' &&
+  if (win32::CopyText(program, sizeof program, list.programFolder()) && program[0] != '\0' &&
       win32::AppendBackslashIfMissing(program, sizeof program) &&
       SamePathText(path, folderLength, program, strlen(program))) {
     known = writtenRedirected = true;  // the write probe
   }
   const size_t restoreLength = strlen(restoreTo);
-  for (int32_t g = 0; list.groups && g < list.groupCount; ++g) {
-    const UpdateGroup& group = list.groups[g];
-    for (int32_t f = 0; group.files && f < group.fileCount; ++f) {
+  for (int32_t g = 0; g < list.groupCount(); ++g) {
+    const UpdateGroup& group = list.group(g);
+    for (int32_t f = 0; f < group.fileCount; ++f) {
       const char* candidate = group.files[f].targetPath;
       const size_t candidateFolder = FolderLength(candidate);
       if (candidateFolder == 0 || !SamePathText(path, folderLength, candidate, candidateFolder))
@@ -190,7 +190,7 @@ bool IsOwnRecord(const UpdateList& list, const char* path, bool redirectionOff,
       known = true;
       // Written in the view the passes write the group in: the one decision
       // of the product's rules.
-      if (!group_rules::FilesInRealSystemFolder(group, list.GetOsClass())) writtenRedirected = true;
+      if (!group_rules::FilesInRealSystemFolder(group, osClass)) writtenRedirected = true;
       if (restoreLength > 0 &&
           SamePathText(restoreTo, restoreLength, candidate, strlen(candidate))) {
         *target = candidate;
@@ -306,7 +306,7 @@ bool AnyRecords() {
          ERROR_SUCCESS;
 }
 
-int RemoveEarlierLeftovers(const UpdateList& list) {
+int RemoveEarlierLeftovers(const UpdateList& list, OsClass osClass) {
   int settled = 0;
   win32::RegKey key;
   // No records, or a key whose security cannot be made the updater's own:
@@ -330,7 +330,7 @@ int RemoveEarlierLeftovers(const UpdateList& list) {
       const char* restoreTo = nullptr;
       const char* target = nullptr;
       if (ReadRecordData(key, name, data, &redirectionOff, &restoreTo) &&
-          IsOwnRecord(list, name, redirectionOff, restoreTo, &target)) {
+          IsOwnRecord(list, osClass, name, redirectionOff, restoreTo, &target)) {
         drop = Settle(name, target, redirectionOff);
         if (drop) ++settled;
       }

@@ -22,6 +22,8 @@
 
 #include <windows.h>
 
+#include "win32/Platform.h"
+
 class UpdateList;
 
 namespace leftovers {
@@ -67,7 +69,8 @@ bool HasMark(Mark mark);
 // True when records of an earlier run are there to be settled.
 bool AnyRecords();
 
-// Settles the records of earlier runs against list, loaded for this machine:
+// Settles the records of earlier runs against list, loaded for this machine
+// (osClass: its Windows, which decides where a group's files lie):
 // deletes each recorded temporary and moves a recorded aside copy back onto
 // its target when the target is missing (deletes it when the target is
 // there), each where it was made (WOW64 redirection off for a marked record).
@@ -75,7 +78,7 @@ bool AnyRecords();
 // files; records whose file cannot be handled now are kept for the next
 // start. The caller makes sure that no other updater runs (their
 // temporaries would be alive). Returns the number of records settled.
-int RemoveEarlierLeftovers(const UpdateList& list);
+int RemoveEarlierLeftovers(const UpdateList& list, OsClass osClass);
 
 }  // namespace leftovers
 

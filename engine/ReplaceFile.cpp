@@ -17,6 +17,7 @@
 #include "system/MessageBoxes.h"
 #include "engine/ProductEnvironment.h"
 #include "updatelist/ProductRules.h"
+#include "engine/UpdateEngine.h"
 #include "updatelist/UpdateList.h"
 #include "win32/BoundedString.h"
 #include "win32/DynamicCalls.h"
@@ -304,13 +305,13 @@ bool PutInPlace(const char* expanded, const char* target, bool existed, bool dri
 
 }  // namespace
 
-int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, bool existOnly) {
-  lastReplaceOutcome_ = ReplaceOutcome::Skipped;
-  lastExpansions_ = 0;
-  const UpdateFile* entry = GetFileEntry(group, file);
+int32_t UpdateEngine::ReplaceFile(int32_t group, int32_t file, bool existOnly) {
+  state_.lastReplaceOutcome = ReplaceOutcome::Skipped;
+  state_.lastExpansions = 0;
+  const UpdateFile* entry = &list_.file(group, file);
   // No target: nothing to do, and no temporary may land in the current
   // directory or a drive root.
-  if (!entry || entry->targetPath[0] == '\0') return 0;
+  if (entry->targetPath[0] == '\0') return 0;
   const char* target = entry->targetPath;
 
   FILETIME stored;
@@ -319,29 +320,29 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, bool existOnly) {
   const bool existed = FileExists(target) != 0;
   bool timeUnknown = false;
   const bool go =
-      WantsReplacement(target, stored, existed, existOnly, groups[group].name, &timeUnknown);
+      WantsReplacement(target, stored, existed, existOnly, list_.group(group).name, &timeUnknown);
   // Paces the pass for every file, skipped or not.
   seams::Pause(kStepPauseMs);
   if (!go) return 0;
 
   // From here on every early return is a failure the list counts.
   auto fail = [this]() -> int32_t {
-    lastReplaceOutcome_ = ReplaceOutcome::Failed;
-    ++failedFiles_;
+    state_.lastReplaceOutcome = ReplaceOutcome::Failed;
+    ++state_.failedFiles;
     return 0;
   };
   if (timeUnknown) return fail();
 
   RecordedTemporary compressedGuard, expandedGuard;
   if (!StageExpandedCopy(environment_.lz32(), group, file, *entry, stored, compressedGuard,
-                         expandedGuard, &lastExpansions_))
+                         expandedGuard, &state_.lastExpansions))
     return fail();
   VR_KILL_POINT("replace: stamped, not renamed");
 
   const OsClass osClass = GetOsClass();
   const bool driverInstaller = (osClass == OsClass::Vista32 || osClass == OsClass::Vista64) &&
-                               IsFolderFile(target, programFolder, kDriverInstaller);
-  const char* commonFolder = folders_.common;
+                               IsFolderFile(target, list_.programFolder(), kDriverInstaller);
+  const char* commonFolder = environment_.folders().common;
   const bool serviceProgram = IsFolderFile(target, commonFolder, kServiceProgram);
   if (!PutInPlace(expandedGuard.path(), target, existed, driverInstaller, serviceProgram,
                   commonFolder))
@@ -353,6 +354,6 @@ int32_t UpdateList::ReplaceFile(int32_t group, int32_t file, bool existOnly) {
   VR_KILL_POINT("replace: renamed, record kept");
   expandedGuard.Dismiss();  // it is the target now, with the list's time
 
-  lastReplaceOutcome_ = ReplaceOutcome::Replaced;
+  state_.lastReplaceOutcome = ReplaceOutcome::Replaced;
   return 1;
 }

@@ -1,5 +1,5 @@
-// The update list: the model read from the list's text, and the target path
-// of every file.
+// The update list: the model read from the list's text, the target path of
+// every file, and the checked way into its tables.
 #include "updatelist/UpdateList.h"
 
 #include <stdlib.h>
@@ -124,32 +124,46 @@ bool IsSafeFileName(const char* name) {
 
 }  // namespace
 
-UpdateList::~UpdateList() { ClearList(); }
+namespace {
 
-void UpdateList::ClearList() {
-  groups.reset();  // each group frees its file table
-  versions.reset();
-  groupCount = 0;
-  versionCount = 0;
-  keyFile[0] = '\0';
-  keyPath[0] = '\0';
+// An index outside the tables: a fault of the calling code, never of the
+// list's text. Nothing sensible can follow.
+[[noreturn]] void IndexOutsideList() { abort(); }
+
+}  // namespace
+
+const VersionEntry& UpdateList::version(int32_t index) const {
+  if (index < 0 || index >= versionCount_) IndexOutsideList();
+  return versions_[index];
 }
 
-UpdateFile* UpdateList::GetFileEntry(int32_t group, int32_t file) {
-  if (!groups || group < 0 || group >= groupCount) return nullptr;
-  UpdateGroup& g = groups[group];
-  if (!g.files || file < 0 || file >= g.fileCount) return nullptr;
-  return &g.files[file];
+const UpdateGroup& UpdateList::group(int32_t index) const {
+  if (index < 0 || index >= groupCount_) IndexOutsideList();
+  return groups_[index];
 }
 
-FolderKind UpdateList::KindOfInstallPath(const char* installPath) {
+const UpdateFile& UpdateList::file(int32_t groupIndex, int32_t fileIndex) const {
+  const UpdateGroup& g = group(groupIndex);
+  if (fileIndex < 0 || fileIndex >= g.fileCount) IndexOutsideList();
+  return g.files[fileIndex];
+}
+
+bool UpdateList::IsKeyFile(const char* path) const {
+  // An empty path or list name never names the key file.
+  if (!path || !path[0] || !keyFile_[0]) return false;
+  const char* name = win32::AfterLastBackslash(path);
+  return lstrcmpiA(name ? name : path, keyFile_) == 0;
+}
+
+FolderKind KindOfInstallPath(const char* installPath) {
   const product_rules::InstallPathKeyword* keyword =
       product_rules::FindInstallPathKeyword(installPath);
   return keyword ? keyword->kind : FolderKind::Program;
 }
 
-bool UpdateList::BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind,
-                                 char* out, size_t capacity) {
+bool BuildTargetPath(const char* listPath, const char* folderText, FolderKind kind,
+                     const ListInputs& inputs, char* out, size_t capacity) {
+  const char* programFolder = inputs.programFolder ? inputs.programFolder : "";
   if (!out || capacity == 0) return false;
   out[0] = '\0';
   if (capacity > kTargetCapacity) capacity = kTargetCapacity;
@@ -171,13 +185,13 @@ bool UpdateList::BuildTargetPath(const char* listPath, const char* folderText, F
       if (folderText) fits = win32::CopyText(folder, sizeof folder, folderText);
       break;
     case FolderKind::SharedLibrary:
-      fits = win32::CopyText(folder, sizeof folder, folders_.sharedLibrary);
+      fits = win32::CopyText(folder, sizeof folder, inputs.folders.sharedLibrary);
       break;
     case FolderKind::Common:
-      fits = win32::CopyText(folder, sizeof folder, folders_.common);
+      fits = win32::CopyText(folder, sizeof folder, inputs.folders.common);
       break;
     case FolderKind::EditionCommon:
-      fits = win32::CopyText(folder, sizeof folder, folders_.editionCommon);
+      fits = win32::CopyText(folder, sizeof folder, inputs.folders.editionCommon);
       break;
     case FolderKind::VirtualDrive:
       if (programFolder[0] != '\0') {
@@ -210,67 +224,68 @@ bool UpdateList::BuildTargetPath(const char* listPath, const char* folderText, F
   return true;
 }
 
-int32_t UpdateList::LoadFromText(const char* text, DWORD size) {
+UpdateList UpdateList::Parse(const char* text, DWORD size, const ListInputs& inputs) {
+  UpdateList list;
   IniFile ini(text, size);
-  if (ini.Parse() != IniFile::ParseResult::Ready) return 0;
-  if (!LoadGeneral(ini)) return 0;
-  int64_t total = 0;
-  if (!LoadGroups(ini, &total)) {
-    ClearList();
-    return 0;
+  if (ini.Parse() != IniFile::ParseResult::Ready) return list;
+  if (!win32::CopyText(list.programFolder_, sizeof list.programFolder_,
+                       inputs.programFolder ? inputs.programFolder : "")) {
+    return UpdateList();
   }
-  return total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
+  int64_t total = 0;
+  if (!list.LoadGeneral(ini) || !list.LoadGroups(ini, inputs, &total)) return UpdateList();
+  list.fileTotal_ = total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
+  return list;
 }
 
 bool UpdateList::LoadGeneral(const IniFile& ini) {
-  versionCount = ini.GetInt("General", "Versions", 0);
-  if (!GetWholeString(ini, "General", "KeyPath", keyPath, win32::kPathLength) ||
-      !GetWholeString(ini, "General", "KeyFile", keyFile, win32::kPathLength)) {
-    ClearList();
+  versionCount_ = ini.GetInt("General", "Versions", 0);
+  if (!GetWholeString(ini, "General", "KeyPath", keyPath_, win32::kPathLength) ||
+      !GetWholeString(ini, "General", "KeyFile", keyFile_, win32::kPathLength)) {
     return false;
   }
-  versions = MakeTable<VersionEntry>(versionCount);
-  if (!versions) {
-    if (!IsAbsurdCount<VersionEntry>(versionCount)) return false;  // out of memory
-    versionCount = 0;
+  versions_ = MakeTable<VersionEntry>(versionCount_);
+  if (!versions_) {
+    if (!IsAbsurdCount<VersionEntry>(versionCount_)) return false;  // out of memory
+    versionCount_ = 0;
   }
-  if (versionCount <= 0) return true;
+  if (versionCount_ <= 0) return true;
   static const char* const kVersionKeys[] = {"Version", "Length"};
   std::unique_ptr<char[]> names;
   const bool whole =
       ini.GetKeyNames("General", names) &&
-      ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount, [&](int32_t d) {
+      ForEachPresentIndex(names.get(), kVersionKeys, 2, versionCount_, [&](int32_t d) {
         char key[32];
         win32::FormatText(key, sizeof key, "Version%d", d);
-        if (!GetWholeString(ini, "General", key, versions[d].version, win32::kTextReadSize))
+        if (!GetWholeString(ini, "General", key, versions_[d].version, win32::kTextReadSize))
           return false;
         win32::FormatText(key, sizeof key, "Length%d", d);
-        versions[d].length = ini.GetDword("General", key, 0);
+        versions_[d].length = ini.GetDword("General", key, 0);
         return true;
       });
-  if (!whole) ClearList();
   return whole;
 }
 
-bool UpdateList::LoadGroups(const IniFile& ini, int64_t* total) {
+bool UpdateList::LoadGroups(const IniFile& ini, const ListInputs& inputs, int64_t* total) {
   const int32_t declaredGroups = ini.GetInt("General", "Group", 0);
-  groups = MakeTable<UpdateGroup>(declaredGroups);
-  if (!groups && !IsAbsurdCount<UpdateGroup>(declaredGroups)) return false;  // out of memory
-  groupCount = groups ? declaredGroups : 0;
-  if (groupCount <= 0) return true;
+  groups_ = MakeTable<UpdateGroup>(declaredGroups);
+  if (!groups_ && !IsAbsurdCount<UpdateGroup>(declaredGroups)) return false;  // out of memory
+  groupCount_ = groups_ ? declaredGroups : 0;
+  if (groupCount_ <= 0) return true;
   static const char* const kGroupSections[] = {"Group"};
   std::unique_ptr<char[]> names;
   if (!ini.GetSectionNames(names)) return false;  // out of memory
   // A target that does not fit must not be dropped silently: an empty key
   // file target would let its group through without a version check.
-  return ForEachPresentIndex(names.get(), kGroupSections, 1, groupCount,
-                             [&](int32_t g) { return LoadGroup(ini, g, total); });
+  return ForEachPresentIndex(names.get(), kGroupSections, 1, groupCount_,
+                             [&](int32_t g) { return LoadGroup(ini, inputs, g, total); });
 }
 
-bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
+bool UpdateList::LoadGroup(const IniFile& ini, const ListInputs& inputs, int32_t index,
+                           int64_t* total) {
   char section[32];
   win32::FormatText(section, sizeof section, "Group%d", index);
-  UpdateGroup& group = groups[index];
+  UpdateGroup& group = groups_[index];
   // Texts are read whole or the list is refused; so is a folder that could
   // lead out of the product's folder.
   if (!GetWholeString(ini, section, "Name", group.name, win32::kTextReadSize) ||
@@ -290,7 +305,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     const bool driver = keyword->driverFolder;
     group.folderText[0] = '\0';
     if (!ResolveSystemFolder(driver, group.folderText, sizeof group.folderText)) return false;
-    group.redirectionOff = IsSixtyFourBitClass(osClass_);
+    group.redirectionOff = IsSixtyFourBitClass(inputs.osClass);
   }
 
   const int32_t declaredFiles = ini.GetInt(section, "Files", 0);
@@ -312,7 +327,7 @@ bool UpdateList::LoadGroup(const IniFile& ini, int32_t index, int64_t* total) {
     if (!GetWholeString(ini, section, key, listPath, win32::kPathSize)) return false;
     const char* name = win32::AfterLastBackslash(listPath);
     if (!IsSafeFileName(name ? name : listPath)) return false;
-    if (!BuildTargetPath(listPath, group.folderText, kind, file.targetPath,
+    if (!BuildTargetPath(listPath, group.folderText, kind, inputs, file.targetPath,
                          sizeof file.targetPath)) {
       return false;
     }

@@ -1,6 +1,6 @@
 // Helpers of the group and in-use tests: an installed product in the test's
 // own prefix (program folder and its registry entry), key files of a chosen
-// version and length, update lists filled field by field.
+// version and length. Lists are composed as text (support/Environment.h).
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include "support/FileHolder.h"
 #include "support/Files.h"
 #include "support/Registry.h"
+#include "support/Environment.h"
 #include "support/SeamRecorder.h"
 #include "testbed/common/Flavour.h"
 #include "updatelist/UpdateList.h"
@@ -31,26 +32,5 @@ const char* UninstallKey();
 // Copies the key file built for version id (e.g. "10290") to path and pads
 // it with zeros to length bytes (0: as built).
 bool PlaceKeyFile(const std::string& id, const std::string& path, DWORD length = 0);
-
-struct GroupSpec {
-  std::string name;
-  std::string os;
-  int32_t keyNumber = 999;
-  std::string keyVersion;
-  std::vector<std::string> targets;  // full target paths ("" for none)
-  bool redirectionOff = false;
-  bool existOnly = false;
-  std::vector<int32_t> registerFlags;  // per file; missing entries are 0
-};
-
-struct VersionRow {
-  std::string version;
-  DWORD length;
-};
-
-// Replaces the list's tables with the given ones (as LoadList would leave
-// them); keyFile becomes "VRSAFFRA9.exe".
-void FillList(UpdateList& list, const std::vector<VersionRow>& versions,
-              const std::vector<GroupSpec>& groups);
 
 }  // namespace vrtest

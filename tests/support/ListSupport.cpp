@@ -10,8 +10,7 @@
 namespace vrtest {
 
 bool CopyLibrary(const char* name, const std::string& destination) {
-  std::string source = ExeFolder() + name + ".dll";
-  return CopyFileA(source.c_str(), destination.c_str(), FALSE) != FALSE;
+  return CopyFromExeFolder((std::string(name) + ".dll").c_str(), destination);
 }
 
 StoreLibrary::StoreLibrary(const char* name) {

@@ -31,11 +31,6 @@ namespace {
 const std::vector<VersionRow> kVersions = {
     {"10,2,8,0", 40000}, {"10,2,9,0", 40960}, {"10,3,0,0", 41000}};
 
-bool Is64() {
-  vrtest::DetectedList probe;
-  return group_rules::IsSixtyFourBitClass(probe.GetOsClass());
-}
-
 class GroupsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,8 +42,8 @@ class GroupsTest : public ::testing::Test {
   void TearDown() override { RemoveProductKeys(); }
 
   // One key group: the key file and one more file of the program folder.
-  void FillKeyGroup(UpdateList& list) {
-    FillList(list, kVersions, {{"General", "", 999, "", {keyPath_, folder_ + "VrCore.dll"}}});
+  void FillKeyGroup(DetectedList& list, const std::vector<VersionRow>& versions = kVersions) {
+    FillList(list, versions, {{"General", "", 999, "", {keyPath_, folder_ + "VrCore.dll"}}});
   }
 
   std::string folder_;
@@ -65,7 +60,7 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
   ASSERT_EQ(14, list.LoadList());
   seams::SetStoreModule(nullptr);
   FreeLibrary(store);
-  ASSERT_EQ(10, list.groupCount);
+  ASSERT_EQ(10, list.model().groupCount());
   ASSERT_TRUE(PlaceKeyFile("10290", keyPath_, 6750544));
 
   const OsClass osClass = list.GetOsClass();
@@ -77,20 +72,20 @@ TEST_F(GroupsTest, ShippedListGroupsApplyByWindowsClass) {
                                               : std::vector<int>{0, 1, 3, 5, 6, 7, 8, 9};
   SeamRecorder messages(IDOK);
   int32_t expectedFiles = 0;
-  for (int g = 0; g < list.groupCount; ++g) {
+  for (int g = 0; g < list.model().groupCount(); ++g) {
     const bool applies = std::find(applying.begin(), applying.end(), g) != applying.end();
     bool redirection = g != 4;  // the opposite of what CheckGroup must write
     EXPECT_EQ(applies ? kApply : kSkip, list.CheckGroup(g, true, &redirection)) << "group " << g;
     // Only the 64-bit driver's name asks for the real system folder.
     EXPECT_EQ(g == 4 && sixtyFour, redirection) << "group " << g;
     EXPECT_EQ(g == 0 ? 0 : -1, list.FindKeyFile(g)) << "group " << g;
-    if (applies) expectedFiles += list.groups[g].fileCount;
+    if (applies) expectedFiles += list.model().group(g).fileCount;
   }
   EXPECT_EQ(expectedFiles, list.CountApplicableFiles());
   // The driver folders lie in the system directory; only 64-bit Windows
   // needs redirection off to reach them.
-  EXPECT_EQ(sixtyFour, list.groups[4].redirectionOff);
-  EXPECT_NE(nullptr, strstr(list.groups[5].files[0].targetPath, "\\drivers\\cdrvrdrv.sys"));
+  EXPECT_EQ(sixtyFour, list.model().group(4).redirectionOff);
+  EXPECT_NE(nullptr, strstr(list.model().file(5, 0).targetPath, "\\drivers\\cdrvrdrv.sys"));
   EXPECT_TRUE(messages.boxes.empty());
 }
 
@@ -118,8 +113,6 @@ TEST_F(GroupsTest, NameAndOsRules) {
   EXPECT_FALSE(redirection);
   EXPECT_EQ(sixtyFour ? kSkip : kApply, list.CheckGroup(4, false, nullptr));
   EXPECT_EQ(kApply, list.CheckGroup(5, false, nullptr));
-  EXPECT_EQ(kSkip, list.CheckGroup(6, false, nullptr));
-  EXPECT_EQ(kSkip, list.CheckGroup(-1, false, nullptr));
 }
 
 // --- the key file's version and length ---
@@ -154,7 +147,7 @@ TEST_F(GroupsTest, KeyFileVersionsAndMessages) {
     }
     vrtest::DetectedList list;
     FillKeyGroup(list);
-    list.reporting = c.reporting;
+    list.state().reporting = c.reporting;
     SeamRecorder messages(IDOK);
     EXPECT_EQ(c.verdict, list.CheckGroup(0, c.interactive, nullptr));
     if (c.message == 0) {
@@ -178,7 +171,7 @@ TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
     ASSERT_EQ(1u, messages.boxes.size());
     EXPECT_EQ(ResText(IDS_REUPDATE_QUESTION), messages.boxes[0].text);
     EXPECT_EQ(UINT(MB_YESNO | MB_ICONQUESTION), messages.boxes[0].type);
-    EXPECT_TRUE(list.reupdateConfirmed);
+    EXPECT_TRUE(list.state().reupdateConfirmed);
     // The install pass checks the group again: no second question.
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
     EXPECT_EQ(1u, messages.boxes.size());
@@ -189,14 +182,14 @@ TEST_F(GroupsTest, SameVersionAsksOncePerRun) {
     vrtest::DetectedList list;
     FillKeyGroup(list);
     EXPECT_EQ(kDeclined, list.CheckGroup(0, true, nullptr));
-    EXPECT_FALSE(list.reupdateConfirmed);
+    EXPECT_FALSE(list.state().reupdateConfirmed);
     EXPECT_EQ(1u, messages.boxes.size());
   }
   messages.boxes.clear();
   {
     vrtest::DetectedList list;
     FillKeyGroup(list);
-    list.SetResumeRun(true);
+    list.state().resumeRun = true;
     EXPECT_EQ(kApply, list.CheckGroup(0, true, nullptr));
     EXPECT_TRUE(messages.boxes.empty());
   }
@@ -232,11 +225,11 @@ TEST_F(GroupsTest, ExplicitKeyNumberComparesWithKeyVersion) {
     vrtest::DetectedList list;
     FillList(list, kVersions,
              {{"Codec", "", c.keyNo, c.keyVersion, {folder_ + "Missing.dll", other}}});
-    list.reporting = true;
+    list.state().reporting = true;
     SeamRecorder messages(IDNO);
     EXPECT_EQ(c.verdict, list.CheckGroup(0, true, nullptr));
     EXPECT_TRUE(messages.boxes.empty());
-    EXPECT_EQ(c.confirmed, list.reupdateConfirmed);
+    EXPECT_EQ(c.confirmed, list.state().reupdateConfirmed);
   }
 }
 
@@ -254,14 +247,17 @@ TEST_F(GroupsTest, GroupWithoutKeyFileAppliesWhenNothingIsInstalled) {
 
 TEST_F(GroupsTest, KeyFileIsRecognisedByNameOnly) {
   vrtest::DetectedList list;
-  FillList(list, kVersions,
-           {{"G", "", 999, "", {"", folder_ + "vrsaffra9.EXE", folder_ + "VRSAFFRA9.exe"}}});
+  const std::vector<GroupSpec> groups = {
+      {"G", "", 999, "", {"", folder_ + "vrsaffra9.EXE", folder_ + "VRSAFFRA9.exe"}}};
+  FillList(list, kVersions, groups);
   EXPECT_EQ(1, list.FindKeyFile(0));
-  EXPECT_TRUE(list.IsKeyFile("C:\\x\\VrSaffra9.exe"));
-  EXPECT_TRUE(list.IsKeyFile("VRSAFFRA9.exe"));
-  EXPECT_FALSE(list.IsKeyFile("C:\\x\\VRSAFFRA9.exe.bak"));
-  EXPECT_FALSE(list.IsKeyFile(""));
-  list.keyFile[0] = '\0';
+  EXPECT_TRUE(list.model().IsKeyFile("C:\\x\\VrSaffra9.exe"));
+  EXPECT_TRUE(list.model().IsKeyFile("VRSAFFRA9.exe"));
+  EXPECT_FALSE(list.model().IsKeyFile("C:\\x\\VRSAFFRA9.exe.bak"));
+  EXPECT_FALSE(list.model().IsKeyFile(""));
+  std::string text = ListText(kVersions, groups, "C:\\");
+  text.replace(text.find("VRSAFFRA9.exe"), strlen("VRSAFFRA9.exe"), "");  // KeyFile=
+  ASSERT_EQ(3, list.LoadText(text, "C:\\"));
   EXPECT_EQ(-1, list.FindKeyFile(0));  // an empty name never matches an empty path
 }
 
@@ -274,15 +270,14 @@ TEST_F(GroupsTest, KeyFileLengthMustMatchItsVersionRow) {
   ASSERT_TRUE(PlaceKeyFile("10290", keyPath_, 41000));  // the length of another row
   EXPECT_FALSE(list.KeyFileMatchesLength(0, 0));
   EXPECT_TRUE(list.KeyFileMatchesLength(0, 1));  // not the key file: never measured
-  EXPECT_TRUE(list.KeyFileMatchesLength(0, 7));  // no such file
-  list.versionCount = 0;
+  FillKeyGroup(list, {});
   EXPECT_TRUE(list.KeyFileMatchesLength(0, 0));  // no table: nothing to measure against
 }
 
 // --- the driver state and the 64-bit control library groups ---
 
 TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
-  const bool sixtyFour = Is64();
+  const bool sixtyFour = Is64BitWindows();
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, sizeof system);
   const std::vector<GroupSpec> qfGroups = {
@@ -306,9 +301,13 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   const std::string driver = std::string(testbed::kNativeSystemFolder) + "drivers\\cdrvrdrv.sys";
   {
     vrtest::DetectedEnvironment environment;
-    UpdateList list(environment);
     EXPECT_EQ(DriverState::Absent, environment.driverState());
-    FillList(list, kVersions, qfGroups);
+    const std::string text = ListText(kVersions, qfGroups, "C:\\");
+    const ListInputs inputs{environment.folders(), environment.osClass(), "C:\\"};
+    const UpdateList model =
+        UpdateList::Parse(text.data(), static_cast<DWORD>(text.size()), inputs);
+    RunState state;
+    UpdateEngine list(model, environment, nullptr, state);
     const GroupVerdict expected[] = {kSkip, kSkip, kApply, kApply, kApply};
     for (int g = 0; g < 5; ++g) EXPECT_EQ(expected[g], list.CheckGroup(g, false, nullptr)) << g;
     ASSERT_TRUE(WriteWholeFile(driver, "64"));
@@ -370,7 +369,7 @@ TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
       const DWORD n = GetTempPathA(sizeof probe, probe);
       ASSERT_TRUE(n == 0 || n >= sizeof probe) << "the temporary folder is still readable";
     }
-    EXPECT_EQ(c.result, list.ProbeSoundEffectSet(path.c_str()));
+    EXPECT_EQ(c.result, ProbeSoundEffectSet(path.c_str()));
     EXPECT_EQ(c.loaded, !EnvText("GROUPS_SFX_KEY").empty());
     EXPECT_EQ(c.freed, EnvText("GROUPS_SFX_FREED") == "1");
     EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));  // unloaded on every path
@@ -379,7 +378,7 @@ TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
       EXPECT_EQ(temp, EnvText("GROUPS_SFX_TEMP"));
     }
   }
-  EXPECT_EQ(SoundEffectSet::None, list.ProbeSoundEffectSet(""));
+  EXPECT_EQ(SoundEffectSet::None, ProbeSoundEffectSet(""));
 }
 
 TEST_F(GroupsTest, SoundEffectGroupsFollowTheInstalledSet) {
@@ -429,7 +428,7 @@ class PassesTest : public GroupsTest {
     GroupsTest::TearDown();
   }
   // Two groups of two files each (store entries 0000, 0001, 0100, 0101).
-  void FillTwoGroups(UpdateList& list) {
+  void FillTwoGroups(DetectedList& list) {
     FillList(list, kVersions,
              {{"First", "", 999, "", {folder_ + "a1.bin", folder_ + "a2.bin"}},
               {"Second", "", 999, "", {folder_ + "b1.bin", folder_ + "b2.bin"}}});
@@ -445,11 +444,11 @@ class PassesTest : public GroupsTest {
 TEST_F(PassesTest, InstallReportsEveryFileAndReplacesIt) {
   vrtest::DetectedList list;
   FillTwoGroups(list);
-  list.reporting = true;
+  list.state().reporting = true;
   EXPECT_EQ(4, list.CountApplicableFiles());
   EXPECT_EQ(4, list.InstallAll(&port_, 4));
-  EXPECT_FALSE(list.reporting);
-  EXPECT_EQ(4, list.doneCount);
+  EXPECT_FALSE(list.state().reporting);
+  EXPECT_EQ(4, list.state().doneCount);
   ASSERT_EQ(8u, calls_.size());
   const char* names[] = {"a1.bin", "a2.bin", "b1.bin", "b2.bin"};
   for (int f = 0; f < 4; ++f) {
@@ -509,7 +508,7 @@ TEST_F(PassesTest, StopAfterAGroupsLastFileEndsThePass) {
   FillTwoGroups(list);
   stopAtDone_ = 2;
   EXPECT_EQ(2, list.InstallAll(&port_, 4));
-  EXPECT_TRUE(list.abort);
+  EXPECT_TRUE(list.state().abort);
   EXPECT_TRUE(FileExists((folder_ + "a2.bin").c_str()));  // kept
   EXPECT_FALSE(FileExists((folder_ + "b1.bin").c_str()));
   EXPECT_EQ(4u, calls_.size());
@@ -524,15 +523,15 @@ TEST_F(PassesTest, StopAfterAGroupsLastFileEndsThePass) {
   EXPECT_EQ(1, again.InstallAll(&port_, 4));
   EXPECT_TRUE(FileExists((folder_ + "a1.bin").c_str()));
   EXPECT_FALSE(FileExists((folder_ + "a2.bin").c_str()));
-  EXPECT_EQ(1, again.doneCount);
+  EXPECT_EQ(1, again.state().doneCount);
   // A new pass starts afresh.
   stopBeforeDone_ = -1;
   EXPECT_EQ(4, again.InstallAll(nullptr, 0));
-  EXPECT_FALSE(again.abort);
+  EXPECT_FALSE(again.state().abort);
 }
 
 TEST_F(PassesTest, SystemGroupIsInstalledIntoTheRealSystemFolder) {
-  if (!Is64()) GTEST_SKIP() << "redirection exists only on 64-bit Windows";
+  if (!Is64BitWindows()) GTEST_SKIP() << "redirection exists only on 64-bit Windows";
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, sizeof system);
   const std::string target = std::string(system) + "\\groups_sys.bin";
@@ -559,14 +558,14 @@ TEST_F(PassesTest, RegistrationRunsOnlyFlaggedExistingServers) {
              0,
              0,
              {1, 1, 0}},
-            {"Elsewhere", Is64() ? "X86" : "X64", 999, "", {server}, 0, 0, {1}}});
+            {"Elsewhere", Is64BitWindows() ? "X86" : "X64", 999, "", {server}, 0, 0, {1}}});
   port_.goOn = [](const ProgressReport& r) {
     EXPECT_EQ(4, r.total);
     return false;  // the registration pass cannot be stopped and leaves abort alone
   };
-  list.abort = true;
+  list.state().abort = true;
   EXPECT_EQ(1, list.RegisterAll(RegistrationPass::Register, &port_, 4, IDS_PROCESSING_FMT));
-  EXPECT_TRUE(list.abort);
+  EXPECT_TRUE(list.state().abort);
   ASSERT_EQ(3u, calls_.size());
   EXPECT_EQ(Formatted(IDS_PROCESSING_FMT, server), calls_[0].text);
   EXPECT_EQ(1, calls_[0].done);

@@ -182,7 +182,7 @@ TEST_F(RealListLeftovers, OnlyRecordsTheUpdaterCouldHaveMadeAreActedUpon) {
 
   vrtest::DetectedList list;
   ASSERT_EQ(TotalFiles(), list.LoadList());
-  const int settled = leftovers::RemoveEarlierLeftovers(list);
+  const int settled = leftovers::RemoveEarlierLeftovers(list.model(), list.GetOsClass());
 
   int expected = 1;  // the aside copy put back
   for (const RecordCase& c : cases) {

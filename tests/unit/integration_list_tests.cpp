@@ -54,16 +54,17 @@ TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
   // The two prefixes this runs in: 64-bit Windows 7 and 32-bit Windows XP.
   EXPECT_EQ(Installed().win64 ? OsClass::Vista64 : OsClass::Nt32, list.GetOsClass());
   ASSERT_EQ(TotalFiles(), list.LoadList());
-  EXPECT_STREQ("VRSAFFRA9.exe", list.keyFile);
-  EXPECT_EQ(27, list.versionCount);
+  EXPECT_STREQ("VRSAFFRA9.exe", list.model().keyFile());
+  EXPECT_EQ(27, list.model().versionCount());
   const std::vector<testbed::ExpectedGroup>& groups = Layout().groups();
-  ASSERT_EQ(static_cast<int>(groups.size()), list.groupCount);
-  EXPECT_TRUE(SamePath(Installed().program, list.programFolder)) << list.programFolder;
+  ASSERT_EQ(static_cast<int>(groups.size()), list.model().groupCount());
+  EXPECT_TRUE(SamePath(Installed().program, list.model().programFolder()))
+      << list.model().programFolder();
 
   int systemGroups = 0;
-  for (int g = 0; g < list.groupCount; ++g) {
+  for (int g = 0; g < list.model().groupCount(); ++g) {
     SCOPED_TRACE(testing::Message() << "Group" << g);
-    const UpdateGroup& group = list.groups[g];
+    const UpdateGroup& group = list.model().group(g);
     EXPECT_EQ(groups[g].name, group.name);
     EXPECT_EQ(groups[g].os, group.os);
     EXPECT_EQ(groups[g].files, group.fileCount);
@@ -81,8 +82,10 @@ TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
   // is part of the expected text.
   int checked = 0;
   for (const ListFile& file : expected_) {
-    const UpdateFile* entry = list.GetFileEntry(file.group, file.file);
-    ASSERT_NE(nullptr, entry) << file.group << "/" << file.file;
+    ASSERT_TRUE(file.group < list.model().groupCount() &&
+                file.file < list.model().group(file.group).fileCount)
+        << file.group << "/" << file.file;
+    const UpdateFile* entry = &list.model().file(file.group, file.file);
     EXPECT_EQ(file.target, std::string(entry->targetPath))
         << "Group" << file.group << " file " << file.file;
     EXPECT_EQ(file.time.dwLowDateTime, entry->timeLow) << file.target;
@@ -91,8 +94,6 @@ TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
     ++checked;
   }
   EXPECT_EQ(TotalFiles(), checked);
-  EXPECT_EQ(nullptr, list.GetFileEntry(0, groups[0].files));
-  EXPECT_EQ(nullptr, list.GetFileEntry(list.groupCount, 0));
 }
 
 TEST_F(RealList, EveryEntryHasItsPayloadAndAListTimeFromTheBuild) {

@@ -89,12 +89,12 @@ TEST_F(InUseTest, HeldFilesByName) {
     EXPECT_EQ(c.fullCheck ? 1 : 0, list.CheckAllGroups(true));
     if (c.fullCheck) {
       EXPECT_TRUE(messages.boxes.empty());
-      EXPECT_EQ(2, list.doneCount);
+      EXPECT_EQ(2, list.state().doneCount);
     } else {
       ASSERT_EQ(1u, messages.boxes.size());
       EXPECT_EQ(ResText(IDS_APP_RUNNING), messages.boxes[0].text);
       EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), messages.boxes[0].type);
-      EXPECT_EQ(1, list.doneCount);
+      EXPECT_EQ(1, list.state().doneCount);
     }
     // Without the in-use test, held files do not matter.
     EXPECT_EQ(1, list.CheckAllGroups(false));
@@ -108,7 +108,7 @@ TEST_F(InUseTest, HeldFileIsReportedOnlyWhileReporting) {
   SeamRecorder messages(IDOK);
   FileHolder holder(path);
   ASSERT_TRUE(holder.holding());
-  list.reporting = false;
+  list.state().reporting = false;
   EXPECT_EQ(0, list.CheckFileFree(0, 0, true));
   EXPECT_EQ(1, list.CheckFileFree(0, 0, false));
   EXPECT_TRUE(messages.boxes.empty());
@@ -256,15 +256,15 @@ class KeyLock {
 TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
   vrtest::DetectedList list;
   SeamRecorder messages(IDOK);
-  EXPECT_EQ(1, list.CanWriteProgramFolder());
+  EXPECT_EQ(1, CanWriteProgramFolder());
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());  // no groups
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_EQ(0, ProbeLeftovers());
   {
     KeyLock lock(AppPathsKey());
     ASSERT_TRUE(lock.locked());
-    EXPECT_EQ(0, UpdateList::CanOpenKeyForWrite(AppPathsKey()));
-    EXPECT_EQ(0, list.CanWriteProgramFolder());  // no Uninstall key to fall back on
+    EXPECT_EQ(0, CanOpenKeyForWrite(AppPathsKey()));
+    EXPECT_EQ(0, CanWriteProgramFolder());  // no Uninstall key to fall back on
     EXPECT_EQ(PreflightResult::FolderNotWritable, list.PreflightInUse());
     EXPECT_EQ(0, list.CheckAllGroups(true));
     ASSERT_EQ(1u, messages.boxes.size());
@@ -273,7 +273,7 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKey(), 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, &uninstall, nullptr));
     RegCloseKey(uninstall);
-    EXPECT_EQ(1, list.CanWriteProgramFolder());
+    EXPECT_EQ(1, CanWriteProgramFolder());
     EXPECT_EQ(0, ProbeLeftovers());
   }
   messages.boxes.clear();
@@ -286,14 +286,13 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
   EXPECT_EQ(0, list.CheckAllGroups(true));
   ASSERT_EQ(1u, messages.boxes.size());
   EXPECT_EQ(ResText(IDS_NOTHING_TO_UPDATE), messages.boxes[0].text);
-  EXPECT_EQ(0, UpdateList::CanOpenKeyForWrite(AppPathsKey()));
+  EXPECT_EQ(0, CanOpenKeyForWrite(AppPathsKey()));
 }
 
 // --- groups in the real 64-bit system folder ---
 
 TEST_F(InUseTest, SystemGroupsAreCheckedInTheRealSystemFolder) {
-  vrtest::DetectedList probe;
-  if (!group_rules::IsSixtyFourBitClass(probe.GetOsClass())) {
+  if (!Is64BitWindows()) {
     GTEST_SKIP() << "redirection exists only on 64-bit Windows";
   }
   const std::string target = "C:\\windows\\system32\\inuse_held.dll";

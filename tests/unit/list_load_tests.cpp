@@ -12,17 +12,6 @@ namespace {
 
 const char* const kProgram = "C:\\vrprog\\";
 
-std::string SystemFolder() {
-  char path[MAX_PATH] = {};
-  GetSystemDirectoryA(path, sizeof path);
-  return std::string(path) + "\\";
-}
-
-bool Is64BitPrefix() {
-  DWORD attributes = GetFileAttributesA("C:\\windows\\syswow64");
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // An installed product whose control library reports C:\VrTest\Common and
 // C:\VrTest\Shared; the list object is made afterwards, as the updater does.
 class LoadListTest : public testing::Test {
@@ -34,9 +23,8 @@ class LoadListTest : public testing::Test {
     ASSERT_TRUE(vrtest::CopyLibrary("listqf_cdecl", std::string(kProgram) + "QfControl.dll"));
   }
   void TearDown() override { vrtest::RemoveProductKeys(); }
-  const char* Target(UpdateList& list, int group, int file) {
-    UpdateFile* entry = list.GetFileEntry(group, file);
-    return entry ? entry->targetPath : "<no entry>";
+  const char* Target(const vrtest::DetectedList& list, int group, int file) {
+    return list.model().file(group, file).targetPath;
   }
 };
 
@@ -45,35 +33,35 @@ TEST_F(LoadListTest, EveryFolderKind) {
   ASSERT_TRUE(store.loaded());
   vrtest::DetectedList list;
   ASSERT_EQ(14, list.LoadList());
-  EXPECT_STREQ(kProgram, list.programFolder);
-  EXPECT_STREQ("VRSAFFRA9.exe", list.keyFile);
-  ASSERT_EQ(2, list.versionCount);
-  EXPECT_STREQ("10,3,0,0", list.versions[1].version);
-  EXPECT_EQ(4294967295u, list.versions[1].length);
-  ASSERT_EQ(10, list.groupCount);
+  EXPECT_STREQ(kProgram, list.model().programFolder());
+  EXPECT_STREQ("VRSAFFRA9.exe", list.model().keyFile());
+  ASSERT_EQ(2, list.model().versionCount());
+  EXPECT_STREQ("10,3,0,0", list.model().version(1).version);
+  EXPECT_EQ(4294967295u, list.model().version(1).length);
+  ASSERT_EQ(10, list.model().groupCount());
 
   EXPECT_STREQ("C:\\vrprog\\VRSAFFRA9.exe", Target(list, 0, 0));
-  EXPECT_EQ(3252985344u, list.GetFileEntry(0, 0)->timeLow);
-  EXPECT_EQ(30195786u, list.GetFileEntry(0, 0)->timeHigh);
+  EXPECT_EQ(3252985344u, list.model().file(0, 0).timeLow);
+  EXPECT_EQ(30195786u, list.model().file(0, 0).timeHigh);
   // 表 ends in the byte 0x5C: the whole double-byte name is kept.
   EXPECT_STREQ("C:\\vrprog\\\x95\x5c.dll", Target(list, 0, 1));
-  EXPECT_EQ(1, list.GetFileEntry(0, 1)->registerServer);
-  EXPECT_EQ(999, list.groups[0].keyNumber);
+  EXPECT_EQ(1, list.model().file(0, 1).registerServer);
+  EXPECT_EQ(999, list.model().group(0).keyNumber);
 
   EXPECT_STREQ("C:\\VrTest\\Shared\\a.ax", Target(list, 1, 0));  // "sharedlib"
-  EXPECT_TRUE(list.groups[1].existOnly);
+  EXPECT_TRUE(list.model().group(1).existOnly);
   EXPECT_STREQ("C:\\VrTest\\Common\\Servinst.exe", Target(list, 2, 0));
   EXPECT_STREQ("C:\\VrTest\\Common\\\\Saffra9\\preset.ini", Target(list, 3, 0));
 
-  const std::string system = SystemFolder();
-  const bool off = Is64BitPrefix();
+  const std::string system = vrtest::SystemFolder();
+  const bool off = vrtest::Is64BitWindows();
   const std::string driverFolder = system + (IsNtPlatform() ? "drivers\\" : "IOSUBSYS\\");
-  EXPECT_EQ(driverFolder, list.groups[4].folderText);
+  EXPECT_EQ(driverFolder, list.model().group(4).folderText);
   EXPECT_EQ(driverFolder + "vrdrv.sys", Target(list, 4, 0));
-  EXPECT_EQ(off, list.groups[4].redirectionOff);
+  EXPECT_EQ(off, list.model().group(4).redirectionOff);
   EXPECT_EQ(system + "vrsys.dll", Target(list, 5, 0));
-  EXPECT_EQ(off, list.groups[5].redirectionOff);
-  EXPECT_FALSE(list.groups[0].redirectionOff);
+  EXPECT_EQ(off, list.model().group(5).redirectionOff);
+  EXPECT_FALSE(list.model().group(0).redirectionOff);
 
   EXPECT_STREQ("C:\\vrprog\\virtualQuirra\\Vista\\vq.sys", Target(list, 6, 0));
   DWORD vista = GetFileAttributesA("C:\\vrprog\\virtualQuirra\\Vista");
@@ -81,25 +69,27 @@ TEST_F(LoadListTest, EveryFolderKind) {
   EXPECT_STREQ("C:\\vrprog\\Doc\\help.chm", Target(list, 7, 0));  // "Doc" is no keyword
 
   // "Files" 3 with only "Path0": two files with nothing.
-  ASSERT_EQ(3, list.groups[8].fileCount);
+  ASSERT_EQ(3, list.model().group(8).fileCount);
   EXPECT_STREQ("C:\\vrprog\\only.txt", Target(list, 8, 0));
   for (int d = 1; d < 3; ++d) {
     EXPECT_STREQ("", Target(list, 8, d));
-    EXPECT_EQ(0u, list.GetFileEntry(8, d)->timeLow);
-    EXPECT_EQ(0u, list.GetFileEntry(8, d)->timeHigh);
+    EXPECT_EQ(0u, list.model().file(8, d).timeLow);
+    EXPECT_EQ(0u, list.model().file(8, d).timeHigh);
   }
-  EXPECT_STREQ("1,2,3,4", list.groups[8].keyVersion);
+  EXPECT_STREQ("1,2,3,4", list.model().group(8).keyVersion);
   // List paths ending in a backslash or without one name no file.
   EXPECT_STREQ("", Target(list, 9, 0));
   EXPECT_STREQ("", Target(list, 9, 1));
+  // An index outside the list is the caller's fault: the program stops
+  // rather than read beside the tables.
+  EXPECT_DEATH((void)list.model().group(10), "");
+  EXPECT_DEATH((void)list.model().group(-1), "");
+  EXPECT_DEATH((void)list.model().file(8, 3), "");
 
-  EXPECT_EQ(nullptr, list.GetFileEntry(10, 0));
-  EXPECT_EQ(nullptr, list.GetFileEntry(-1, 0));
-  EXPECT_EQ(nullptr, list.GetFileEntry(8, 3));
-  list.ClearList();
-  EXPECT_EQ(0, list.groupCount);
-  EXPECT_STREQ("", list.keyFile);
-  EXPECT_EQ(nullptr, list.GetFileEntry(0, 0));
+  // A list is replaced whole: text that is no list leaves nothing of the old one.
+  EXPECT_EQ(0, list.LoadText("", kProgram));
+  EXPECT_EQ(0, list.model().groupCount());
+  EXPECT_STREQ("", list.model().keyFile());
 }
 
 TEST_F(LoadListTest, UnknownFoldersGiveNoTargetInsteadOfTheDriveRoot) {
@@ -118,7 +108,7 @@ TEST_F(LoadListTest, VariantListsLoadWhatTheyHold) {
     vrtest::StoreLibrary store("liststore_noversions");
     vrtest::DetectedList list;
     EXPECT_EQ(1, list.LoadList());
-    EXPECT_EQ(0, list.versionCount);
+    EXPECT_EQ(0, list.model().versionCount());
     EXPECT_STREQ("C:\\vrprog\\a.exe", Target(list, 0, 0));
   }
   {
@@ -126,11 +116,11 @@ TEST_F(LoadListTest, VariantListsLoadWhatTheyHold) {
     vrtest::StoreLibrary store("liststore_missing");
     vrtest::DetectedList list;
     EXPECT_EQ(1, list.LoadList());
-    ASSERT_EQ(3, list.groupCount);
-    EXPECT_EQ(0, list.groups[0].fileCount);
-    EXPECT_STREQ("", list.groups[0].name);
+    ASSERT_EQ(3, list.model().groupCount());
+    EXPECT_EQ(0, list.model().group(0).fileCount);
+    EXPECT_STREQ("", list.model().group(0).name);
     EXPECT_STREQ("C:\\vrprog\\b.exe", Target(list, 1, 0));
-    EXPECT_EQ(0, list.groups[2].fileCount);
+    EXPECT_EQ(0, list.model().group(2).fileCount);
   }
 }
 
@@ -139,8 +129,8 @@ TEST_F(LoadListTest, AbsurdCountsNeitherCrashNorHang) {
     vrtest::StoreLibrary store("liststore_overflow");
     vrtest::DetectedList list;
     EXPECT_EQ(0, list.LoadList());  // neither table can be had
-    EXPECT_EQ(0, list.versionCount);
-    EXPECT_EQ(0, list.groupCount);
+    EXPECT_EQ(0, list.model().versionCount());
+    EXPECT_EQ(0, list.model().groupCount());
   }
   // 200000 groups declared, a handful present: the loader reads what the
   // list has. A hang is caught by the test's time limit; how long a load
@@ -148,17 +138,17 @@ TEST_F(LoadListTest, AbsurdCountsNeitherCrashNorHang) {
   vrtest::StoreLibrary store("liststore_huge");
   vrtest::DetectedList list;
   const int32_t total = list.LoadList();
-  EXPECT_EQ(0, list.versionCount);
+  EXPECT_EQ(0, list.model().versionCount());
   int64_t sum = 0;
-  for (int32_t g = 0; g < list.groupCount; ++g) sum += list.groups[g].fileCount;
+  for (int32_t g = 0; g < list.model().groupCount(); ++g) sum += list.model().group(g).fileCount;
   EXPECT_EQ(sum, total);
-  if (list.groupCount == 0) return;  // the table of 200000 groups was not had
-  ASSERT_EQ(200000, list.groupCount);
-  EXPECT_EQ(0, list.groups[1].fileCount);  // negative
-  EXPECT_EQ(0, list.groups[2].fileCount);  // larger than the address space
-  EXPECT_STREQ("last", list.groups[199999].name);
+  if (list.model().groupCount() == 0) return;  // the table of 200000 groups was not had
+  ASSERT_EQ(200000, list.model().groupCount());
+  EXPECT_EQ(0, list.model().group(1).fileCount);  // negative
+  EXPECT_EQ(0, list.model().group(2).fileCount);  // larger than the address space
+  EXPECT_STREQ("last", list.model().group(199999).name);
   EXPECT_STREQ("C:\\vrprog\\last.bin", Target(list, 199999, 0));
-  if (list.groups[0].fileCount > 0) {
+  if (list.model().group(0).fileCount > 0) {
     EXPECT_STREQ("C:\\vrprog\\first.bin", Target(list, 0, 0));
     EXPECT_STREQ("", Target(list, 0, 999999));
   }
@@ -168,7 +158,7 @@ TEST_F(LoadListTest, ATargetTooLongMakesTheListUnloadable) {
   vrtest::StoreLibrary store("liststore_overlong");
   vrtest::DetectedList list;
   EXPECT_EQ(0, list.LoadList());
-  EXPECT_EQ(0, list.groupCount);
+  EXPECT_EQ(0, list.model().groupCount());
 }
 
 // A value longer than its field is read cut by the profile functions; cut,
@@ -184,9 +174,9 @@ class ListLoaderRefuses : public LoadListTest {
       ASSERT_TRUE(store.loaded());
       vrtest::DetectedList list;
       EXPECT_EQ(0, list.LoadList())
-          << "first target: " << Target(list, 0, 0)
-          << ", version: " << (list.versions ? list.versions[0].version : "");
-      EXPECT_EQ(0, list.groupCount);
+          << "first target: " << Target(list, 0, 0) << ", version: "
+          << (list.model().versionCount() > 0 ? list.model().version(0).version : "");
+      EXPECT_EQ(0, list.model().groupCount());
     }
   }
 };
@@ -207,37 +197,37 @@ TEST_F(LoadListTest, NoListNoProductNoLoad) {
   vrtest::StoreLibrary store("liststore_kinds");
   vrtest::DetectedList list;
   EXPECT_EQ(0, list.LoadList());
-  EXPECT_EQ(0, list.groupCount);
+  EXPECT_EQ(0, list.model().groupCount());
 }
 
 TEST_F(LoadListTest, BuildTargetPathBounds) {
-  vrtest::DetectedList list;
+  vrtest::DetectedEnvironment environment;
+  ListInputs inputs{environment.folders(), environment.osClass(), kProgram};
   char out[260] = "stale";
-  strcpy(list.programFolder, kProgram);
-  EXPECT_TRUE(list.BuildTargetPath("X:\\b\\f.txt", "Sub", FolderKind::Program, out, sizeof out));
+  EXPECT_TRUE(BuildTargetPath("X:\\b\\f.txt", "Sub", FolderKind::Program, inputs, out, sizeof out));
   EXPECT_STREQ("C:\\vrprog\\Sub\\f.txt", out);
-  EXPECT_TRUE(list.BuildTargetPath("", "", FolderKind::Program, out, sizeof out));
+  EXPECT_TRUE(BuildTargetPath("", "", FolderKind::Program, inputs, out, sizeof out));
   EXPECT_STREQ("", out);
   // 259 characters fit, 260 do not.
   const std::string name250 = std::string(245, 'n') + ".txt";
-  EXPECT_TRUE(
-      list.BuildTargetPath(("X:\\" + name250).c_str(), "", FolderKind::Program, out, sizeof out));
+  EXPECT_TRUE(BuildTargetPath(("X:\\" + name250).c_str(), "", FolderKind::Program, inputs, out,
+                              sizeof out));
   EXPECT_EQ(259u, strlen(out));
-  EXPECT_FALSE(
-      list.BuildTargetPath(("X:\\n" + name250).c_str(), "", FolderKind::Program, out, sizeof out));
+  EXPECT_FALSE(BuildTargetPath(("X:\\n" + name250).c_str(), "", FolderKind::Program, inputs, out,
+                               sizeof out));
   EXPECT_STREQ("", out);
   // No program folder: no target at all, never "\f.txt".
-  list.programFolder[0] = '\0';
-  EXPECT_TRUE(list.BuildTargetPath("X:\\b\\f.txt", "", FolderKind::Program, out, sizeof out));
+  inputs.programFolder = "";
+  EXPECT_TRUE(BuildTargetPath("X:\\b\\f.txt", "", FolderKind::Program, inputs, out, sizeof out));
   EXPECT_STREQ("", out);
-  EXPECT_TRUE(list.BuildTargetPath("X:\\b\\f.txt", "", FolderKind::System, out, sizeof out));
+  EXPECT_TRUE(BuildTargetPath("X:\\b\\f.txt", "", FolderKind::System, inputs, out, sizeof out));
   EXPECT_STREQ("", out);
 
-  EXPECT_EQ(FolderKind::SharedLibrary, UpdateList::KindOfInstallPath("SHAREDLIB"));
-  EXPECT_EQ(FolderKind::Program, UpdateList::KindOfInstallPath("SharedLib2"));
-  EXPECT_EQ(FolderKind::System, UpdateList::KindOfInstallPath("Driver"));
-  EXPECT_EQ(FolderKind::VirtualDrive, UpdateList::KindOfInstallPath("virtualquirravista"));
-  EXPECT_EQ(FolderKind::Program, UpdateList::KindOfInstallPath(""));
+  EXPECT_EQ(FolderKind::SharedLibrary, KindOfInstallPath("SHAREDLIB"));
+  EXPECT_EQ(FolderKind::Program, KindOfInstallPath("SharedLib2"));
+  EXPECT_EQ(FolderKind::System, KindOfInstallPath("Driver"));
+  EXPECT_EQ(FolderKind::VirtualDrive, KindOfInstallPath("virtualquirravista"));
+  EXPECT_EQ(FolderKind::Program, KindOfInstallPath(""));
 }
 
 }  // namespace
@@ -283,8 +273,7 @@ TEST_F(LoadListTest, ListsThatCouldLeadOutOfTheirFoldersAreRefused) {
     vrtest::DetectedList list;
     EXPECT_EQ(c.loads ? 1 : 0, list.LoadList());
     if (!c.loads || c.extra.empty()) continue;
-    const UpdateFile* file = list.GetFileEntry(0, 0);
-    ASSERT_NE(nullptr, file);
+    const UpdateFile* file = &list.model().file(0, 0);
     EXPECT_TRUE(file->hasSize && file->expandedSize == 12u);
     EXPECT_TRUE(file->hasDigest && file->digest[0] == 0xAA && file->digest[31] == 0xAA);
   }
@@ -333,9 +322,9 @@ TEST_F(LoadListTest, LoadsWhereCompareStringKnowsNoInvariantLocale) {
   ASSERT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
   vrtest::DetectedList list;
   EXPECT_EQ(14, list.LoadList());
-  ASSERT_EQ(2, list.versionCount);
-  EXPECT_STREQ("10,3,0,0", list.versions[1].version);
-  ASSERT_EQ(10, list.groupCount);
+  ASSERT_EQ(2, list.model().versionCount());
+  EXPECT_STREQ("10,3,0,0", list.model().version(1).version);
+  ASSERT_EQ(10, list.model().groupCount());
   EXPECT_STREQ("C:\\vrprog\\only.txt", Target(list, 8, 0));
   g_compareString = nullptr;
 }

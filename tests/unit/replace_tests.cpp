@@ -95,6 +95,17 @@ std::string FreshFolder(const std::string& name) {
   return folder + "\\";
 }
 
+// A digest as the list writes it.
+std::string HexText(const uint8_t (&digest)[32]) {
+  std::string text;
+  char pair[3];
+  for (uint8_t byte : digest) {
+    snprintf(pair, sizeof pair, "%02x", byte);
+    text += pair;
+  }
+  return text;
+}
+
 int TemporariesIn(const std::string& folder) {
   int n = 0;
   for (const std::string& name : FilesIn(folder))
@@ -125,29 +136,26 @@ class ReplaceFileTest : public ::testing::Test {
   }
   void TearDown() override { seams::SetStoreModule(nullptr); }
 
-  // The list under test, made once the product's folders are in place.
-  UpdateList& List() {
+  // The engine under test, made once the product's folders are in place,
+  // over a list of four groups of four files; Target() names their targets.
+  vrtest::DetectedList& List() {
     if (!list_) {
       list_ = std::make_unique<vrtest::DetectedList>();
-      list_->groupCount = 4;
-      list_->groups.reset(new UpdateGroup[4]());
-      for (int g = 0; g < 4; ++g) {
-        list_->groups[g].fileCount = 4;
-        list_->groups[g].files.reset(new UpdateFile[4]());
-      }
+      FillList(*list_, {}, groups_, program_);
     }
     return *list_;
   }
 
-  // Points file f of group g at target, with the list's time.
+  // Points file f of group g at target, with the list's time, and loads the
+  // list anew (its run state stays).
   void Target(int g, int f, const std::string& target) {
-    UpdateFile& file = List().groups[g].files[f];
-    ASSERT_LT(target.size(), sizeof file.targetPath);
-    lstrcpyA(file.targetPath, target.c_str());
-    file.timeLow = kListTime.dwLowDateTime;
-    file.timeHigh = kListTime.dwHighDateTime;
+    groups_[g].targets[f] = target;
+    FillList(List(), {}, groups_, program_);
   }
 
+  std::vector<vrtest::GroupSpec> groups_ =
+      std::vector<vrtest::GroupSpec>(4, {"", "", 0, "", {"", "", "", ""}});
+  std::string program_ = "C:\\";  // the list's program folder
   std::unique_ptr<vrtest::DetectedList> list_;
   vrtest::SeamRecorder seams_;  // pauses recorded, boxes answered Cancel unless a test says
   const std::string normal_ = Resource("NORMAL", "RAW");
@@ -224,7 +232,7 @@ TEST_F(ReplaceFileTest, ExistGroupsReplaceOnlyInstalledFilesWithTwoExceptions) {
   Target(1, 0, folder + "Present.dll");
   Target(1, 1, folder + "Absent.dll");
   Target(1, 2, folder + "Tuvexa.exe");
-  lstrcpyA(List().groups[2].name, "virtualquirravista");
+  groups_[2].name = "virtualquirravista";
   Target(2, 0, folder + "Vista.sys");
 
   EXPECT_EQ(1, List().ReplaceFile(1, 0, 1));
@@ -269,7 +277,6 @@ TEST_F(ReplaceFileTest, EmptyTargetIsSkippedBeforeAnyTemporary) {
 
   EXPECT_EQ(0, List().ReplaceFile(0, 0, 0));
   EXPECT_EQ(ReplaceOutcome::Skipped, List().lastReplaceOutcome());
-  EXPECT_EQ(0, List().ReplaceFile(7, 0, 0));  // no such group
   EXPECT_EQ(0, List().failedFiles());
   EXPECT_TRUE(FilesIn(folder).empty());
   EXPECT_EQ(rootTemporaries, TemporariesIn("C:\\"));
@@ -393,7 +400,7 @@ TEST_F(ReplaceFileTest, RunOnceNamesTheDriverInstallerQuotedOnVistaAndLater) {
   const std::string program = FreshFolder("Program Files");
   CreateDirectoryA((program + "virtualQuirra").c_str(), nullptr);
   const std::string target = program + "virtualQuirra\\DrvInst.exe";
-  lstrcpyA(List().programFolder, program.c_str());
+  program_ = program;
   Target(0, 0, target);
   {
     win32::RegKey key;
@@ -423,7 +430,7 @@ TEST_F(ReplaceFileTest, RunOnceKeyRefusedKeepsTheOldDriverInstaller) {
   CreateDirectoryA((program + "virtualQuirra").c_str(), nullptr);
   const std::string target = program + "virtualQuirra\\DrvInst.exe";
   WriteAll(target, "old installer", TimeOf(2005));
-  lstrcpyA(List().programFolder, program.c_str());
+  program_ = program;
   Target(0, 0, target);
 
   // Everybody may read the key, nobody may write it.
@@ -614,13 +621,14 @@ TEST_F(ReplaceFileTest, ExpandedCopyMustHaveTheListsLengthAndDigest) {
     const Payload& payload = payloads[c.entry];
     const std::string target = folder + "Help.dll";
     WriteAll(target, "old contents", TimeOf(2005));
+    const std::string n = std::to_string(c.entry);
+    groups_[0].extraLines =
+        "Size" + n + "=" + std::to_string(payload.bytes->size() + c.extraLength) + "\n";
+    if (c.digest != kNone)
+      groups_[0].extraLines += "Hash" + n + "=" +
+                               HexText(c.digest == kFlipped ? payload.flipped : payload.digest) +
+                               "\n";
     Target(0, c.entry, target);
-    UpdateFile& file = List().groups[0].files[c.entry];
-    file.hasSize = true;
-    file.hasDigest = c.digest != kNone;
-    file.expandedSize = static_cast<DWORD>(payload.bytes->size()) + c.extraLength;
-    memcpy(file.digest, c.digest == kFlipped ? payload.flipped : payload.digest,
-           sizeof file.digest);
     const int32_t failedBefore = List().failedFiles();
     EXPECT_EQ(c.replaced ? 1 : 0, List().ReplaceFile(0, c.entry, 0));
     EXPECT_EQ(c.replaced ? *payload.bytes : "old contents", ReadAll(target));
@@ -759,7 +767,7 @@ TEST_F(ReplaceFileTest, LeftoversOfAKilledRunAreSettledAtTheNextStart) {
   ASSERT_TRUE(leftovers::Record((folder + "tmpC.tmp").c_str(), nullptr));
   ASSERT_TRUE(leftovers::Record((folder + "tmpE.tmp").c_str(), nullptr));  // already gone
 
-  EXPECT_EQ(4, leftovers::RemoveEarlierLeftovers(List()));
+  EXPECT_EQ(4, leftovers::RemoveEarlierLeftovers(List().model(), List().GetOsClass()));
   EXPECT_EQ("aside: installed copy", ReadAll(folder + "Gone.dll"));
   EXPECT_EQ("new copy", ReadAll(folder + "Other.dll"));
   EXPECT_EQ((std::vector<std::string>{"Gone.dll", "Help.dll", "Other.dll", "tmpD.tmp"}), [&] {
@@ -1084,7 +1092,7 @@ TEST_F(ReplaceFileTest, KilledBetweenMovingAsideAndMovingIn) {
   EXPECT_EQ("<missing>", ReadAll(target));
   EXPECT_EQ(2, RecordCount());  // the aside copy and the expanded copy
   Target(0, 0, target);         // the list the next start settles against
-  EXPECT_EQ(2, leftovers::RemoveEarlierLeftovers(List()));
+  EXPECT_EQ(2, leftovers::RemoveEarlierLeftovers(List().model(), List().GetOsClass()));
   EXPECT_EQ("old contents", ReadAll(target));
   EXPECT_EQ(0, TemporariesIn(folder));
   EXPECT_EQ(0, RecordCount());
