@@ -256,6 +256,18 @@ class Manifest(unittest.TestCase):
                 for e in d if e.tag.endswith("}assemblyIdentity")]
         self.assertIn(("Microsoft.Windows.Common-Controls", "6.0.0.0", "x86"), deps)
 
+    def test_system_dpi_aware(self):
+        # In the asm.v3 namespace, which the side-by-side loader of XP and
+        # 2003 passes over (a <application> of asm.v1 stops the program there);
+        # 98, NT 4.0 and 2000 never read the manifest. Per-monitor awareness
+        # (dpiAwareness, "true/pm") would need code that rescales the dialogs.
+        v3 = "{urn:schemas-microsoft-com:asm.v3}"
+        aware = self.root.findall(f"{v3}application/{v3}windowsSettings/"
+                                  "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")
+        self.assertEqual([e.text for e in aware], ["true"])
+        self.assertEqual([e.tag for e in self.elements("dpiAware")], [aware[0].tag])
+        self.assertEqual(self.elements("dpiAwareness"), [])
+
     def test_no_supported_os(self):
         # Without it, Windows 8 and later report 6.2 to the version checks.
         self.assertEqual(self.elements("supportedOS"), [])
