@@ -195,6 +195,34 @@ class Headers(unittest.TestCase):
                          "a DLL outside the system set could be planted beside the updater")
 
 
+class FileLayout(unittest.TestCase):
+    """The loader maps the headers and sections only: a byte after the last
+    section would escape every check here. The one allowed addition is the
+    Authenticode certificate table of a signed build (cmake/Signing.cmake),
+    which every Windows from 98 and NT 4.0 on leaves unmapped."""
+
+    def test_nothing_after_the_sections_but_the_certificate_table(self):
+        data = exe.__data__
+        end = max(s.PointerToRawData + s.SizeOfRawData for s in exe.sections)
+        table = exe.OPTIONAL_HEADER.DATA_DIRECTORY[
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+        if not table.VirtualAddress:
+            self.assertEqual((table.Size, len(data)), (0, end), "bytes after the last section")
+            return
+        # A file offset, not an address: the 8-byte aligned end of the
+        # sections, and the table runs to the end of the file.
+        self.assertEqual(table.VirtualAddress, end + -end % 8, "not right after the sections")
+        self.assertEqual(table.VirtualAddress + table.Size, len(data), "bytes after the table")
+        # One WIN_CERTIFICATE: its length, revision 2.0, PKCS#7 signed data,
+        # padded to 8 bytes.
+        length, revision, kind = struct.unpack_from("<IHH", data, table.VirtualAddress)
+        self.assertEqual((revision, kind, length + -length % 8), (0x200, 2, table.Size))
+
+    def test_checksum_is_the_files(self):
+        # Only drivers and boot files must have one, but what is there is right.
+        self.assertEqual(exe.OPTIONAL_HEADER.CheckSum, exe.generate_checksum())
+
+
 # Oldest Windows of each family that the updater must start on.
 OLDEST_9X = {"95", "95-OSR2", "98", "95-stub"}
 OLDEST_NT = {"3.1", "3.5", "3.51", "4.0"}
