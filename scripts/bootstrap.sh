@@ -29,6 +29,10 @@ have python3 || need+=(python3)
 # imports and resources; pmccabe measures the functions of the sources.
 dpkg -s python3-pefile >/dev/null 2>&1 || need+=(python3-pefile)
 have pmccabe || need+=(pmccabe)
+# The shipped updater is signed with osslsigncode (cmake/Signing.cmake);
+# scripts/test-all.sh makes its throwaway certificate with openssl.
+have osslsigncode || need+=(osslsigncode)
+have openssl || need+=(openssl)
 # ImageMagick for screenshots (a stand-in "convert" may exist that cannot read xwd)
 dpkg -s imagemagick >/dev/null 2>&1 || need+=(imagemagick)
 have iconv || need+=(libc-bin)

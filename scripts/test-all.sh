@@ -32,9 +32,49 @@ else
   i686_targets=(--target host_checked)
 fi
 
-cmake --preset default >/dev/null
+# Both flavours sign their VrUpdater1030 (cmake/Signing.cmake), so that every
+# check and the x64 journeys see the updater as it ships. Unless the caller
+# gives a certificate (VR_SIGN_PKCS12, VR_SIGN_PASSWORD_FILE, optionally
+# VR_SIGN_TIMESTAMP_URL and VR_SIGN_CAFILE), a throwaway self-signed
+# code-signing certificate, valid for one day, is made for this run; the
+# static_signature test trusts it. No time-stamp server: none is reachable
+# from CI. Afterwards the build trees are set back to unsigned, so that no
+# later build reaches for the deleted certificate.
+throwaway_signing=
+if [ -z "${VR_SIGN_PKCS12:-}" ]; then
+  throwaway_signing=$(mktemp -d "${TMPDIR:-/tmp}/vr-signing.XXXXXX")
+  unsigned() {
+    local preset tree
+    for preset in default:build x64:build-x64; do
+      tree=${preset#*:}
+      [ -f "$tree/CMakeCache.txt" ] || continue
+      cmake --preset "${preset%%:*}" -DVR_SIGN_PKCS12= -DVR_SIGN_PASSWORD_FILE= -DVR_SIGN_CAFILE= \
+        >/dev/null || true
+    done
+    rm -rf -- "$throwaway_signing"
+  }
+  trap unsigned EXIT
+  (
+    umask 077
+    cd "$throwaway_signing"
+    openssl rand -hex 24 >password
+    openssl req -x509 -newkey rsa:2048 -days 1 -nodes -keyout key.pem -out certificate.pem \
+      -subj "/CN=Vorrel Recorder test signing (throwaway)" \
+      -addext "extendedKeyUsage=codeSigning" 2>/dev/null
+    openssl pkcs12 -export -inkey key.pem -in certificate.pem -out signing.p12 -passout file:password
+    rm key.pem
+  )
+  export VR_SIGN_PKCS12=$throwaway_signing/signing.p12
+  export VR_SIGN_PASSWORD_FILE=$throwaway_signing/password
+  export VR_SIGN_CAFILE=$throwaway_signing/certificate.pem
+  echo "test-all: signing with a throwaway certificate ($VR_SIGN_PKCS12)"
+fi
+signing=(-DVR_SIGN_PKCS12="$VR_SIGN_PKCS12" -DVR_SIGN_PASSWORD_FILE="${VR_SIGN_PASSWORD_FILE:-}"
+  -DVR_SIGN_TIMESTAMP_URL="${VR_SIGN_TIMESTAMP_URL:-}" -DVR_SIGN_CAFILE="${VR_SIGN_CAFILE:-}")
+
+cmake --preset default "${signing[@]}" >/dev/null
 cmake --build --preset default "${i686_targets[@]}"
-cmake --preset x64 >/dev/null
+cmake --preset x64 "${signing[@]}" >/dev/null
 cmake --build --preset x64
 
 # One ctest over both build trees, so that the slow journeys of both run

@@ -195,6 +195,34 @@ class Headers(unittest.TestCase):
                          "a DLL outside the system set could be planted beside the updater")
 
 
+class FileLayout(unittest.TestCase):
+    """The loader maps the headers and sections only: a byte after the last
+    section would escape every check here. The one allowed addition is the
+    Authenticode certificate table of a signed build (cmake/Signing.cmake),
+    which every Windows from 98 and NT 4.0 on leaves unmapped."""
+
+    def test_nothing_after_the_sections_but_the_certificate_table(self):
+        data = exe.__data__
+        end = max(s.PointerToRawData + s.SizeOfRawData for s in exe.sections)
+        table = exe.OPTIONAL_HEADER.DATA_DIRECTORY[
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+        if not table.VirtualAddress:
+            self.assertEqual((table.Size, len(data)), (0, end), "bytes after the last section")
+            return
+        # A file offset, not an address: the 8-byte aligned end of the
+        # sections, and the table runs to the end of the file.
+        self.assertEqual(table.VirtualAddress, end + -end % 8, "not right after the sections")
+        self.assertEqual(table.VirtualAddress + table.Size, len(data), "bytes after the table")
+        # One WIN_CERTIFICATE: its length, revision 2.0, PKCS#7 signed data,
+        # padded to 8 bytes.
+        length, revision, kind = struct.unpack_from("<IHH", data, table.VirtualAddress)
+        self.assertEqual((revision, kind, length + -length % 8), (0x200, 2, table.Size))
+
+    def test_checksum_is_the_files(self):
+        # Only drivers and boot files must have one, but what is there is right.
+        self.assertEqual(exe.OPTIONAL_HEADER.CheckSum, exe.generate_checksum())
+
+
 # Oldest Windows of each family that the updater must start on.
 OLDEST_9X = {"95", "95-OSR2", "98", "95-stub"}
 OLDEST_NT = {"3.1", "3.5", "3.51", "4.0"}
@@ -255,6 +283,18 @@ class Manifest(unittest.TestCase):
                 for d in self.elements("dependentAssembly")
                 for e in d if e.tag.endswith("}assemblyIdentity")]
         self.assertIn(("Microsoft.Windows.Common-Controls", "6.0.0.0", "x86"), deps)
+
+    def test_system_dpi_aware(self):
+        # In the asm.v3 namespace, which the side-by-side loader of XP and
+        # 2003 passes over (a <application> of asm.v1 stops the program there);
+        # 98, NT 4.0 and 2000 never read the manifest. Per-monitor awareness
+        # (dpiAwareness, "true/pm") would need code that rescales the dialogs.
+        v3 = "{urn:schemas-microsoft-com:asm.v3}"
+        aware = self.root.findall(f"{v3}application/{v3}windowsSettings/"
+                                  "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")
+        self.assertEqual([e.text for e in aware], ["true"])
+        self.assertEqual([e.tag for e in self.elements("dpiAware")], [aware[0].tag])
+        self.assertEqual(self.elements("dpiAwareness"), [])
 
     def test_no_supported_os(self):
         # Without it, Windows 8 and later report 6.2 to the version checks.
