@@ -9,30 +9,19 @@
 #include "support/Environment.h"
 #include "support/IntegrationSupport.h"
 #include "updatelist/UpdateList.h"
-#include "win32/Seams.h"
 
 using namespace vrtest;
 
 namespace {
 
-class RealList : public testing::Test {
+class RealList : public RealStoreTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ("", InstallationProblem());
-    const std::string storePath = WindowsPath(CommandLineOption("store"));
-    ASSERT_FALSE(storePath.empty()) << "--store= missing";
-    store_ = LoadLibraryExA(storePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, store_) << storePath;
-    seams::SetStoreModule(store_);
+    ASSERT_NO_FATAL_FAILURE(RealStoreTest::SetUp());
     expected_ = ExpectedFiles();
     ASSERT_FALSE(expected_.empty()) << "the generated UPLIST.INI cannot be read (--payload-dir=)";
   }
-  void TearDown() override {
-    seams::SetStoreModule(nullptr);
-    if (store_) FreeLibrary(store_);
-  }
 
-  HMODULE store_ = nullptr;
   std::vector<ListFile> expected_;
 };
 
