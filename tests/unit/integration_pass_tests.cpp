@@ -179,10 +179,9 @@ void CheckOthersUnchanged(const std::map<std::string, FileState>& before,
 // Each replaced file is paced by two short pauses; none had to wait. The
 // pass's time and what its pauses would sleep go to the test's record.
 void CheckInstallPauses(const std::vector<DWORD>& installPauses, int32_t installed, double took) {
+  EXPECT_EQ(std::vector<DWORD>(2 * installed, 100), installPauses);
   DWORD pausedMs = 0;
   for (DWORD ms : installPauses) pausedMs += ms;
-  EXPECT_EQ(static_cast<size_t>(2 * installed), installPauses.size());
-  for (DWORD ms : installPauses) EXPECT_EQ(100u, ms);
   printf(
       "install pass: %d files in %.3f s with pauses recorded; its %zu pauses would sleep "
       "%.3f s\n",
