@@ -472,7 +472,6 @@ class ServiceProgramTest : public ReplaceFileTest {
     ASSERT_TRUE(SetText(testbed::kFoldersKey, testbed::kCommonValue, common_));
     ASSERT_TRUE(vrtest::CopyFromExeFolder("QfControl.dll", program_));
     ASSERT_TRUE(vrtest::CopyFromExeFolder("Servinst.exe", common_));
-    List();
     ASSERT_STREQ(common_.c_str(), List().environment().folders().common);
     target_ = common_ + "qfsvcgen.exe";
     WriteAll(target_, "running service", TimeOf(2005));

@@ -38,9 +38,8 @@ class InstalledProduct : public testing::Test {
   void SetUp() override {
     if (CommandLineOption("expect-version").empty())
       GTEST_SKIP() << "runs only after install-product (--expect-version=...)";
-    program_ = ReadText(kAppPaths, "Path");
+    program_ = WithBackslash(ReadText(kAppPaths, "Path"));
     ASSERT_FALSE(program_.empty()) << "no App Paths entry";
-    program_ = WithBackslash(program_);
   }
   std::string program_;
 };
