@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "res/resource.h"
-#include "testbed/common/ProductKeys.h"
 
 namespace vrtest {
 
@@ -14,11 +13,8 @@ int ExpectedOsClass() {
   return option.empty() ? -1 : atoi(option.c_str());
 }
 
-const char* AppPathsKey() { return testbed::kAppPathsKey; }
-const char* UninstallKey() { return testbed::kUninstallKey; }
-
 bool InstallProductAt(const std::string& folder) {
-  return !MakeFolder(folder).empty() && SetText(AppPathsKey(), "Path", folder);
+  return !MakeFolder(folder).empty() && SetText(kAppPathsKey, "Path", folder);
 }
 
 bool PlaceKeyFile(const std::string& id, const std::string& path, DWORD length) {

@@ -15,9 +15,13 @@
 #include "support/Environment.h"
 #include "support/SeamRecorder.h"
 #include "testbed/common/Flavour.h"
+#include "testbed/common/ProductKeys.h"
 #include "updatelist/UpdateList.h"
 
 namespace vrtest {
+
+using testbed::kAppPathsKey;
+using testbed::kUninstallKey;
 
 // The OsClass that the test's Windows setting must give, from the command
 // line option --expect-os-class=N; -1 when not given.
@@ -26,8 +30,6 @@ int ExpectedOsClass();
 // Makes folder (and its parents) and records it as the product's program
 // folder under App Paths "Path".
 bool InstallProductAt(const std::string& folder);
-const char* AppPathsKey();
-const char* UninstallKey();
 
 // Copies the key file built for version id (e.g. "10290") to path and pads
 // it with zeros to length bytes (0: as built).

@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "testbed/common/ProductKeys.h"
+#include "win32/Seams.h"
 
 namespace vrtest {
 
@@ -85,6 +86,19 @@ std::string TimeText(const FILETIME& t) {
 
 bool SamePath(const std::string& a, const std::string& b) {
   return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+void RealStoreTest::SetUp() {
+  ASSERT_EQ("", InstallationProblem());
+  const std::string storePath = WindowsPath(CommandLineOption("store"));
+  store_ = LoadLibraryExA(storePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, store_) << "--store=" << storePath << " missing or not loadable";
+  seams::SetStoreModule(store_);
+}
+
+void RealStoreTest::TearDown() {
+  seams::SetStoreModule(nullptr);
+  if (store_) FreeLibrary(store_);
 }
 
 }  // namespace vrtest

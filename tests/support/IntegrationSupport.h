@@ -9,6 +9,7 @@
 //               --sources=<folder of the expanded payload files>
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -53,5 +54,16 @@ bool Exists(const std::string& path);
 std::string TimeText(const FILETIME& t);
 // Case-insensitive comparison of two paths (the system's rule for names).
 bool SamePath(const std::string& a, const std::string& b);
+
+// A test over the worked-out installation with the update's own store
+// (--store=) loaded as this process's store, released after the test.
+class RealStoreTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  HMODULE store_ = nullptr;
+};
 
 }  // namespace vrtest

@@ -278,8 +278,6 @@ TEST_F(GroupsTest, KeyFileLengthMustMatchItsVersionRow) {
 
 TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   const bool sixtyFour = Is64BitWindows();
-  char system[MAX_PATH] = {};
-  GetSystemDirectoryA(system, sizeof system);
   const std::vector<GroupSpec> qfGroups = {
       {"QfCtrl_64", "XP64", 999, "", {folder_ + "a.dll"}},
       {"QfCtrl_Shar_64", "xp64", 999, "", {folder_ + "a.dll"}},
@@ -295,8 +293,8 @@ TEST_F(GroupsTest, DriverStateFollowsTheRealSystemFolder) {
   }
   if (!testbed::kSixtyFourBitProcess) {
     // A copy in the folder WOW64 shows this process does not count.
-    ASSERT_FALSE(MakeFolder(std::string(system) + "\\drivers").empty());
-    ASSERT_TRUE(WriteWholeFile(std::string(system) + "\\drivers\\cdrvrdrv.sys", "32"));
+    ASSERT_FALSE(MakeFolder(SystemFolder() + "drivers").empty());
+    ASSERT_TRUE(WriteWholeFile(SystemFolder() + "drivers\\cdrvrdrv.sys", "32"));
   }
   const std::string driver = std::string(testbed::kNativeSystemFolder) + "drivers\\cdrvrdrv.sys";
   {
@@ -358,9 +356,8 @@ TEST_F(GroupsTest, SoundEffectProbeCountsFilters) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.library) +
                  (c.tempUnreadable ? ", temporary folder unreadable" : ""));
-    SetEnvironmentVariableA("GROUPS_SFX_KEY", nullptr);
-    SetEnvironmentVariableA("GROUPS_SFX_TEMP", nullptr);
-    SetEnvironmentVariableA("GROUPS_SFX_FREED", nullptr);
+    for (const char* name : {"GROUPS_SFX_KEY", "GROUPS_SFX_TEMP", "GROUPS_SFX_FREED"})
+      SetEnvironmentVariableA(name, nullptr);
     const std::string path = ExeFolder() + c.library;
     std::unique_ptr<vrtest::ScopedTempVariables> redirected;
     if (c.tempUnreadable) {
@@ -475,9 +472,7 @@ void RecordLoad(const char* path, bool redirectionOff) {
 // system folder on 64-bit Windows and fail in a 32-bit process: the key
 // file's version reader and LZ32 are bound before any such span.
 TEST_F(PassesTest, NoLibraryIsLoadedWhileRedirectionIsOff) {
-  char system[MAX_PATH] = {};
-  GetSystemDirectoryA(system, sizeof system);
-  const std::string target = std::string(system) + "\\groups_span.dll";
+  const std::string target = SystemFolder() + "groups_span.dll";
   const std::string real = testbed::OnSixtyFourBitWindows()
                                ? std::string(testbed::kNativeSystemFolder) + "groups_span.dll"
                                : target;
@@ -532,9 +527,7 @@ TEST_F(PassesTest, StopAfterAGroupsLastFileEndsThePass) {
 
 TEST_F(PassesTest, SystemGroupIsInstalledIntoTheRealSystemFolder) {
   if (!Is64BitWindows()) GTEST_SKIP() << "redirection exists only on 64-bit Windows";
-  char system[MAX_PATH] = {};
-  GetSystemDirectoryA(system, sizeof system);
-  const std::string target = std::string(system) + "\\groups_sys.bin";
+  const std::string target = SystemFolder() + "groups_sys.bin";
   vrtest::DetectedList list;
   // A "SYS" group: not named "driver x64", but its files lie in System32.
   FillList(list, kVersions, {{"System", "", 999, "", {target}, 1}});
@@ -548,17 +541,13 @@ TEST_F(PassesTest, SystemGroupIsInstalledIntoTheRealSystemFolder) {
 TEST_F(PassesTest, RegistrationRunsOnlyFlaggedExistingServers) {
   const std::string server = folder_ + "VrComServer.dll";
   ASSERT_TRUE(CopyFileA((ExeFolder() + "VrComServer.dll").c_str(), server.c_str(), FALSE));
+  GroupSpec servers = {
+      "Servers", "", 999, "", {server, folder_ + "Missing.dll", folder_ + "Plain.dll"}};
+  servers.registerFlags = {1, 1, 0};
+  GroupSpec elsewhere = {"Elsewhere", Is64BitWindows() ? "X86" : "X64", 999, "", {server}};
+  elsewhere.registerFlags = {1};
   vrtest::DetectedList list;
-  FillList(list, kVersions,
-           {{"Servers",
-             "",
-             999,
-             "",
-             {server, folder_ + "Missing.dll", folder_ + "Plain.dll"},
-             0,
-             0,
-             {1, 1, 0}},
-            {"Elsewhere", Is64BitWindows() ? "X86" : "X64", 999, "", {server}, 0, 0, {1}}});
+  FillList(list, kVersions, {servers, elsewhere});
   port_.goOn = [](const ProgressReport& r) {
     EXPECT_EQ(4, r.total);
     return false;  // the registration pass cannot be stopped and leaves abort alone

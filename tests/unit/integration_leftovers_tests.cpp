@@ -14,8 +14,6 @@
 #include "support/IntegrationSupport.h"
 #include "testbed/common/Flavour.h"
 #include "updatelist/UpdateList.h"
-#include "win32/Seams.h"
-#include "win32/UniqueHandle.h"
 
 using namespace vrtest;
 
@@ -58,14 +56,10 @@ std::string WithoutBackslash(const std::string& folder) {
   return folder.substr(0, folder.size() - 1);
 }
 
-class RealListLeftovers : public testing::Test {
+class RealListLeftovers : public RealStoreTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ("", InstallationProblem());
-    store_ = LoadLibraryExA(WindowsPath(CommandLineOption("store")).c_str(), nullptr,
-                            LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, store_) << "--store= missing or not loadable";
-    seams::SetStoreModule(store_);
+    ASSERT_NO_FATAL_FAILURE(RealStoreTest::SetUp());
     for (const ListFile& file : ExpectedFiles()) {
       if (file.group == 0 && programTarget_.empty()) programTarget_ = file.target;
       if (Layout().groups()[file.group].installPath == "MarrowickCommon")
@@ -73,10 +67,6 @@ class RealListLeftovers : public testing::Test {
     }
     ASSERT_FALSE(programTarget_.empty());
     ASSERT_FALSE(commonTarget_.empty());
-  }
-  void TearDown() override {
-    seams::SetStoreModule(nullptr);
-    if (store_) FreeLibrary(store_);
   }
 
   // The records of the case table: what the updater makes (settled) and
@@ -150,7 +140,6 @@ class RealListLeftovers : public testing::Test {
     };
   }
 
-  HMODULE store_ = nullptr;
   std::string programTarget_;  // a target of the list in the program folder
   std::string commonTarget_;   // one in the common folder
 };

@@ -9,38 +9,26 @@
 #include "support/Environment.h"
 #include "support/IntegrationSupport.h"
 #include "updatelist/UpdateList.h"
-#include "win32/Seams.h"
 
 using namespace vrtest;
 
 namespace {
 
-class RealList : public testing::Test {
+class RealList : public RealStoreTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ("", InstallationProblem());
-    const std::string storePath = WindowsPath(CommandLineOption("store"));
-    ASSERT_FALSE(storePath.empty()) << "--store= missing";
-    store_ = LoadLibraryExA(storePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, store_) << storePath;
-    seams::SetStoreModule(store_);
+    ASSERT_NO_FATAL_FAILURE(RealStoreTest::SetUp());
     expected_ = ExpectedFiles();
     ASSERT_FALSE(expected_.empty()) << "the generated UPLIST.INI cannot be read (--payload-dir=)";
   }
-  void TearDown() override {
-    seams::SetStoreModule(nullptr);
-    if (store_) FreeLibrary(store_);
-  }
 
-  HMODULE store_ = nullptr;
   std::vector<ListFile> expected_;
 };
 
 TEST_F(RealList, TheInstallationHasTheFoldersOfAThirtyTwoBitInstaller) {
   const Installation& in = Installed();
-  // On 64-bit Windows the product lands in the x86 program files, and the
-  // system directory a 32-bit process is told of is still system32.
-  // The 32-bit product on 64-bit Windows lives in "Program Files (x86)".
+  // A 32-bit installer on 64-bit Windows lands in "Program Files (x86)", and
+  // the system directory a 32-bit process is told of is still system32.
   EXPECT_EQ(in.win64 && !testbed::kSixtyFourBitProcess,
             in.program.find("Program Files (x86)") != std::string::npos)
       << in.program;
@@ -80,7 +68,6 @@ TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
 
   // Paths compare byte for byte: the doubled backslash of the edition folder
   // is part of the expected text.
-  int checked = 0;
   for (const ListFile& file : expected_) {
     ASSERT_TRUE(file.group < list.model().groupCount() &&
                 file.file < list.model().group(file.group).fileCount)
@@ -91,9 +78,7 @@ TEST_F(RealList, ResolvesEveryTargetAndRedirectionFlag) {
     EXPECT_EQ(file.time.dwLowDateTime, entry->timeLow) << file.target;
     EXPECT_EQ(file.time.dwHighDateTime, entry->timeHigh) << file.target;
     EXPECT_EQ(0, entry->registerServer) << file.target;
-    ++checked;
   }
-  EXPECT_EQ(TotalFiles(), checked);
 }
 
 TEST_F(RealList, EveryEntryHasItsPayloadAndAListTimeFromTheBuild) {

@@ -16,7 +16,6 @@
 #include "support/IntegrationSupport.h"
 #include "support/RecordingPort.h"
 #include "updatelist/UpdateList.h"
-#include "win32/Seams.h"
 
 using namespace vrtest;
 
@@ -47,23 +46,15 @@ struct FileStamps {
   FILETIME creation = {}, access = {}, write = {};
 };
 
-class RealListPasses : public testing::Test {
+class RealListPasses : public RealStoreTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ("", InstallationProblem());
-    store_ = LoadLibraryExA(WindowsPath(CommandLineOption("store")).c_str(), nullptr,
-                            LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, store_) << "--store= missing or not loadable";
-    seams::SetStoreModule(store_);
+    ASSERT_NO_FATAL_FAILURE(RealStoreTest::SetUp());
     expected_ = ExpectedFiles();
     ASSERT_FALSE(expected_.empty());
     const Installation& in = Installed();
     folders_ = {in.program, in.program + "Doc\\", in.program + "virtualQuirra\\",
                 in.common,  in.edition,           in.shared};
-  }
-  void TearDown() override {
-    seams::SetStoreModule(nullptr);
-    if (store_) FreeLibrary(store_);
   }
 
   // Every file of the product's folders and of the real system drivers
@@ -162,7 +153,6 @@ class RealListPasses : public testing::Test {
     }
   }
 
-  HMODULE store_ = nullptr;
   // No box is expected; one that appears anyway is declined and reported.
   SeamRecorder seams_{IDNO};
   std::vector<ListFile> expected_;
@@ -189,10 +179,9 @@ void CheckOthersUnchanged(const std::map<std::string, FileState>& before,
 // Each replaced file is paced by two short pauses; none had to wait. The
 // pass's time and what its pauses would sleep go to the test's record.
 void CheckInstallPauses(const std::vector<DWORD>& installPauses, int32_t installed, double took) {
+  EXPECT_EQ(std::vector<DWORD>(2 * installed, 100), installPauses);
   DWORD pausedMs = 0;
   for (DWORD ms : installPauses) pausedMs += ms;
-  EXPECT_EQ(static_cast<size_t>(2 * installed), installPauses.size());
-  for (DWORD ms : installPauses) EXPECT_EQ(100u, ms);
   printf(
       "install pass: %d files in %.3f s with pauses recorded; its %zu pauses would sleep "
       "%.3f s\n",

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 #include <vector>
 
@@ -43,13 +45,9 @@ class InUseTest : public ::testing::Test {
   }
   // Files "tmp*" left in the program folder.
   int ProbeLeftovers() {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder_ + "tmp*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return 0;
     int count = 0;
-    do ++count;
-    while (FindNextFileA(find, &data));
-    FindClose(find);
+    for (const std::string& name : FilesIn(folder_))
+      count += _strnicmp(name.c_str(), "tmp", 3) == 0;
     return count;
   }
 
@@ -261,16 +259,16 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
   EXPECT_EQ(PreflightResult::NothingInUse, list.PreflightInUse());
   EXPECT_EQ(0, ProbeLeftovers());
   {
-    KeyLock lock(AppPathsKey());
+    KeyLock lock(kAppPathsKey);
     ASSERT_TRUE(lock.locked());
-    EXPECT_EQ(0, CanOpenKeyForWrite(AppPathsKey()));
+    EXPECT_EQ(0, CanOpenKeyForWrite(kAppPathsKey));
     EXPECT_EQ(0, CanWriteProgramFolder());  // no Uninstall key to fall back on
     EXPECT_EQ(PreflightResult::FolderNotWritable, list.PreflightInUse());
     EXPECT_EQ(0, list.CheckAllGroups(true));
     ASSERT_EQ(1u, messages.boxes.size());
     EXPECT_EQ(ResText(IDS_CANNOT_WRITE), messages.boxes[0].text);
     HKEY uninstall = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallKey(), 0, nullptr, 0,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, &uninstall, nullptr));
     RegCloseKey(uninstall);
     EXPECT_EQ(1, CanWriteProgramFolder());
@@ -286,7 +284,7 @@ TEST_F(InUseTest, WriteProbeOfFolderAndKeys) {
   EXPECT_EQ(0, list.CheckAllGroups(true));
   ASSERT_EQ(1u, messages.boxes.size());
   EXPECT_EQ(ResText(IDS_NOTHING_TO_UPDATE), messages.boxes[0].text);
-  EXPECT_EQ(0, CanOpenKeyForWrite(AppPathsKey()));
+  EXPECT_EQ(0, CanOpenKeyForWrite(kAppPathsKey));
 }
 
 // --- groups in the real 64-bit system folder ---

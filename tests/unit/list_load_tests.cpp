@@ -165,26 +165,21 @@ TEST_F(LoadListTest, ATargetTooLongMakesTheListUnloadable) {
 // it may name another file or version. Folders and names that lead out of
 // their folder would put files anywhere on the disk. Each such list counts
 // as not loadable, as a target too long to compose does.
-class ListLoaderRefuses : public LoadListTest {
- protected:
-  void ExpectRefused(const char* const* stores, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-      SCOPED_TRACE(stores[i]);
-      vrtest::StoreLibrary store(stores[i]);
-      ASSERT_TRUE(store.loaded());
-      vrtest::DetectedList list;
-      EXPECT_EQ(0, list.LoadList())
-          << "first target: " << Target(list, 0, 0) << ", version: "
-          << (list.model().versionCount() > 0 ? list.model().version(0).version : "");
-      EXPECT_EQ(0, list.model().groupCount());
-    }
-  }
-};
+using ListLoaderRefuses = LoadListTest;
 
 TEST_F(ListLoaderRefuses, ValuesLongerThanTheirField) {
   // "...\VRSAFFRA9.exe.bak" cut to "...\VRSAFFRA9.exe"; "10,0...01" to "10,0...0".
-  const char* const kStores[] = {"liststore_cutpath", "liststore_cutversion"};
-  ExpectRefused(kStores, sizeof kStores / sizeof kStores[0]);
+  for (const char* name : {"liststore_cutpath", "liststore_cutversion"}) {
+    SCOPED_TRACE(name);
+    vrtest::StoreLibrary store(name);
+    ASSERT_TRUE(store.loaded());
+    vrtest::DetectedList list;
+    EXPECT_EQ(0, list.LoadList()) << "first target: " << Target(list, 0, 0) << ", version: "
+                                  << (list.model().versionCount() > 0
+                                          ? list.model().version(0).version
+                                          : "");
+    EXPECT_EQ(0, list.model().groupCount());
+  }
 }
 
 TEST_F(LoadListTest, NoListNoProductNoLoad) {

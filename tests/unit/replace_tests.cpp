@@ -114,18 +114,12 @@ int TemporariesIn(const std::string& folder) {
   return n;
 }
 
-bool ReadRunOnceValue(std::string* value) {
-  win32::RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-    return false;
-  char buf[600] = {};
-  DWORD type = 0, size = sizeof buf - 1;
-  if (RegQueryValueExA(key.get(), testbed::kDriverInstallerValue, nullptr, &type,
-                       reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    return false;
-  *value = buf;
-  return true;
+// The REG_SZ value name of HKLM\subkey (to its first zero), or "<none>".
+std::string TextValue(const char* subkey, const char* name) {
+  std::string data;
+  DWORD type = 0;
+  if (!vrtest::ReadValue(subkey, name, &data, &type) || type != REG_SZ) return "<none>";
+  return data.c_str();
 }
 
 class ReplaceFileTest : public ::testing::Test {
@@ -411,15 +405,31 @@ TEST_F(ReplaceFileTest, RunOnceNamesTheDriverInstallerQuotedOnVistaAndLater) {
 
   EXPECT_EQ(1, List().ReplaceFile(0, 0, 0));
   EXPECT_EQ(normal_, ReadAll(target));
-  std::string value;
+  const std::string value = TextValue(kRunOnceKey, testbed::kDriverInstallerValue);
   const OsClass osClass = List().GetOsClass();
-  if (osClass == OsClass::Vista32 || osClass == OsClass::Vista64) {
-    ASSERT_TRUE(ReadRunOnceValue(&value));
+  if (osClass == OsClass::Vista32 || osClass == OsClass::Vista64)
     EXPECT_EQ("\"" + target + "\"", value);
-  } else {
-    EXPECT_FALSE(ReadRunOnceValue(&value))
-        << "class " << static_cast<int>(osClass) << ": " << value;
-  }
+  else
+    EXPECT_EQ("<none>", value) << "class " << static_cast<int>(osClass);
+}
+
+// Everybody gets `access` to HKLM\subkey (made when missing), passed on to
+// its subkeys as `inheritance` says; nobody gets more.
+void SetEverybodyAccess(const char* subkey, DWORD access = KEY_ALL_ACCESS,
+                        DWORD inheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT) {
+  win32::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0,
+                                           READ_CONTROL | WRITE_DAC, nullptr, key.put(), nullptr));
+  EXPLICIT_ACCESS_A ea = {};
+  char everyone[] = "EVERYONE";
+  BuildExplicitAccessWithNameA(&ea, everyone, access, SET_ACCESS, inheritance);
+  PACL acl = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &ea, nullptr, &acl));
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd));
+  LocalFree(acl);
 }
 
 TEST_F(ReplaceFileTest, RunOnceKeyRefusedKeepsTheOldDriverInstaller) {
@@ -434,19 +444,7 @@ TEST_F(ReplaceFileTest, RunOnceKeyRefusedKeepsTheOldDriverInstaller) {
   Target(0, 0, target);
 
   // Everybody may read the key, nobody may write it.
-  win32::RegKey key;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, 0,
-                                           READ_CONTROL | WRITE_DAC, nullptr, key.put(), nullptr));
-  EXPLICIT_ACCESS_A ea = {};
-  char everyone[] = "EVERYONE";
-  BuildExplicitAccessWithNameA(&ea, everyone, KEY_READ, SET_ACCESS, NO_INHERITANCE);
-  PACL acl = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &ea, nullptr, &acl));
-  SECURITY_DESCRIPTOR sd;
-  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd));
-  LocalFree(acl);
+  ASSERT_NO_FATAL_FAILURE(SetEverybodyAccess(kRunOnceKey, KEY_READ, NO_INHERITANCE));
   {
     win32::RegKey probe;
     ASSERT_NE(ERROR_SUCCESS,
@@ -472,11 +470,8 @@ class ServiceProgramTest : public ReplaceFileTest {
     common_ = FreshFolder("common-" + name);
     ASSERT_TRUE(SetText(kAppPathsKey, "Path", program_));
     ASSERT_TRUE(SetText(testbed::kFoldersKey, testbed::kCommonValue, common_));
-    ASSERT_TRUE(CopyFileA((ExeFolder() + "QfControl.dll").c_str(),
-                          (program_ + "QfControl.dll").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA((ExeFolder() + "Servinst.exe").c_str(),
-                          (common_ + "Servinst.exe").c_str(), FALSE));
-    List();
+    ASSERT_TRUE(vrtest::CopyFromExeFolder("QfControl.dll", program_));
+    ASSERT_TRUE(vrtest::CopyFromExeFolder("Servinst.exe", common_));
     ASSERT_STREQ(common_.c_str(), List().environment().folders().common);
     target_ = common_ + "qfsvcgen.exe";
     WriteAll(target_, "running service", TimeOf(2005));
@@ -485,7 +480,6 @@ class ServiceProgramTest : public ReplaceFileTest {
     // Not the folder the installer must run in.
     ASSERT_TRUE(currentDirectory_.ChangeTo(program_.c_str()));
   }
-  void TearDown() override { ReplaceFileTest::TearDown(); }
 
   // Servinst.log lines, once the installer has written them (it runs on its
   // own after ShellExecute returns; on a busy machine a program can take
@@ -724,16 +718,7 @@ int RecordCount() {
 
 // The data of the record of path, or "<none>".
 std::string RecordData(const std::string& path) {
-  win32::RegKey key;
-  char data[600] = {};
-  DWORD type = 0, size = sizeof data - 1;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, leftovers::kRecordKey, 0, KEY_READ, key.put()) !=
-          ERROR_SUCCESS ||
-      RegQueryValueExA(key.get(), path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data),
-                       &size) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    return "<none>";
-  return data;
+  return TextValue(leftovers::kRecordKey, path.c_str());
 }
 
 int g_recordsDuringPause = -1;
@@ -853,25 +838,6 @@ KeySecurity ReadKeySecurity(const char* subkey) {
   return result;
 }
 
-// Everybody may do everything to the key subkey (made when missing), and
-// its subkeys inherit that.
-void OpenToEverybody(const char* subkey) {
-  win32::RegKey key;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-  EXPLICIT_ACCESS_A ea = {};
-  char everyone[] = "EVERYONE";
-  BuildExplicitAccessWithNameA(&ea, everyone, KEY_ALL_ACCESS, SET_ACCESS,
-                               SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  PACL acl = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &ea, nullptr, &acl));
-  SECURITY_DESCRIPTOR sd;
-  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd));
-  LocalFree(acl);
-}
-
 // The records and marks decide what an administrator deletes and moves: only
 // Administrators and SYSTEM may touch their keys, whatever the maker's key
 // allows (an installer may have opened it to everybody), and a key that was
@@ -888,11 +854,11 @@ TEST(LeftoverKeys, OnlyAdministratorsAndTheSystemMayTouchThem) {
     std::function<void()> before;
   } cases[] = {
       {"new keys below a maker's key open to everybody",
-       [] { OpenToEverybody("SOFTWARE\\Marrowick"); }},
+       [] { SetEverybodyAccess("SOFTWARE\\Marrowick"); }},
       {"keys that were there, open to everybody",
        [] {
-         OpenToEverybody(leftovers::kUpdaterKey);
-         OpenToEverybody(leftovers::kRecordKey);
+         SetEverybodyAccess(leftovers::kUpdaterKey);
+         SetEverybodyAccess(leftovers::kRecordKey);
        }},
   };
   for (const Case& c : cases) {

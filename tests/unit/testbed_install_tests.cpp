@@ -38,9 +38,8 @@ class InstalledProduct : public testing::Test {
   void SetUp() override {
     if (CommandLineOption("expect-version").empty())
       GTEST_SKIP() << "runs only after install-product (--expect-version=...)";
-    program_ = ReadText(kAppPaths, "Path");
+    program_ = WithBackslash(ReadText(kAppPaths, "Path"));
     ASSERT_FALSE(program_.empty()) << "no App Paths entry";
-    program_ = WithBackslash(program_);
   }
   std::string program_;
 };
@@ -49,8 +48,7 @@ TEST_F(InstalledProduct, RegistryEntriesNameTheProgramFolderOfA32BitInstaller) {
   EXPECT_EQ(program_, WithBackslash(ReadText(kUninstall, "InstallLocation")));
   EXPECT_NE(program_.find(std::string(testbed::kProgramSubfolder) + "\\"), std::string::npos)
       << program_;
-  // A 32-bit installer on 64-bit Windows lands in the x86 program files.
-  // The 32-bit product on 64-bit Windows lives in "Program Files (x86)".
+  // A 32-bit installer on 64-bit Windows lands in "Program Files (x86)".
   EXPECT_EQ(testbed::OnSixtyFourBitWindows() && !testbed::kSixtyFourBitProcess,
             program_.find("Program Files (x86)") != std::string::npos)
       << program_;
@@ -65,13 +63,10 @@ TEST_F(InstalledProduct, KeyFileCarriesTheVersionAtItsListedLength) {
   EXPECT_EQ(std::stoul(CommandLineOption("expect-length")), FileSize(key));
 
   // Installed copies are older than any build of the update.
-  win32::FileHandle f(
-      CreateFileA(key.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(f);
-  FILETIME written;
-  ASSERT_TRUE(GetFileTime(f.get(), nullptr, nullptr, &written));
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExA(key.c_str(), GetFileExInfoStandard, &data));
   SYSTEMTIME st;
-  FileTimeToSystemTime(&written, &st);
+  FileTimeToSystemTime(&data.ftLastWriteTime, &st);
   EXPECT_LT(st.wYear, 2011);
 }
 
