@@ -170,9 +170,9 @@ FULL_UPDATE = dict(
 REFUSED = dict(check="same service=present",
                steps=[S.kUpdateChecksFailed, S.kService("install")],
                no_steps=[S.kUpdateInstallPass, S.kRestartQuestion])
-PLANTED = dict(UPDATED_ANSWER_NO, install="10.2.9.0",
-               check=f"updated {KEY_FILE_NEW} uninstall=updated service=present",
+UPDATED = dict(check=f"updated {KEY_FILE_NEW} uninstall=updated service=present",
                steps=[S.kUpdateInstallPass, S.kRestartQuestion("no").times(1)])
+PLANTED = dict(UPDATED_ANSWER_NO, **UPDATED, install="10.2.9.0")
 # Libraries planted in the download folder the updater runs from: its own,
 # those it binds, those the common controls and the system pull in.
 PLANTED_NAMES = ["LZ32.DLL", "comctl32.dll", "uxtheme.dll", "dwmapi.dll", "cryptbase.dll",
@@ -204,12 +204,10 @@ JOURNEYS = [
          steps=[S.kService("install")],
          no_steps=[S.kUpdateInstallPass, S.kRestartQuestion,
                    S.kMessage(message_id("IDS_NOTHING_TO_UPDATE"))]),
-    dict(name="journey_reupdate_accepted", install="10.3.0.0",
+    dict(UPDATED, name="journey_reupdate_accepted", install="10.3.0.0",
          robot=robot("start", "IDS_REUPDATE_QUESTION", "IDS_RESTART_QUESTION",
                      answer={"IDS_REUPDATE_QUESTION": "Yes", "IDS_RESTART_QUESTION": "No"},
-                     timeout=150),
-         check=f"updated {KEY_FILE_NEW} uninstall=updated service=present",
-         steps=[S.kUpdateInstallPass, S.kRestartQuestion("no").times(1)]),
+                     timeout=150)),
     # A file of the update held open by a running program: nothing is
     # replaced. Start refuses; a resume run asks to close it (Cancel), then
     # says there is nothing to update.
@@ -312,13 +310,12 @@ JOURNEYS = [
     # A service that never goes away: after each 62 s wait the question to
     # close it (Retry/Cancel); Cancel lets the update go on, once in the
     # Start handler and once in the update procedure. Slow by nature.
-    dict(name="journey_service_stays", timeout=400, labels=["slow"],
+    dict(UPDATED, name="journey_service_stays", timeout=400, labels=["slow"],
          install="10.2.9.0 --servinst-refuse",
          robot=robot("start", "IDS_APP_RUNNING", "IDS_APP_RUNNING", "IDS_RESTART_QUESTION",
                      answer={"IDS_APP_RUNNING": "Cancel", "IDS_RESTART_QUESTION": "No"},
                      timeout=360),
-         check="updated uninstall=updated service=present",
-         steps=[S.kUpdateInstallPass, S.kRestartQuestion("no").times(1)]),
+         check="updated uninstall=updated service=present"),
     # Libraries planted where the updater runs from: a full update loads
     # none of them. Wine prefers its built-in copy of most of these names
     # (the probe then finds only the product's names there). The

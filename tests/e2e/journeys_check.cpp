@@ -532,13 +532,10 @@ void CheckValueText(const char* key, const char* name, const std::string& want) 
 }
 
 void CheckUninstall(const std::string& expected) {
-  if (expected == "updated") {
-    CheckValueText(kUninstallKey, "DisplayName", "Vorrel Recorder 10.30 (Update)");
-    CheckValueText(kUninstallKey, "DisplayVersion", "10.30.000");
-  } else {
-    CheckValueText(kUninstallKey, "DisplayName", "Vorrel Recorder");
-    CheckValueText(kUninstallKey, "DisplayVersion", expected);
-  }
+  const bool updated = expected == "updated";
+  CheckValueText(kUninstallKey, "DisplayName",
+                 updated ? "Vorrel Recorder 10.30 (Update)" : "Vorrel Recorder");
+  CheckValueText(kUninstallKey, "DisplayVersion", updated ? "10.30.000" : expected);
   CheckValueText(kUninstallKey, "Publisher", "Marrowick");
 }
 

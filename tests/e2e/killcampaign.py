@@ -236,22 +236,17 @@ def faults_of(record):
     final = record["after_second_run"]
     if final is None:
         return faults + ["no facts after the second run"]
-    if final[F.kUpdated] != final[F.kFiles] or final[F.kFiles] == 0:
-        faults.append(f"{final[F.kUpdated]} of {final[F.kFiles]} files new")
-    if final[F.kKeyFile] != KEY_FILE:
-        faults.append(f"key file {final[F.kKeyFile] or 'unreadable'}")
-    if (final[F.kUninstallName], final[F.kUninstallVersion]) != (UNINSTALL_NAME, UNINSTALL_VERSION):
-        faults.append(f"Uninstall entry \"{final[F.kUninstallName]}\" "
-                      f"{final[F.kUninstallVersion]}")
-    if final[F.kService] != "present":
-        faults.append(f"service {final[F.kService]}")
-    if final[F.kTemporaries]:
-        faults.append(f"{len(final[F.kTemporaries])} temporaries left")
-    if final[F.kRecords]:
-        faults.append(f"{len(final[F.kRecords])} records left")
-    if final[F.kMarks]:
-        faults.append(f"marks left: {', '.join(final[F.kMarks])}")
-    return faults
+    uninstall = (final[F.kUninstallName], final[F.kUninstallVersion])
+    return faults + [fault for failed, fault in [
+        (final[F.kUpdated] != final[F.kFiles] or final[F.kFiles] == 0,
+         f"{final[F.kUpdated]} of {final[F.kFiles]} files new"),
+        (final[F.kKeyFile] != KEY_FILE, f"key file {final[F.kKeyFile] or 'unreadable'}"),
+        (uninstall != (UNINSTALL_NAME, UNINSTALL_VERSION), 'Uninstall entry "%s" %s' % uninstall),
+        (final[F.kService] != "present", f"service {final[F.kService]}"),
+        (final[F.kTemporaries], f"{len(final[F.kTemporaries])} temporaries left"),
+        (final[F.kRecords], f"{len(final[F.kRecords])} records left"),
+        (final[F.kMarks], f"marks left: {', '.join(final[F.kMarks])}"),
+    ] if failed]
 
 
 def line_of(r):

@@ -11,6 +11,8 @@ import os
 import re
 import sys
 
+from old_windows_constants import product_sources
+
 MAY_INCLUDE = {
     "app": {"app", "updatelist", "engine", "system", "win32", "res"},
     # The list and its loader know only the general Windows helpers; what
@@ -34,18 +36,13 @@ def main():
     wrong = 0
     files = 0
     for folder, allowed in MAY_INCLUDE.items():
-        for base, _, names in os.walk(os.path.join(root, folder)):
-            for name in sorted(names):
-                if not name.endswith((".cpp", ".h", ".c", ".rc")):
-                    continue
-                path = os.path.join(base, name)
-                files += 1
-                text = open(path, encoding="utf-8", errors="replace").read()
-                also = ALSO_MAY_INCLUDE.get(os.path.relpath(base, root), set())
-                for included in INCLUDE.findall(text):
-                    if included not in allowed | also:
-                        wrong += 1
-                        print(f"include_layers: {os.path.relpath(path, root)} includes {included}/")
+        for relative, text in product_sources(root, (folder,), (".cpp", ".h", ".c", ".rc")):
+            files += 1
+            also = ALSO_MAY_INCLUDE.get(os.path.dirname(relative), set())
+            for included in INCLUDE.findall(text):
+                if included not in allowed | also:
+                    wrong += 1
+                    print(f"include_layers: {relative} includes {included}/")
     print(f"include_layers: {files} files read, {wrong} includes against the layers")
     return 1 if wrong or files == 0 else 0
 

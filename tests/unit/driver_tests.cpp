@@ -262,10 +262,6 @@ TEST_F(DriverTest, CancelledShutdownWithoutRestartRequestLeavesTheButtonsAlone) 
   EXPECT_FALSE(Enabled(IDC_START));
 }
 
-}  // namespace
-
-namespace {
-
 // Asks Wine to restart the test's own prefix (a ctest run of its own). Wine
 // then ends this process while it pumps, so the result travels as a line on
 // the output that ctest looks for, printed only when every check held.

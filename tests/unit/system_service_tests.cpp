@@ -71,12 +71,8 @@ class ServiceInstallerTest : public testing::Test {
     DestroyWindow(owner_);
     // The installer runs on after RunServiceInstaller returns (its pauses are
     // recorded, not slept); a late "-D" would remove the next test's service.
-    WaitForInstallersToEnd();
-    UnregisterService();
-  }
-
-  void WaitForInstallersToEnd() {
     WaitUntil([] { return !InstallerRunning(); }, 10000);
+    UnregisterService();
   }
   // False also when the processes cannot be listed.
   static bool InstallerRunning() {
